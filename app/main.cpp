@@ -1,0 +1,14 @@
+#include "widget.h"
+
+#include <QApplication>
+#include <QStyleFactory>
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+
+    Widget launcher;
+    launcher.show();
+    return application.exec();
+}

@@ -1,0 +1,11 @@
+#ifndef COMMANDS_H
+#define COMMANDS_H
+
+#include <QStringList>
+
+// Each command family takes the arguments after its own name and returns the
+// process exit code.
+int minifsCommand(const QStringList &arguments);
+int adpcmCommand(const QStringList &arguments);
+
+#endif // COMMANDS_H

@@ -1,0 +1,35 @@
+// ondaspa-cli: the image builder and the audio compressor without a window.
+
+#include "commands.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+namespace {
+
+const char usage[] = "usage: ondaspa-cli COMMAND ...\n"
+                     "\n"
+                     "commands:\n"
+                     "  minifs build|list|extract   build, check and unpack MiniFs images\n"
+                     "  adpcm compress|decode       compress WAV files to IMA ADPCM and back\n"
+                     "\n"
+                     "Each command takes --help.\n";
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QStringList arguments = QCoreApplication::arguments().mid(1);
+    const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
+    if (command == QLatin1String("minifs"))
+        return minifsCommand(arguments);
+    if (command == QLatin1String("adpcm"))
+        return adpcmCommand(arguments);
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
+        QTextStream(stdout) << usage;
+        return 0;
+    }
+    QTextStream(stderr) << usage;
+    return 2;
+}
