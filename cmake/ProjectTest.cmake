@@ -1,8 +1,8 @@
-# project_add_test(NAME SOURCES src... [LIBS lib...] [TIMEOUT seconds])
+# project_add_test(NAME SOURCES src... [LIBS lib...] [TIMEOUT seconds] [RESOURCE_LOCK lock...])
 # Builds a QtTest executable and registers it with CTest under the offscreen
 # platform, so window tests run without a display.
 function(project_add_test name)
-    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;RESOURCE_LOCK" ${ARGN})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
@@ -13,4 +13,7 @@ function(project_add_test name)
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${ARG_TIMEOUT}
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    if(ARG_RESOURCE_LOCK)
+        set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+    endif()
 endfunction()

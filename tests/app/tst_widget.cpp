@@ -51,9 +51,18 @@ void tst_Widget::formWidgets_data()
     QTest::addColumn<QString>("image");
     QTest::addColumn<QString>("label");
     QTest::addColumn<QString>("text");
-    QTest::newRow("minifs") << "minifs_on_start" << "minifs.ico" << "label_2" << "文件合并";
-    QTest::newRow("sound") << "sound_chg_start" << "sound_type.ico" << "label_3" << "音频压缩";
-    QTest::newRow("upgrade") << "update_on_start" << "update.ico" << "label_4" << "设备升级";
+    QTest::newRow("minifs") << "minifs_on_start"
+                            << "minifs.ico"
+                            << "label_2"
+                            << "文件合并";
+    QTest::newRow("sound") << "sound_chg_start"
+                           << "sound_type.ico"
+                           << "label_3"
+                           << "音频压缩";
+    QTest::newRow("upgrade") << "update_on_start"
+                             << "update.ico"
+                             << "label_4"
+                             << "设备升级";
 }
 
 void tst_Widget::formWidgets()
@@ -95,7 +104,7 @@ void tst_Widget::wiringHasNoWarnings()
 
 void tst_Widget::resourcesPresent()
 {
-    for (const char *name : {"minifs", "sound_type", "update"}) {
+    for (const char *name : { "minifs", "sound_type", "update" }) {
         const QImage image(QStringLiteral(":/picture/%1.ico").arg(QLatin1String(name)));
         QVERIFY2(!image.isNull(), name);
         QCOMPARE(image.height(), 128);
@@ -111,9 +120,12 @@ void tst_Widget::toolButtonShowsToolAndReturns_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("toolClass");
-    QTest::newRow("minifs") << "minifs_on_start" << "minifs";
-    QTest::newRow("sound") << "sound_chg_start" << "sound";
-    QTest::newRow("upgrade") << "update_on_start" << "upgrade";
+    QTest::newRow("minifs") << "minifs_on_start"
+                            << "minifs";
+    QTest::newRow("sound") << "sound_chg_start"
+                           << "sound";
+    QTest::newRow("upgrade") << "update_on_start"
+                             << "upgrade";
 }
 
 void tst_Widget::toolButtonShowsToolAndReturns()
@@ -151,8 +163,8 @@ void tst_Widget::closingLauncherEndsEventLoopWithZero()
 {
     Widget launcher;
     launcher.show();
-    QTest::mouseClick(launcher.findChild<QPushButton *>(QStringLiteral("update_on_start")),
-            Qt::LeftButton);
+    QTest::mouseClick(
+            launcher.findChild<QPushButton *>(QStringLiteral("update_on_start")), Qt::LeftButton);
     QTimer::singleShot(0, [&] {
         for (QWidget *window : QApplication::topLevelWidgets())
             if (window != &launcher && window->isVisible())

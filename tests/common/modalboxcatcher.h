@@ -49,7 +49,7 @@ private:
             auto *box = qobject_cast<QMessageBox *>(window);
             if (!box || !box->isVisible())
                 continue;
-            caught.append({box->windowTitle(), box->text(), box->icon()});
+            caught.append({ box->windowTitle(), box->text(), box->icon() });
             box->done(QMessageBox::Ok);
         }
     }
