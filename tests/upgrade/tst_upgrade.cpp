@@ -59,6 +59,17 @@ QNetworkAddressEntry entry(const char *ip, const char *broadcast)
     return result;
 }
 
+// Stands in for the file service, whose two signals the window takes by
+// signature.
+class FakeFileService : public QObject
+{
+    Q_OBJECT
+
+signals:
+    void send_data_transmission_progress(int n);
+    void send_transmission_string(QString name);
+};
+
 } // namespace
 
 // Replies travel over loopback to the window's own port 15724; probes and
@@ -77,6 +88,7 @@ private slots:
     void formButtons();
     void formProgressAndStatus();
     void wiringHasNoWarnings();
+    void fileServiceSignalsConnectBySignature();
     void repliesFillRows();
     void droppedReplies_data();
     void droppedReplies();
@@ -273,6 +285,26 @@ void tst_Upgrade::wiringHasNoWarnings()
     WiringGuard guard;
     upgrade window;
     QVERIFY2(WiringGuard::problems().isEmpty(), qPrintable(WiringGuard::problems().join('\n')));
+}
+
+void tst_Upgrade::fileServiceSignalsConnectBySignature()
+{
+    WiringGuard guard;
+    upgrade window;
+    FakeFileService service;
+    QVERIFY(connect(&service, SIGNAL(send_data_transmission_progress(int)), &window,
+            SLOT(set_data_transmission_progress(int))));
+    QVERIFY(connect(&service, SIGNAL(send_transmission_string(QString)), &window,
+            SLOT(send_transmission_string(QString))));
+    QVERIFY2(WiringGuard::problems().isEmpty(), qPrintable(WiringGuard::problems().join('\n')));
+
+    emit service.send_data_transmission_progress(42);
+    QCOMPARE(statusLabel(window)->text(), QStringLiteral("下载"));
+    QCOMPARE(progressBar(window)->value(), 42);
+    emit service.send_transmission_string(QStringLiteral("/html/x.img"));
+    QCOMPARE(boxes.texts(),
+            QStringList{ QStringLiteral("<font size=12>未找到:/html/x.img</font>") });
+    boxes.clear();
 }
 
 void tst_Upgrade::repliesFillRows()
