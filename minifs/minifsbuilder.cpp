@@ -51,20 +51,24 @@ public:
     // Image offset just after the last content byte taken in.
     qint64 end() const { return flushedEnd + fill; }
 
-    // Appends everything input yields until its end.
+    // Appends everything input yields until its end. A read that returns
+    // less than asked for marks the end: files and buffers read on until
+    // their end or an error, and asking again would cost a system call per
+    // file.
     Result copyFrom(QIODevice &input)
     {
         for (;;) {
-            const qint64 got = input.read(buffer.data() + fill, buffer.size() - fill);
+            const qint64 wanted = buffer.size() - fill;
+            const qint64 got = input.read(buffer.data() + fill, wanted);
             if (got < 0)
                 return ReadFailed;
-            if (got == 0)
-                return Copied;
             fill += got;
             if (quint64(end()) >= MiniFsImage::sizeLimit)
                 return TooLarge;
             if (fill == buffer.size() && !flush())
                 return WriteFailed;
+            if (got < wanted)
+                return Copied;
         }
     }
 
@@ -191,7 +195,8 @@ MiniFsBuilder::Outcome MiniFsBuilder::build(
     QFileInfoList files = list(folder);
     files.erase(std::remove_if(files.begin(), files.end(),
                         [&](const QFileInfo &file) {
-                            return !imageCanonical.isEmpty()
+                            // Names first: resolving every path costs system calls.
+                            return !imageCanonical.isEmpty() && file.fileName() == image.fileName()
                                     && file.canonicalFilePath() == imageCanonical;
                         }),
             files.end());
