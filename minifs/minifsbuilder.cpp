@@ -51,23 +51,26 @@ public:
     // Image offset just after the last content byte taken in.
     qint64 end() const { return flushedEnd + fill; }
 
-    // Appends everything input yields until its end. A read that returns
-    // less than asked for marks the end: files and buffers read on until
-    // their end or an error, and asking again would cost a system call per
-    // file.
-    Result copyFrom(QIODevice &input)
+    // Appends everything input yields until its end. Files read on until
+    // their end or an error, so a short read that reaches the listed size
+    // marks the end, which spares a system call per file; a short read
+    // before it is checked by reading again, which reports an error or the
+    // end of a file that shrank.
+    Result copyFrom(QIODevice &input, qint64 listedSize)
     {
+        qint64 copied = 0;
         for (;;) {
             const qint64 wanted = buffer.size() - fill;
             const qint64 got = input.read(buffer.data() + fill, wanted);
             if (got < 0)
                 return ReadFailed;
             fill += got;
+            copied += got;
             if (quint64(end()) >= MiniFsImage::sizeLimit)
                 return TooLarge;
             if (fill == buffer.size() && !flush())
                 return WriteFailed;
-            if (got < wanted)
+            if (got == 0 || (got < wanted && copied >= listedSize))
                 return Copied;
         }
     }
@@ -247,7 +250,7 @@ MiniFsBuilder::Outcome MiniFsBuilder::build(
             continue;
         }
         const qint64 start = writer.end();
-        switch (writer.copyFrom(*input)) {
+        switch (writer.copyFrom(*input, file.size())) {
         case ContentWriter::Copied:
             break;
         case ContentWriter::ReadFailed:
