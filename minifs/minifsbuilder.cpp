@@ -36,6 +36,23 @@ std::unique_ptr<QIODevice> openFile(const QString &path)
     return file;
 }
 
+// The old image may lie in the folder itself; packing it while it is being
+// replaced would make no sense.
+QFileInfoList withoutImage(QFileInfoList files, const QFileInfo &image)
+{
+    const QString imageCanonical = image.canonicalFilePath();
+    if (imageCanonical.isEmpty())
+        return files;
+    // Names first: resolving every path costs system calls.
+    files.erase(std::remove_if(files.begin(), files.end(),
+                        [&](const QFileInfo &file) {
+                            return file.fileName() == image.fileName()
+                                    && file.canonicalFilePath() == imageCanonical;
+                        }),
+            files.end());
+    return files;
+}
+
 // Gathers contents in one buffer and writes them to the image in large
 // pieces, sequentially from the end of the table.
 class ContentWriter
@@ -192,17 +209,7 @@ MiniFsBuilder::Outcome MiniFsBuilder::build(
     if (folder.isEmpty())
         return FolderNotSet;
 
-    // The old image may lie in the folder itself; packing it while it is
-    // being replaced would make no sense.
-    const QString imageCanonical = image.canonicalFilePath();
-    QFileInfoList files = list(folder);
-    files.erase(std::remove_if(files.begin(), files.end(),
-                        [&](const QFileInfo &file) {
-                            // Names first: resolving every path costs system calls.
-                            return !imageCanonical.isEmpty() && file.fileName() == image.fileName()
-                                    && file.canonicalFilePath() == imageCanonical;
-                        }),
-            files.end());
+    const QFileInfoList files = withoutImage(list(folder), image);
     listener.debugLine(QStringLiteral("current applicationDirPath: ")
             + quoted(QCoreApplication::applicationDirPath()));
     listener.debugLine(QStringLiteral("current currentPath: ") + quoted(QDir::currentPath()));
@@ -224,7 +231,12 @@ MiniFsBuilder::Outcome MiniFsBuilder::build(
     }
     listener.logCleared();
     listener.logLine(QStringLiteral("开始合成文件："));
+    return pack(output, files, created, versionField);
+}
 
+MiniFsBuilder::Outcome MiniFsBuilder::pack(QSaveFile &output, const QFileInfoList &files,
+        quint32 created, const QByteArray &versionField)
+{
     const auto writeFailed = [&] {
         lastError = output.errorString();
         output.cancelWriting();
@@ -235,14 +247,15 @@ MiniFsBuilder::Outcome MiniFsBuilder::build(
     // Contents are written first, in one sequential stream after the space
     // reserved for the table; header and table follow in one write at the
     // start once every entry is known.
+    const int tableBytes = MiniFsImage::entrySize * files.size();
     const qint64 contentStart = MiniFsImage::headerSize + qint64(tableBytes);
-    QByteArray table(int(tableBytes), '\0');
+    QByteArray table(tableBytes, '\0');
     if (!output.seek(contentStart))
         return writeFailed();
     ContentWriter writer(output, contentStart);
     QSet<QByteArray> storedNames;
     int packed = 0;
-    for (const QFileInfo &file : qAsConst(files)) {
+    for (const QFileInfo &file : files) {
         const QString name = file.fileName();
         const std::unique_ptr<QIODevice> input = openInput(file.filePath());
         if (!input) {

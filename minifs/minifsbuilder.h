@@ -10,6 +10,7 @@
 
 class MiniFsBuildListener;
 class QIODevice;
+class QSaveFile;
 
 // Packs the regular files directly inside one folder into a MiniFs image.
 // Runs on the caller's thread and blocks until the image is written or the
@@ -72,6 +73,11 @@ public:
     static QString defaultImagePath(const QString &programFolder);
 
 private:
+    // Streams the contents of files into the opened output, then writes
+    // header and table and replaces the image.
+    Outcome pack(QSaveFile &output, const QFileInfoList &files, quint32 created,
+            const QByteArray &versionField);
+
     MiniFsBuildListener &listener;
     Clock clock;
     InputOpener openInput;
