@@ -2,6 +2,7 @@
 #include "minifsimage.h"
 #include "modalboxcatcher.h"
 #include "wiringguard.h"
+#include "writelimit.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
+#include <optional>
 
 namespace {
 
@@ -36,6 +39,14 @@ QString storedPath()
             .value(QStringLiteral("MINIFS_PATH"))
             .toString();
 }
+
+// What a start-flow row prepares besides the source folder.
+enum Setup {
+    Plain,
+    ImageBlocked, // a folder stands where the image goes
+    Huge, // the source adds up to more than 4 GiB (sparse files)
+    WritesLimited // writes beyond a few bytes fail
+};
 
 } // namespace
 
@@ -170,24 +181,30 @@ void tst_minifs::typedPathIsNotStored()
 void tst_minifs::startRunsOneBuild_data()
 {
     QTest::addColumn<QString>("folder");
-    QTest::addColumn<bool>("imageBlocked");
+    QTest::addColumn<int>("setup");
     QTest::addColumn<QString>("boxText");
     QTest::addColumn<int>("boxIcon");
     QTest::addColumn<QString>("lastLogLine");
-    QTest::newRow("built") << "source" << false << "<font size=16>合成成功!</font>"
+    const int warning = QMessageBox::Warning;
+    QTest::newRow("built") << "source" << int(Plain) << "<font size=16>合成成功!</font>"
                            << int(QMessageBox::Information) << "合成IMG文件大小：90 bytes";
-    QTest::newRow("path-empty") << "" << false << "<font size=16>当前路径未设置！</font>"
-                                << int(QMessageBox::Warning) << "earlier line";
+    QTest::newRow("path-empty") << "" << int(Plain) << "<font size=16>当前路径未设置！</font>"
+                                << warning << "earlier line";
     QTest::newRow("folder-missing")
-            << "missing" << false << QString() << int(QMessageBox::NoIcon) << "earlier line";
-    QTest::newRow("image-not-openable") << "source" << true << "<font size=16>打开失败!</font>"
-                                        << int(QMessageBox::Warning) << "earlier line";
+            << "missing" << int(Plain) << QString() << int(QMessageBox::NoIcon) << "earlier line";
+    QTest::newRow("image-not-openable")
+            << "source" << int(ImageBlocked) << "<font size=16>打开失败!</font>" << warning
+            << "earlier line";
+    QTest::newRow("too-large") << "source" << int(Huge) << "<font size=16>文件总大小超过4GB!</font>"
+                               << warning << "earlier line";
+    QTest::newRow("write-failed") << "source" << int(WritesLimited)
+                                  << "<font size=16>写入失败!</font>" << warning << "写入失败!";
 }
 
 void tst_minifs::startRunsOneBuild()
 {
     QFETCH(QString, folder);
-    QFETCH(bool, imageBlocked);
+    QFETCH(int, setup);
     QFETCH(QString, boxText);
     QFETCH(int, boxIcon);
     QFETCH(QString, lastLogLine);
@@ -195,8 +212,13 @@ void tst_minifs::startRunsOneBuild()
     QFile content(work->filePath(QStringLiteral("source/页面.html")));
     QVERIFY(content.open(QIODevice::WriteOnly) && content.write("<html>") == 6);
     content.close();
-    if (imageBlocked)
+    if (setup == ImageBlocked)
         QVERIFY(QDir().mkpath(imagePath()));
+    for (const char *name : { "a.bin", "b.bin" }) {
+        QFile sparse(work->filePath(QStringLiteral("source/") + QLatin1String(name)));
+        QVERIFY(setup != Huge
+                || (sparse.open(QIODevice::WriteOnly) && sparse.resize(qint64(1) << 31)));
+    }
 
     minifs window;
     ModalBoxCatcher catcher;
@@ -208,10 +230,14 @@ void tst_minifs::startRunsOneBuild()
     child<QLineEdit>(window, "minifs_version")->setText(QStringLiteral("V2"));
     QTimer *timer = window.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
 
+    std::optional<WriteLimit> writeLimit;
+    if (setup == WritesLimited)
+        QVERIFY(writeLimit.emplace(8).active);
     QTest::mouseClick(start, Qt::LeftButton);
     QVERIFY(!start->isEnabled());
     QVERIFY(timer->isActive());
     QTRY_VERIFY_WITH_TIMEOUT(start->isEnabled(), buildTimeoutMilliseconds);
+    writeLimit.reset();
     QVERIFY(!timer->isActive());
     QTest::qWait(settleMilliseconds);
 

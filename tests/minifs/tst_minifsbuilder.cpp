@@ -1,6 +1,7 @@
 #include "minifsbuilder.h"
 #include "minifsbuildlistener.h"
 #include "minifsimage.h"
+#include "writelimit.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -9,9 +10,7 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <csignal>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -350,7 +349,7 @@ void tst_MiniFsBuilder::unreadableFile()
     for (int index = 0; index < names.size(); ++index)
         QVERIFY(writeFile(source + QLatin1Char('/') + names.at(index),
                 pattern(2 * 1024 * 1024 + index, char(index))));
-    const QString failing = names.at(failingIndex);
+    const QString &failing = names.at(failingIndex);
     opener = [&](const QString &path) -> std::unique_ptr<QIODevice> {
         if (QFileInfo(path).fileName() == failing)
             return std::make_unique<FailingDevice>(pattern(bytesBeforeFailure, 'x'));
@@ -476,18 +475,13 @@ void tst_MiniFsBuilder::writeFailureKeepsOldImage()
     QVERIFY(QDir().mkpath(QFileInfo(imagePath).path()));
     QVERIFY(writeFile(imagePath, "old image"));
 
-    // Writes beyond the limit fail with EFBIG instead of raising SIGXFSZ.
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit previous{};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    rlimit limited = previous;
-    limited.rlim_cur = fileSizeLimit;
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
     MiniFsBuilder builder(listener);
-    const MiniFsBuilder::Outcome outcome = builder.build(source, QString(), imagePath);
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &previous), 0);
-    std::signal(SIGXFSZ, previousHandler);
-
+    MiniFsBuilder::Outcome outcome = MiniFsBuilder::Built;
+    {
+        WriteLimit limit(fileSizeLimit);
+        QVERIFY(limit.active);
+        outcome = builder.build(source, QString(), imagePath);
+    }
     QCOMPARE(outcome, MiniFsBuilder::WriteFailed);
     QVERIFY(!builder.errorString().isEmpty());
     QCOMPARE(listener.lines.constLast(), QStringLiteral("写入失败!"));
