@@ -39,8 +39,10 @@ const char buildHelp[] =
         "\n"
         "  --image-version TEXT  version text stored in the header, at most 8\n"
         "                        Latin-1 characters (default: empty)\n"
-        "  -o FILE               image to write; default: html/minifs_rom.img beside\n"
-        "                        this program's folder, as the window derives it\n"
+        "  -o FILE               image to write; default: minifs_rom.img in the folder\n"
+        "                        \"html\" of this program's folder (of the folder that\n"
+        "                        holds tavirex_tools.app when it runs inside one), the\n"
+        "                        place the window writes to beside its own program\n"
         "\n"
         "Exit status: 0 built, 1 failed (reason on stderr), 2 bad arguments.\n";
 
@@ -77,7 +79,6 @@ QTextStream &err()
 int fail(const QString &command, const QString &message, int code = exitFailure)
 {
     err() << "ondaspa-cli minifs " << command << ": " << message << '\n';
-    err().flush();
     return code;
 }
 
@@ -197,7 +198,6 @@ int list(const QStringList &arguments)
     for (const MiniFsImage::Entry &entry : image.entries())
         out() << QString::fromUtf8(entry.name) << '\t' << entry.size << '\t' << entry.offset
               << '\n';
-    out().flush();
     return exitSuccess;
 }
 
@@ -245,9 +245,7 @@ int extract(const QStringList &arguments)
     return result;
 }
 
-} // namespace
-
-int minifsCommand(const QStringList &arguments)
+int dispatch(const QStringList &arguments)
 {
     const QString command = arguments.value(0);
     // QCommandLineParser expects the program name first; the subcommand stands in.
@@ -263,4 +261,14 @@ int minifsCommand(const QStringList &arguments)
     }
     err() << usage;
     return exitUsage;
+}
+
+} // namespace
+
+int minifsCommand(const QStringList &arguments)
+{
+    const int code = dispatch(arguments);
+    out().flush();
+    err().flush();
+    return code;
 }
