@@ -35,6 +35,8 @@ public:
 
     using Clock = std::function<QDateTime()>;
     // Opens one listed input file for reading; returns null when it cannot.
+    // Like a file, the device must fill each read until its end or an error:
+    // a short read once the listed size has been delivered counts as the end.
     using InputOpener = std::function<std::unique_ptr<QIODevice>(const QString &path)>;
     // Lists the files of a folder in the order they are to be packed.
     using Lister = std::function<QFileInfoList(const QString &folder)>;
