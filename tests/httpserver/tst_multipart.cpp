@@ -106,7 +106,8 @@ void tst_Multipart::textAndFile()
 {
     QFETCH(QByteArray, boundaryParameter);
     QFETCH(int, chunkSize);
-    const QByteArray fileData("line one\r\nbinary \0\xff\r\n\r\nend", 28);
+    static const char fileBytes[] = "line one\r\nbinary \0\xff\r\n\r\nend";
+    const QByteArray fileData(fileBytes, int(sizeof fileBytes) - 1);
     const QByteArray body = multipartBody(
             { { "F", QByteArray(), "two\r\nlines" }, { "U", "report.bin", fileData } });
 
