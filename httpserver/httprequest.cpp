@@ -186,9 +186,10 @@ QByteArray HttpRequest::percentDecode(const QByteArray &source)
 bool HttpRequest::assembleLine(QIODevice *device, QByteArray &line)
 {
     // One byte more than the remaining allowance, so that an overlong line is noticed without
-    // ever reading far beyond the limit.
+    // ever reading far beyond the limit. QIODevice::readLine(n) returns at most n - 1 bytes; with
+    // n = allowance it would return nothing at the limit and the caller would spin for ever.
     const qint64 allowance = qMax<qint64>(1, qint64(maxSize) - currentSize + 1);
-    const QByteArray piece = device->readLine(allowance);
+    const QByteArray piece = device->readLine(allowance + 1);
     lineBuffer += piece;
     currentSize += piece.size();
     // Only LF ends a line: a CR may be the last byte that has arrived so far, with its LF still
