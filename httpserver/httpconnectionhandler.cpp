@@ -198,11 +198,13 @@ void HttpConnectionHandler::serveRequest()
         }
     }
 
-    if (closeConnection) {
-        if (flush())
+    // Flushed on kept-alive connections as well: a peer that sends requests without reading the
+    // answers is then dropped after the stall limit instead of piling up output.
+    if (flush()) {
+        if (closeConnection)
             socket->disconnectFromHost();
-    } else if (socket->state() == QAbstractSocket::ConnectedState) {
-        readTimer.start(settings.readTimeout);
+        else if (socket->state() == QAbstractSocket::ConnectedState)
+            readTimer.start(settings.readTimeout);
     }
     currentRequest.reset();
 }

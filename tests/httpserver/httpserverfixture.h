@@ -33,7 +33,7 @@
 constexpr int eventWaitMilliseconds = 10000;
 
 // Spins the event loop of this thread (the listener's) until done() or the time is up.
-template<typename Condition>
+template <typename Condition>
 bool spinUntil(Condition done, int milliseconds = eventWaitMilliseconds)
 {
     QDeadlineTimer deadline(milliseconds);
@@ -185,8 +185,8 @@ struct TestResponse
 class TestClient
 {
 public:
-    explicit TestClient(QTcpSocket *socket = nullptr) : owned(socket ? nullptr : new QTcpSocket),
-        socket(socket ? socket : owned.get())
+    explicit TestClient(QTcpSocket *socket = nullptr)
+        : owned(socket ? nullptr : new QTcpSocket), socket(socket ? socket : owned.get())
     {
     }
 
@@ -263,8 +263,7 @@ public:
     QTcpSocket *tcpSocket() const { return socket; }
 
 private:
-    template<typename Condition>
-    bool fill(Condition enough)
+    template <typename Condition> bool fill(Condition enough)
     {
         return spinUntil([&] {
             buffer += socket->readAll();
@@ -297,7 +296,7 @@ public:
             return false;
         if (receiveBuffer > 0)
             ::setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        sockaddr_in address {};
+        sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -307,8 +306,8 @@ public:
     // Sends what the system takes without blocking; returns the number of bytes taken.
     qint64 send(const QByteArray &data)
     {
-        const ssize_t sent =
-                ::send(descriptor, data.constData(), size_t(data.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+        const ssize_t sent = ::send(
+                descriptor, data.constData(), size_t(data.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
         return sent < 0 ? 0 : sent;
     }
 
@@ -343,7 +342,7 @@ public:
     // True once the server has closed or reset the connection (without consuming data).
     bool peerClosed()
     {
-        pollfd entry { descriptor, POLLIN, 0 };
+        pollfd entry{ descriptor, POLLIN, 0 };
         if (::poll(&entry, 1, 0) <= 0)
             return false;
         if (entry.revents & (POLLHUP | POLLERR))
