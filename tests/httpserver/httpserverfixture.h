@@ -13,6 +13,7 @@
 #include <QDeadlineTimer>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QProcess>
 #include <QSettings>
 #include <QStringList>
 #include <QTcpServer>
@@ -118,6 +119,20 @@ private:
     QTemporaryDir directory;
     QSettings settings;
 };
+
+// Writes a self-signed RSA key and certificate for 127.0.0.1 into folder as keyName and certName.
+inline bool makeCertificate(const QString &folder,
+        const QString &keyName = QStringLiteral("key.pem"),
+        const QString &certName = QStringLiteral("cert.pem"))
+{
+    QProcess openssl;
+    openssl.setWorkingDirectory(folder);
+    openssl.start(QStringLiteral("openssl"),
+            { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", keyName, "-out", certName,
+                    "-days", "2", "-subj", "/CN=127.0.0.1" });
+    return openssl.waitForFinished(60000) && openssl.exitStatus() == QProcess::NormalExit
+            && openssl.exitCode() == 0;
+}
 
 // A port that was free a moment ago on 127.0.0.1 (the listener's port 0 would mean port 80).
 inline quint16 freePort()
