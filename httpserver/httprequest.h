@@ -38,7 +38,10 @@ struct HttpRequestLimits
 // parseState() after each call:
 //   - AwaitRequestLine, AwaitHeader, AwaitBody: more bytes are needed;
 //   - Complete: method, path, headers, parameters, cookies, body and uploaded files are ready;
-//   - Aborted: a size limit was exceeded or the request line is malformed; do not serve it.
+//   - Aborted: a size limit was exceeded (a "content-length" too large for any limit included),
+//     the "content-length" is negative or the request line is malformed; do not serve it.
+// Lines end at LF (a CR before it is trimmed), so the result does not depend on how the bytes
+// are split into arrivals. Counted bytes and lengths are 64-bit and cannot wrap.
 // A "multipart/form-data" body is spooled to a temporary file and parsed into parameters and
 // uploaded files when complete. Every temporary file is removed at the latest when the request is
 // destroyed, and at once when it is aborted.

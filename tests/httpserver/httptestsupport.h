@@ -16,8 +16,8 @@
 
 #include <memory>
 
-// Collects warnings and critical messages while alive; debug lines are swallowed so that
-// thousands of parsed requests do not flood the test log.
+// Collects the message log while alive, warnings and critical messages apart from debug lines,
+// and keeps thousands of parsed requests from flooding the test log.
 class MessageCapture
 {
 public:
@@ -35,11 +35,14 @@ public:
     MessageCapture &operator=(const MessageCapture &) = delete;
 
     QStringList messages;
+    QStringList debugMessages;
 
 private:
     static void handle(QtMsgType type, const QMessageLogContext &, const QString &text)
     {
-        if (type != QtDebugMsg && type != QtInfoMsg)
+        if (type == QtDebugMsg || type == QtInfoMsg)
+            current->debugMessages.append(text);
+        else
             current->messages.append(text);
     }
 
