@@ -16,12 +16,12 @@ using quenmar::HttpRequestLimits;
 
 namespace {
 
-// Small limits, so that inputs of a few kilobytes reach every limit check.
+// Small limits, so that short inputs reach every limit check.
 HttpRequestLimits fuzzLimits()
 {
     HttpRequestLimits limits;
-    limits.maxRequestSize = 4096;
-    limits.maxMultiPartSize = 16384;
+    limits.maxRequestSize = 1024;
+    limits.maxMultiPartSize = 4096;
     return limits;
 }
 

@@ -14,7 +14,7 @@ fi
 NAME=$1
 SECONDS_TO_RUN=$2
 case "$NAME" in
-    request) MAX_LEN=20000 ;;
+    request) MAX_LEN=8192 ;;
     cookie | percentdecode) MAX_LEN=4096 ;;
     *) echo "unknown fuzz target: $NAME" >&2; exit 2 ;;
 esac
