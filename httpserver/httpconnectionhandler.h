@@ -102,7 +102,9 @@ private:
     QTimer lingerTimer;
     bool lingering = false;
     // The descriptor of the open connection, or -1, so stop() can cut it from another thread.
-    // Cleared as soon as the socket leaves the connected state, before the socket closes it.
+    // Cleared when the socket leaves the connected state. After a peer's close the socket layer
+    // closes the descriptor just before that; a stop() in that gap cannot hit another connection,
+    // since connections are accepted only on the thread that calls stop().
     QMutex descriptorMutex;
     tSocketDescriptor activeDescriptor = -1;
 };
