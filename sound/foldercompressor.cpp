@@ -194,11 +194,13 @@ bool FolderCompressor::writeOutput(const QString &targetPath, const QString &nam
     // it only once complete, so a failed write never destroys the earlier file
     // (the user's original WAV when the input folder is the output folder).
     // That replacement would also pass over a read-only target, so the
-    // target's own permission is checked first.
+    // target's own permission is checked first. Unbuffered, because a
+    // buffered flush that writes only part (a full disk) still lets the
+    // commit succeed; unbuffered, the short count shows here.
     const QFileInfo target(targetPath);
     QSaveFile file(targetPath);
     if ((target.exists() && (target.isDir() || !target.isWritable()))
-            || !file.open(QIODevice::WriteOnly)) {
+            || !file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         reporter->code(CodeOpenFailed, targetPath);
         ++failure_count;
         return false;

@@ -173,7 +173,8 @@ int decode(const QStringList &arguments)
     qToLittleEndian<qint16>(samples.data(), sampleCount, h + headerBytes);
 
     QSaveFile output(outputPath);
-    if (!output.open(QIODevice::WriteOnly))
+    // Unbuffered: a short write (a full disk) must show before the commit.
+    if (!output.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return decodeFailure(QStringLiteral("cannot open %1 for writing").arg(outputPath));
     const qint64 total = static_cast<qint64>(wav.size());
     if (output.write(wav.data(), total) != total || !output.commit())
