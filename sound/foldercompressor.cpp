@@ -7,10 +7,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QSaveFile>
+#include <QTemporaryFile>
 #include <QtEndian>
 
+#include <cstdio>
 #include <cstring>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 Q_LOGGING_CATEGORY(soundLog, "ondaspa.sound")
 
@@ -51,6 +56,27 @@ quint32 read32(const char *header, int offset)
 bool hasBytes(const char *header, int offset, const char (&text)[5])
 {
     return memcmp(header + offset, text, 4) == 0;
+}
+
+const QFileDevice::Permissions newFilePermissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner
+        | QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ReadGroup
+        | QFileDevice::ReadOther;
+
+// Replaces to by from in one step, whether or not to exists. QFile::rename
+// refuses an existing target, and removing it first would leave a moment
+// with neither file. No sync to disk: it would cost more than encoding the
+// file, and the replacement alone already keeps a failed write from
+// touching the earlier file.
+bool replaceFile(const QString &from, const QString &to)
+{
+#ifdef Q_OS_WIN
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(from).utf16()),
+                   reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(to).utf16()),
+                   MOVEFILE_REPLACE_EXISTING)
+            != 0;
+#else
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+#endif
 }
 
 } // namespace
@@ -194,22 +220,28 @@ bool FolderCompressor::writeOutput(const QString &targetPath, const QString &nam
     // it only once complete, so a failed write never destroys the earlier file
     // (the user's original WAV when the input folder is the output folder).
     // That replacement would also pass over a read-only target, so the
-    // target's own permission is checked first. Unbuffered, because a
-    // buffered flush that writes only part (a full disk) still lets the
-    // commit succeed; unbuffered, the short count shows here.
+    // target's own permission is checked first.
     const QFileInfo target(targetPath);
-    QSaveFile file(targetPath);
-    if ((target.exists() && (target.isDir() || !target.isWritable()))
-            || !file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+    QTemporaryFile file(output_folder + QStringLiteral("/.") + name + QStringLiteral(".XXXXXX"));
+    if ((target.exists() && (target.isDir() || !target.isWritable())) || !file.open()) {
         reporter->code(CodeOpenFailed, targetPath);
         ++failure_count;
         return false;
     }
+    // A flush that writes only part (a full disk) is not always reported, so
+    // the size on disk is the proof.
     const qint64 total = headerBytes + dataBytes;
-    if (file.write(output.data(), total) != total || !file.commit()) {
-        file.cancelWriting();
+    const bool written =
+            file.write(output.data(), total) == total && file.flush() && file.size() == total;
+    file.close();
+    // A temporary file is private to its owner; the output gets the earlier
+    // file's permissions, or those of an ordinary new file.
+    if (!written
+            || !file.setPermissions(target.exists() ? target.permissions() : newFilePermissions)
+            || !replaceFile(file.fileName(), targetPath)) {
         fail(QStringLiteral("压缩:%1失败:写入失败!").arg(name));
         return false;
     }
+    file.setAutoRemove(false);
     return true;
 }

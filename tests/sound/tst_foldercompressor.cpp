@@ -120,6 +120,8 @@ void tst_FolderCompressor::workedExampleFile()
     expected.replace(40, 4, QByteArray::fromHex("02000000")); // data size 2
     expected += QByteArray::fromHex("0777");
     QCOMPARE(readAll(out + QStringLiteral("/ex.wav")), expected);
+    // Written through a private temporary file, but readable like any other.
+    QVERIFY(QFileInfo(out + QStringLiteral("/ex.wav")).permissions().testFlag(QFile::ReadOther));
 }
 
 void tst_FolderCompressor::oneFile_data()

@@ -1,0 +1,159 @@
+// Throughput of the ADPCM coder, and of a folder run over 300 files of one
+// mebibyte compared with the coder alone on the same samples.
+// Usage: bench_sound [SCRATCH_PARENT]   (default: the system's temporary folder)
+// The files go to a fresh folder under SCRATCH_PARENT, removed at the end.
+
+#include "adpcm.h"
+#include "foldercompressor.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace {
+
+// Samples of the long signal for the coder alone: 256 MiB of input.
+constexpr int longSignalSamples = 128 * 1024 * 1024;
+// Timed passes; the best one counts, as the machine is shared.
+constexpr int passes = 5;
+constexpr int fileCount = 300;
+constexpr int fileBytes = 1048576;
+constexpr int headerBytes = FolderCompressor::headerBytes;
+constexpr int samplesPerFile = (fileBytes - headerBytes) / 2;
+
+std::vector<qint16> makeSignal(size_t count, unsigned seed)
+{
+    // Speech-like: tones that drift, plus noise, so every step size is used.
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> noise(-1500, 1500);
+    std::vector<qint16> samples(count);
+    double phase = 0;
+    for (size_t i = 0; i < count; ++i) {
+        phase += 0.02 + 0.015 * std::sin(static_cast<double>(i) * 1e-4);
+        const double envelope = 0.5 + 0.5 * std::sin(static_cast<double>(i) * 3e-6);
+        const int value = static_cast<int>(20000 * envelope * std::sin(phase)) + noise(random);
+        samples[i] = static_cast<qint16>(std::clamp(value, -32768, 32767));
+    }
+    return samples;
+}
+
+double coderSeconds(const std::vector<qint16> &samples, size_t chunk, std::vector<unsigned char> &out)
+{
+    double best = 1e30;
+    for (int pass = 0; pass < passes; ++pass) {
+        QElapsedTimer timer;
+        timer.start();
+        for (size_t offset = 0; offset < samples.size(); offset += chunk) {
+            AdpcmState state = { 0, 0 };
+            const size_t count = std::min(chunk, samples.size() - offset);
+            adpcm_coder(samples.data() + offset, static_cast<int>(count), out.data(), &state);
+        }
+        best = std::min(best, static_cast<double>(timer.nsecsElapsed()) / 1e9);
+    }
+    return best;
+}
+
+class SilentReporter : public FolderCompressor::Reporter
+{
+public:
+    void line(const QString &text) override { last = text; }
+    void code(int code, const QString &) override { lastCode = code; }
+    QString last;
+    int lastCode = 0;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    // The run's per-file developer diagnostics are not part of what is measured.
+    QLoggingCategory::setFilterRules(QStringLiteral("ondaspa.sound.debug=false"));
+    QTextStream out(stdout);
+    const QString parent = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::tempPath();
+
+    {
+        const std::vector<qint16> signal = makeSignal(longSignalSamples, 1);
+        std::vector<unsigned char> encoded(signal.size() / 2 + 1);
+        const double seconds = coderSeconds(signal, signal.size(), encoded);
+        out << QStringLiteral("coder: %1 M samples/s (%2 M samples, best of %3)\n")
+                        .arg(longSignalSamples / seconds / 1e6, 0, 'f', 1)
+                        .arg(longSignalSamples / (1024 * 1024))
+                        .arg(passes)
+            << Qt::flush;
+    }
+
+    QTemporaryDir scratch(parent + QStringLiteral("/ondaspa-bench-XXXXXX"));
+    if (!scratch.isValid()) {
+        out << "cannot create a scratch folder under " << parent << '\n';
+        return 1;
+    }
+    const QString inputFolder = scratch.filePath(QStringLiteral("in"));
+    const QString outputFolder = scratch.filePath(QStringLiteral("out"));
+    QDir().mkpath(inputFolder);
+
+    const std::vector<qint16> samples
+            = makeSignal(static_cast<size_t>(fileCount) * samplesPerFile, 2);
+    char header[headerBytes] = {};
+    memcpy(header, "RIFFxxxxWAVEfmt ", 16);
+    qToLittleEndian<quint32>(16, header + 16);
+    qToLittleEndian<quint16>(1, header + 20);
+    qToLittleEndian<quint16>(1, header + 22);
+    qToLittleEndian<quint32>(16000, header + 24);
+    qToLittleEndian<quint32>(32000, header + 28);
+    qToLittleEndian<quint16>(2, header + 32);
+    qToLittleEndian<quint16>(16, header + 34);
+    memcpy(header + 36, "data", 4);
+    qToLittleEndian<quint32>(samplesPerFile * 2, header + 40);
+    std::vector<char> body(static_cast<size_t>(samplesPerFile) * 2);
+    for (int i = 0; i < fileCount; ++i) {
+        qToLittleEndian<qint16>(samples.data() + static_cast<size_t>(i) * samplesPerFile,
+                samplesPerFile, body.data());
+        QFile file(QStringLiteral("%1/%2.wav").arg(inputFolder).arg(i, 3, 10, QLatin1Char('0')));
+        if (!file.open(QIODevice::WriteOnly) || file.write(header, headerBytes) != headerBytes
+                || file.write(body.data(), static_cast<qint64>(body.size()))
+                        != static_cast<qint64>(body.size())) {
+            out << "cannot write the input files\n";
+            return 1;
+        }
+    }
+
+    std::vector<unsigned char> encoded(samplesPerFile / 2 + 1);
+    const double coderOnly = coderSeconds(samples, samplesPerFile, encoded);
+
+    double folderRun = 1e30;
+    for (int pass = 0; pass < passes; ++pass) {
+        SilentReporter reporter;
+        FolderCompressor compressor(outputFolder, &reporter);
+        QElapsedTimer timer;
+        timer.start();
+        compressor.run(inputFolder);
+        folderRun = std::min(folderRun, static_cast<double>(timer.nsecsElapsed()) / 1e9);
+        if (compressor.successCount() != fileCount || reporter.lastCode != 3) {
+            out << "folder run failed: " << reporter.last << '\n';
+            return 1;
+        }
+    }
+
+    const double totalSamples = static_cast<double>(samples.size());
+    out << QStringLiteral("coder alone on the folder's samples: %1 M samples/s\n")
+                    .arg(totalSamples / coderOnly / 1e6, 0, 'f', 1)
+        << QStringLiteral("folder run, %1 files of %2 bytes: %3 M samples/s, %4 files/s\n")
+                    .arg(fileCount)
+                    .arg(fileBytes)
+                    .arg(totalSamples / folderRun / 1e6, 0, 'f', 1)
+                    .arg(fileCount / folderRun, 0, 'f', 0)
+        << QStringLiteral("folder run / coder alone: %1 (target at least 0.85)\n")
+                    .arg(coderOnly / folderRun, 0, 'f', 3);
+    return 0;
+}
