@@ -103,10 +103,10 @@ int plainCoder(const qint16 *samples, int count, unsigned char *output, AdpcmSta
 using Coder = int (*)(const qint16 *, int, unsigned char *, AdpcmState *);
 
 double coderSeconds(Coder coder, const std::vector<qint16> &samples, size_t chunk,
-        std::vector<unsigned char> &out)
+        std::vector<unsigned char> &out, int repeats = passes)
 {
     double best = 1e30;
-    for (int pass = 0; pass < passes; ++pass) {
+    for (int pass = 0; pass < repeats; ++pass) {
         QElapsedTimer timer;
         timer.start();
         for (size_t offset = 0; offset < samples.size(); offset += chunk) {
