@@ -1,6 +1,7 @@
 #include "foldercompressor.h"
 
 #include "adpcm.h"
+#include "wavheader.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,42 +22,11 @@ Q_LOGGING_CATEGORY(soundLog, "ondaspa.sound")
 
 namespace {
 
-// Field offsets of the canonical 44-byte header.
-constexpr int chunkSizeOffset = 4;
-constexpr int formatOffset = 8;
-constexpr int formatChunkSizeOffset = 16;
-constexpr int formatTagOffset = 20;
-constexpr int channelsOffset = 22;
-constexpr int sampleRateOffset = 24;
-constexpr int bitsPerSampleOffset = 34;
-constexpr int dataIdOffset = 36;
+// Where the data size sits in the header, for the developers' diagnostics.
 constexpr int dataSizeOffset = 40;
-
-constexpr quint16 pcmFormatTag = 1;
-constexpr quint16 imaAdpcmFormatTag = 0x0011;
-// What the written format chunk size says, though only 16 bytes follow it.
-constexpr quint32 outputFormatChunkSize = 20;
-// Chunk size = data bytes + the header bytes after the chunk size field.
-constexpr int chunkSizeExtra = 36;
-constexpr quint16 acceptedBitsPerSample = 16;
 
 const QDir::Filters listFilter = QDir::Files | QDir::Hidden | QDir::NoSymLinks;
 const QDir::SortFlags listOrder = QDir::Name | QDir::IgnoreCase;
-
-quint16 read16(const char *header, int offset)
-{
-    return qFromLittleEndian<quint16>(header + offset);
-}
-
-quint32 read32(const char *header, int offset)
-{
-    return qFromLittleEndian<quint32>(header + offset);
-}
-
-bool hasBytes(const char *header, int offset, const char (&text)[5])
-{
-    return memcmp(header + offset, text, 4) == 0;
-}
 
 const QFileDevice::Permissions newFilePermissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner
         | QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ReadGroup
@@ -160,48 +130,36 @@ void FolderCompressor::compressFile(const QString &filePath)
         reporter->line(QStringLiteral("压缩音频大于1Mbytes,请裁剪!"));
         return;
     }
-    if (length <= headerBytes) {
+    int sampleCount = 0;
+    switch (WavHeader::checkPcm(input.data(), length, &sampleCount)) {
+    case WavHeader::TooShort:
         fail(QStringLiteral("压缩:%1(%2bytes) 失败").arg(name).arg(length));
         return;
+    case WavHeader::Unsupported:
+        fail(QStringLiteral("压缩:%1失败:格式不支持!").arg(name));
+        return;
+    case WavHeader::NotMono:
+        fail(QStringLiteral("压缩:%1失败:非单声道音频!").arg(name));
+        return;
+    case WavHeader::RateTooHigh:
+        fail(QStringLiteral("压缩:%1失败:采样率大于16Khz!").arg(name));
+        return;
+    case WavHeader::PcmAccepted:
+        break;
     }
 
     const char *header = input.data();
-    // Samples are always read as 16-bit values straight after a 44-byte
-    // header, so anything else would be encoded as noise and reported as done.
-    if (!hasBytes(header, 0, "RIFF") || !hasBytes(header, formatOffset, "WAVE")
-            || read16(header, formatTagOffset) != pcmFormatTag
-            || read16(header, bitsPerSampleOffset) != acceptedBitsPerSample
-            || !hasBytes(header, dataIdOffset, "data")) {
-        fail(QStringLiteral("压缩:%1失败:格式不支持!").arg(name));
-        return;
-    }
-    if (read16(header, channelsOffset) != 1) {
-        fail(QStringLiteral("压缩:%1失败:非单声道音频!").arg(name));
-        return;
-    }
-    if (read32(header, sampleRateOffset) > maxSampleRate) {
-        fail(QStringLiteral("压缩:%1失败:采样率大于16Khz!").arg(name));
-        return;
-    }
-
-    // The declared size is trusted only up to the bytes present; an odd
-    // trailing byte is not a sample.
-    const quint32 declared = read32(header, dataSizeOffset);
-    const qint64 present = length - headerBytes;
-    const int sampleCount = static_cast<int>(qMin<qint64>(declared, present) / 2);
+    const quint32 declared = qFromLittleEndian<quint32>(header + dataSizeOffset);
     qCDebug(soundLog) << name << "Subchunk2Size:" << declared;
     output.resize(headerBytes + (sampleCount + 1) / 2);
     AdpcmState state = { 0, 0 };
+    // The samples are coded in place: little-endian, as on every host the
+    // program is built for.
     const int dataBytes = adpcm_coder(reinterpret_cast<const qint16 *>(header + headerBytes),
             sampleCount, reinterpret_cast<unsigned char *>(output.data() + headerBytes), &state);
     qCDebug(soundLog) << name << "Subchunk2Size OK";
 
-    char *out = output.data();
-    memcpy(out, header, headerBytes);
-    qToLittleEndian<quint32>(dataBytes + chunkSizeExtra, out + chunkSizeOffset);
-    qToLittleEndian<quint32>(outputFormatChunkSize, out + formatChunkSizeOffset);
-    qToLittleEndian<quint16>(imaAdpcmFormatTag, out + formatTagOffset);
-    qToLittleEndian<quint32>(dataBytes, out + dataSizeOffset);
+    WavHeader::writeCompressed(header, static_cast<quint32>(dataBytes), output.data());
 
     const QString targetPath = output_folder + QLatin1Char('/') + name;
     qCDebug(soundLog) << "path:" << targetPath;

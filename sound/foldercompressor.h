@@ -1,6 +1,8 @@
 #ifndef FOLDERCOMPRESSOR_H
 #define FOLDERCOMPRESSOR_H
 
+#include "wavheader.h"
+
 #include <QString>
 
 #include <vector>
@@ -44,9 +46,7 @@ public:
     // Largest input file accepted, in bytes (one mebibyte).
     static constexpr qint64 maxInputBytes = 1048576;
     // Length of the canonical WAV header that inputs must have and outputs get.
-    static constexpr int headerBytes = 44;
-    // Highest accepted sample rate, in samples per second.
-    static constexpr quint32 maxSampleRate = 16000;
+    static constexpr int headerBytes = WavHeader::size;
 
     // reporter is not owned and must outlive the compressor.
     FolderCompressor(const QString &outputFolder, Reporter *reporter);

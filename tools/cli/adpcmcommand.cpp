@@ -5,6 +5,7 @@
 
 #include "adpcm.h"
 #include "foldercompressor.h"
+#include "wavheader.h"
 
 #include <QFile>
 #include <QLoggingCategory>
@@ -31,12 +32,6 @@ const char usage[] = "usage: ondaspa-cli adpcm compress FOLDER [-o DIR]\n"
 // Largest compressed file accepted by decode: the output of the largest input
 // the compressor takes is far smaller.
 constexpr qint64 maxDecodeInputBytes = 16 * 1024 * 1024;
-constexpr int headerBytes = FolderCompressor::headerBytes;
-constexpr quint16 imaAdpcmFormatTag = 0x0011;
-constexpr quint16 pcmFormatTag = 1;
-constexpr quint16 pcmBitsPerSample = 16;
-constexpr quint32 pcmFormatChunkSize = 16;
-constexpr int chunkSizeExtra = 36;
 
 QTextStream &out()
 {
@@ -136,41 +131,30 @@ int decode(const QStringList &arguments)
     std::vector<char> content(static_cast<size_t>(input.size()));
     content.resize(
             static_cast<size_t>(qMax<qint64>(0, input.read(content.data(), content.size()))));
-    const char *header = content.data();
-    if (content.size() < headerBytes || memcmp(header, "RIFF", 4) != 0
-            || memcmp(header + 8, "WAVE", 4) != 0
-            || qFromLittleEndian<quint16>(header + 20) != imaAdpcmFormatTag
-            || qFromLittleEndian<quint16>(header + 22) != 1 || memcmp(header + 36, "data", 4) != 0)
+    quint32 dataBytes = 0;
+    quint32 sampleRate = 0;
+    switch (WavHeader::checkCompressed(
+            content.data(), static_cast<qint64>(content.size()), &dataBytes, &sampleRate)) {
+    case WavHeader::NotCompressed:
         return decodeFailure(QStringLiteral("%1 is not a compressed sound file").arg(inputPath));
-    const quint32 dataBytes = qFromLittleEndian<quint32>(header + 40);
-    if (dataBytes > content.size() - headerBytes)
+    case WavHeader::Truncated:
         return decodeFailure(QStringLiteral("%1 is truncated").arg(inputPath));
+    case WavHeader::CompressedAccepted:
+        break;
+    }
 
-    const quint32 sampleRate = qFromLittleEndian<quint32>(header + 24);
     // The stream does not say whether its last low nibble is a sample; it is
     // decoded as one, a single extra sample at most.
     const int sampleCount = static_cast<int>(dataBytes) * 2;
     std::vector<qint16> samples(static_cast<size_t>(sampleCount));
     AdpcmState state = { 0, 0 };
-    adpcm_decoder(reinterpret_cast<const unsigned char *>(header + headerBytes), sampleCount,
-            samples.data(), &state);
+    adpcm_decoder(reinterpret_cast<const unsigned char *>(content.data() + WavHeader::size),
+            sampleCount, samples.data(), &state);
 
     const quint32 pcmBytes = static_cast<quint32>(sampleCount) * 2;
-    std::vector<char> wav(headerBytes + pcmBytes);
-    char *h = wav.data();
-    memcpy(h, "RIFF", 4);
-    qToLittleEndian<quint32>(pcmBytes + chunkSizeExtra, h + 4);
-    memcpy(h + 8, "WAVEfmt ", 8);
-    qToLittleEndian<quint32>(pcmFormatChunkSize, h + 16);
-    qToLittleEndian<quint16>(pcmFormatTag, h + 20);
-    qToLittleEndian<quint16>(1, h + 22);
-    qToLittleEndian<quint32>(sampleRate, h + 24);
-    qToLittleEndian<quint32>(sampleRate * 2, h + 28);
-    qToLittleEndian<quint16>(2, h + 32);
-    qToLittleEndian<quint16>(pcmBitsPerSample, h + 34);
-    memcpy(h + 36, "data", 4);
-    qToLittleEndian<quint32>(pcmBytes, h + 40);
-    qToLittleEndian<qint16>(samples.data(), sampleCount, h + headerBytes);
+    std::vector<char> wav(WavHeader::size + pcmBytes);
+    WavHeader::writePcm(sampleRate, pcmBytes, wav.data());
+    qToLittleEndian<qint16>(samples.data(), sampleCount, wav.data() + WavHeader::size);
 
     QSaveFile output(outputPath);
     // Unbuffered: a short write (a full disk) must show before the commit.
