@@ -180,7 +180,8 @@ bool FolderCompressor::writeOutput(const QString &targetPath, const QString &nam
     // That replacement would also pass over a read-only target, so the
     // target's own permission is checked first.
     const QFileInfo target(targetPath);
-    QTemporaryFile file(output_folder + QStringLiteral("/.") + name + QStringLiteral(".XXXXXX"));
+    // A short fixed name, so a target name near the length limit still fits.
+    QTemporaryFile file(output_folder + QStringLiteral("/.ondaspa-XXXXXX"));
     if ((target.exists() && (target.isDir() || !target.isWritable())) || !file.open()) {
         reporter->code(CodeOpenFailed, targetPath);
         ++failure_count;

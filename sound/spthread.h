@@ -22,8 +22,9 @@ public:
     // until the thread has finished.
     void stop();
 
-    // Where the compressed files go; set before the thread starts. Defaults
-    // to FolderCompressor::defaultOutputFolder().
+    // Where the compressed files go, by default
+    // FolderCompressor::defaultOutputFolder(). Read by the worker during a
+    // run, so set it only while no run is pending or active.
     void setOutputFolder(const QString &folder);
 
 signals:
