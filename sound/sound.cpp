@@ -28,8 +28,8 @@ sound::sound(QWidget *parent)
       })
 {
 #ifdef Q_OS_WIN
-    // Windows consoles and file names of the devices' users use the GB2312
-    // code page for local 8-bit text.
+    // The Windows build names files in the ANSI code page; elsewhere file
+    // names are UTF-8 and the system codec must stay.
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("GB2312"));
 #endif
     ui->setupUi(this);
