@@ -1,16 +1,117 @@
 #include "sound.h"
+#include "ui_sound.h"
+
+#include "spthread.h"
 
 #include <QCloseEvent>
+#include <QDebug>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QSettings>
+#include <QTextCodec>
 
-sound::sound(QWidget *parent) : QWidget(parent)
+namespace {
+
+void showBox(QWidget *parent, QMessageBox::Icon icon, const QString &text)
 {
+    QMessageBox box(icon, QStringLiteral("提示"), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+} // namespace
+
+sound::sound(QWidget *parent)
+    : QWidget(parent), settings(nullptr), ui(new Ui::sound), worker(nullptr),
+      directory_chooser([](QWidget *owner, const QString &caption, const QString &startFolder) {
+          return QFileDialog::getExistingDirectory(
+                  owner, caption, startFolder, QFileDialog::ShowDirsOnly);
+      })
+{
+#ifdef Q_OS_WIN
+    // The Windows build names files in the ANSI code page; elsewhere file
+    // names are UTF-8 and the system codec must stay.
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("GB2312"));
+#endif
+    ui->setupUi(this);
     setWindowTitle(QStringLiteral("音频压缩工具"));
     setWindowFlags(Qt::WindowCloseButtonHint);
-    resize(423, 574);
+
+    settings = new QSettings(QStringLiteral("./config.ini"), QSettings::IniFormat);
+    ui->path_sound->setText(settings->value(QStringLiteral("SOUND_PATH")).toString());
+
+    worker = new SPThread(this);
+    connect(worker, SIGNAL(ui_string_debug(QString)), this, SLOT(ui_string_debug(QString)));
+    connect(worker, SIGNAL(ui_code_stop(int)), this, SLOT(ui_code_stop(int)));
+    connect(this, SIGNAL(start_code_proc(QString)), worker, SLOT(start_code_proc(QString)));
+    worker->start(QThread::InheritPriority);
+}
+
+sound::~sound()
+{
+    delete worker;
+    delete ui;
+    delete settings;
+}
+
+void sound::setDirectoryChooser(DirectoryChooser chooser)
+{
+    directory_chooser = std::move(chooser);
 }
 
 void sound::closeEvent(QCloseEvent *event)
 {
     emit ExitWin();
     event->accept();
+}
+
+void sound::on_sound_choice_clicked()
+{
+    const QString folder = directory_chooser(
+            this, QStringLiteral("请选择目标文件夹位置..."), ui->path_sound->text());
+    if (folder.isEmpty())
+        return;
+    ui->path_sound->setText(folder);
+    settings->setValue(QStringLiteral("SOUND_PATH"), folder);
+}
+
+void sound::on_sound_start_clicked()
+{
+    ui->sound_start->setEnabled(false);
+    emit start_code_proc(ui->path_sound->text());
+}
+
+void sound::ui_string_debug(QString text)
+{
+    if (text == QStringLiteral("开始压缩:"))
+        ui->sound_debug_box->clear();
+    ui->sound_debug_box->appendPlainText(text);
+}
+
+void sound::ui_code_stop(int code)
+{
+    switch (code) {
+    case 0:
+        ui->sound_start->setEnabled(true);
+        break;
+    case 1:
+        showBox(this, QMessageBox::Warning,
+                QStringLiteral("<font size=16>当前路径未设置！</font>"));
+        break;
+    case 2:
+        if (open_failure_box_shown) {
+            ++open_failures_while_shown;
+            qDebug() << "open failed, box already shown:" << open_failures_while_shown;
+            break;
+        }
+        open_failure_box_shown = true;
+        open_failures_while_shown = 0;
+        showBox(this, QMessageBox::Warning, QStringLiteral("<font size=16>打开失败!</font>"));
+        open_failure_box_shown = false;
+        break;
+    case 3:
+        showBox(this, QMessageBox::Information, QStringLiteral("<font size=16>压缩结束!</font>"));
+        break;
+    default:
+        break;
+    }
 }

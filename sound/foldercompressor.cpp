@@ -1,0 +1,206 @@
+#include "foldercompressor.h"
+
+#include "adpcm.h"
+#include "wavheader.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QTemporaryFile>
+#include <QtEndian>
+
+#include <cstdio>
+#include <cstring>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+Q_LOGGING_CATEGORY(soundLog, "ondaspa.sound")
+
+namespace {
+
+// Where the data size sits in the header, for the developers' diagnostics.
+constexpr int dataSizeOffset = 40;
+
+const QDir::Filters listFilter = QDir::Files | QDir::Hidden | QDir::NoSymLinks;
+const QDir::SortFlags listOrder = QDir::Name | QDir::IgnoreCase;
+
+const QFileDevice::Permissions newFilePermissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner
+        | QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ReadGroup
+        | QFileDevice::ReadOther;
+
+// Replaces to by from in one step, whether or not to exists. QFile::rename
+// refuses an existing target, and removing it first would leave a moment
+// with neither file. No sync to disk: it would cost more than encoding the
+// file, and the replacement alone already keeps a failed write from
+// touching the earlier file.
+bool replaceFile(const QString &from, const QString &to)
+{
+#ifdef Q_OS_WIN
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(from).utf16()),
+                   reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(to).utf16()),
+                   MOVEFILE_REPLACE_EXISTING)
+            != 0;
+#else
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+#endif
+}
+
+} // namespace
+
+FolderCompressor::FolderCompressor(const QString &outputFolder, Reporter *reporter)
+    : output_folder(outputFolder), reporter(reporter)
+{
+}
+
+QString FolderCompressor::defaultOutputFolder()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/sound");
+}
+
+FolderCompressor::Outcome FolderCompressor::run(const QString &folderPath)
+{
+    qCDebug(soundLog) << "adpcm_coder_start";
+    success_count = 0;
+    failure_count = 0;
+    if (folderPath.isEmpty()) {
+        reporter->code(CodePathEmpty, QString());
+        return PathEmpty;
+    }
+    const QDir folder(folderPath);
+    if (!folder.exists())
+        return FolderMissing;
+    const QStringList names = folder.entryList(listFilter, listOrder);
+
+    reporter->line(QStringLiteral("开始压缩:"));
+    qCDebug(soundLog) << "path:" << output_folder;
+    if (!QDir(output_folder).exists()) {
+        const bool created = QDir().mkpath(output_folder);
+        qCDebug(soundLog) << "新建目录是否成功" << created;
+        if (!created)
+            return OutputFolderFailed;
+    }
+
+    input.resize(maxInputBytes + 1);
+    for (const QString &name : names) {
+        if (reporter->stopRequested())
+            return Stopped;
+        compressFile(folder.filePath(name));
+    }
+    input = std::vector<char>();
+    output = std::vector<char>();
+
+    reporter->line(QStringLiteral("压缩结束:"));
+    reporter->line(QStringLiteral("压缩成功文件数:%1个").arg(success_count));
+    reporter->line(QStringLiteral("压缩失败文件数:%1个").arg(failure_count));
+    const int present = QDir(output_folder).entryList(listFilter, listOrder).size();
+    reporter->line(QStringLiteral("文件夹中文件数:%1个").arg(present));
+    reporter->code(CodeFinished, QString());
+    return Finished;
+}
+
+void FolderCompressor::fail(const QString &text)
+{
+    qCDebug(soundLog) << text;
+    reporter->line(text);
+    ++failure_count;
+}
+
+void FolderCompressor::compressFile(const QString &filePath)
+{
+    const QString name = QFileInfo(filePath).fileName();
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    // The size is known before anything is read, so a huge file never costs
+    // more than one buffer; reading one byte past the limit also catches a
+    // file that grew after its size was taken.
+    if (file.size() > maxInputBytes) {
+        reporter->line(QStringLiteral("压缩音频大于1Mbytes,请裁剪!"));
+        return;
+    }
+    const qint64 length = file.read(input.data(), maxInputBytes + 1);
+    file.close();
+    if (length < 0)
+        return;
+    if (length > maxInputBytes) {
+        reporter->line(QStringLiteral("压缩音频大于1Mbytes,请裁剪!"));
+        return;
+    }
+    int sampleCount = 0;
+    switch (WavHeader::checkPcm(input.data(), length, &sampleCount)) {
+    case WavHeader::TooShort:
+        fail(QStringLiteral("压缩:%1(%2bytes) 失败").arg(name).arg(length));
+        return;
+    case WavHeader::Unsupported:
+        fail(QStringLiteral("压缩:%1失败:格式不支持!").arg(name));
+        return;
+    case WavHeader::NotMono:
+        fail(QStringLiteral("压缩:%1失败:非单声道音频!").arg(name));
+        return;
+    case WavHeader::RateTooHigh:
+        fail(QStringLiteral("压缩:%1失败:采样率大于16Khz!").arg(name));
+        return;
+    case WavHeader::PcmAccepted:
+        break;
+    }
+
+    const char *header = input.data();
+    const quint32 declared = qFromLittleEndian<quint32>(header + dataSizeOffset);
+    qCDebug(soundLog) << name << "Subchunk2Size:" << declared;
+    output.resize(headerBytes + (sampleCount + 1) / 2);
+    AdpcmState state = { 0, 0 };
+    // The samples are coded in place: little-endian, as on every host the
+    // program is built for.
+    const int dataBytes = adpcm_coder(reinterpret_cast<const qint16 *>(header + headerBytes),
+            sampleCount, reinterpret_cast<unsigned char *>(output.data() + headerBytes), &state);
+    qCDebug(soundLog) << name << "Subchunk2Size OK";
+
+    WavHeader::writeCompressed(header, static_cast<quint32>(dataBytes), output.data());
+
+    const QString targetPath = output_folder + QLatin1Char('/') + name;
+    qCDebug(soundLog) << "path:" << targetPath;
+    if (!writeOutput(targetPath, name, dataBytes))
+        return;
+    ++success_count;
+    const QString done =
+            QStringLiteral("压缩:%1 >> %2bytes 成功").arg(name).arg(headerBytes + dataBytes);
+    qCDebug(soundLog) << done;
+    reporter->line(done);
+}
+
+bool FolderCompressor::writeOutput(const QString &targetPath, const QString &name, int dataBytes)
+{
+    // The new content goes to a temporary file beside the target and replaces
+    // it only once complete, so a failed write never destroys the earlier file
+    // (the user's original WAV when the input folder is the output folder).
+    // That replacement would also pass over a read-only target, so the
+    // target's own permission is checked first.
+    const QFileInfo target(targetPath);
+    // A short fixed name, so a target name near the length limit still fits.
+    QTemporaryFile file(output_folder + QStringLiteral("/.ondaspa-XXXXXX"));
+    if ((target.exists() && (target.isDir() || !target.isWritable())) || !file.open()) {
+        reporter->code(CodeOpenFailed, targetPath);
+        ++failure_count;
+        return false;
+    }
+    // A flush that writes only part (a full disk) is not always reported, so
+    // the size on disk is the proof.
+    const qint64 total = headerBytes + dataBytes;
+    const bool written =
+            file.write(output.data(), total) == total && file.flush() && file.size() == total;
+    file.close();
+    // A temporary file is private to its owner; the output gets the earlier
+    // file's permissions, or those of an ordinary new file.
+    if (!written
+            || !file.setPermissions(target.exists() ? target.permissions() : newFilePermissions)
+            || !replaceFile(file.fileName(), targetPath)) {
+        fail(QStringLiteral("压缩:%1失败:写入失败!").arg(name));
+        return false;
+    }
+    file.setAutoRemove(false);
+    return true;
+}

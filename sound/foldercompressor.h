@@ -1,0 +1,79 @@
+#ifndef FOLDERCOMPRESSOR_H
+#define FOLDERCOMPRESSOR_H
+
+#include "wavheader.h"
+
+#include <QString>
+
+#include <vector>
+
+// Compresses every mono 16-bit PCM WAV file of a folder (at most 16000
+// samples per second and 1048576 bytes) to IMA ADPCM files of the same name in
+// an output folder, reporting each step as a log line and a status code.
+// Runs on whichever thread calls run(); the reporter is called on that thread.
+class FolderCompressor
+{
+public:
+    // Status codes passed to Reporter::code().
+    enum Code {
+        CodePathEmpty = 1, // the folder path is empty
+        CodeOpenFailed = 2, // an output file cannot be opened for writing
+        CodeFinished = 3, // the run reached its summary
+    };
+
+    // How a run ended.
+    enum Outcome {
+        FolderMissing, // the input folder does not exist: nothing reported
+        PathEmpty, // code 1 reported
+        OutputFolderFailed, // the output folder could not be created
+        Stopped, // Reporter::stopRequested() ended the run between two files
+        Finished, // the summary and code 3 were reported
+    };
+
+    class Reporter
+    {
+    public:
+        virtual ~Reporter() = default;
+        // One log line, in the order the run produces them.
+        virtual void line(const QString &text) = 0;
+        // One status code; outputPath names the output file for CodeOpenFailed
+        // and is empty otherwise.
+        virtual void code(int code, const QString &outputPath) = 0;
+        // Polled between files; true ends the run without its summary.
+        virtual bool stopRequested() const { return false; }
+    };
+
+    // Largest input file accepted, in bytes (one mebibyte).
+    static constexpr qint64 maxInputBytes = 1048576;
+    // Length of the canonical WAV header that inputs must have and outputs get.
+    static constexpr int headerBytes = WavHeader::size;
+
+    // reporter is not owned and must outlive the compressor.
+    FolderCompressor(const QString &outputFolder, Reporter *reporter);
+
+    // The window's output folder: the folder "sound" in the program's folder.
+    static QString defaultOutputFolder();
+
+    // Compresses the regular files of folderPath (hidden ones included,
+    // symbolic links excluded) in case-insensitive name order.
+    Outcome run(const QString &folderPath);
+
+    int successCount() const { return success_count; }
+    int failureCount() const { return failure_count; }
+
+private:
+    void compressFile(const QString &filePath);
+    bool writeOutput(const QString &targetPath, const QString &name, int dataBytes);
+    void fail(const QString &text);
+
+    QString output_folder;
+    Reporter *reporter;
+    int success_count = 0;
+    int failure_count = 0;
+    // Reused by every file of a run so a folder of many files costs no
+    // allocation per file.
+    std::vector<char> input;
+    std::vector<char> output;
+};
+
+#endif // FOLDERCOMPRESSOR_H

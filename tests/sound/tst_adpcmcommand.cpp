@@ -1,0 +1,218 @@
+#include "wavfile.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+// Each command finishes in well under a second; the bound only stops a hang.
+constexpr int processTimeoutMs = 30000;
+
+struct Result
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Result runCli(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(ONDASPA_CLI), QStringList{ QStringLiteral("adpcm") } + arguments);
+    Result result;
+    if (!process.waitForFinished(processTimeoutMs))
+        return result;
+    result.exitCode = process.exitCode();
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+WavFile tone(int count, quint32 rate)
+{
+    std::vector<qint16> samples(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+        samples[static_cast<size_t>(i)] =
+                static_cast<qint16>(std::lround(12000 * std::sin(i * 0.07)));
+    WavFile wav = WavFile::withSamples(samples);
+    wav.sampleRate = rate;
+    return wav;
+}
+
+} // namespace
+
+class tst_AdpcmCommand : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void compressPrintsRunLines();
+    void compressExitCodes_data();
+    void compressExitCodes();
+    void decodeRestoresPcm();
+    void decodeRefuses_data();
+    void decodeRefuses();
+
+private:
+    QScopedPointer<QTemporaryDir> scratch;
+    QString in;
+    QString out;
+};
+
+void tst_AdpcmCommand::init()
+{
+    scratch.reset(new QTemporaryDir);
+    QVERIFY(scratch->isValid());
+    in = scratch->filePath(QStringLiteral("in"));
+    out = scratch->filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(in));
+}
+
+void tst_AdpcmCommand::compressPrintsRunLines()
+{
+    QVERIFY(WavFile::withSamples({ 0, 1000, 2000, 1000 }).write(in + QStringLiteral("/示例.wav")));
+    WavFile stereo = tone(10, 8000);
+    stereo.channels = 2;
+    QVERIFY(stereo.write(in + QStringLiteral("/stereo.wav")));
+    const Result result = runCli({ QStringLiteral("compress"), in, QStringLiteral("-o"), out });
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.out,
+            QStringLiteral(
+                    "开始压缩:\n压缩:stereo.wav失败:非单声道音频!\n压缩:示例.wav >> 46bytes 成功\n"
+                    "压缩结束:\n压缩成功文件数:1个\n压缩失败文件数:1个\n文件夹中文件数:1个\n"));
+    QVERIFY(result.err.isEmpty());
+    QCOMPARE(QFileInfo(out + QStringLiteral("/示例.wav")).size(), qint64(46));
+}
+
+void tst_AdpcmCommand::compressExitCodes_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("allCompressed") << QStringList{ QStringLiteral("compress"), QStringLiteral("IN"),
+        QStringLiteral("-o"), QStringLiteral("OUT") }
+                                   << 0 << QString();
+    QTest::newRow("emptyPath") << QStringList{ QStringLiteral("compress"), QString(),
+        QStringLiteral("-o"), QStringLiteral("OUT") }
+                               << 1 << QStringLiteral("folder path is empty");
+    QTest::newRow("missingFolder") << QStringList{ QStringLiteral("compress"),
+        QStringLiteral("IN/nowhere"), QStringLiteral("-o"), QStringLiteral("OUT") }
+                                   << 1 << QStringLiteral("folder not found");
+    QTest::newRow("outputCannotBeOpened") << QStringList{ QStringLiteral("compress"),
+        QStringLiteral("IN"), QStringLiteral("-o"), QStringLiteral("BLOCKED") }
+                                          << 1 << QStringLiteral("cannot open output file");
+    QTest::newRow("outputFolderUnderFile") << QStringList{ QStringLiteral("compress"),
+        QStringLiteral("IN"), QStringLiteral("-o"), QStringLiteral("IN/a.wav/sound") }
+                                           << 1 << QStringLiteral("cannot create output folder");
+    QTest::newRow("noFolder") << QStringList{ QStringLiteral("compress") } << 2
+                              << QStringLiteral("usage:");
+    QTest::newRow("twoFolders") << QStringList{ QStringLiteral("compress"), QStringLiteral("IN"),
+        QStringLiteral("IN") } << 2
+                                << QStringLiteral("usage:");
+    QTest::newRow("outputWithoutFolder")
+            << QStringList{ QStringLiteral("compress"), QStringLiteral("IN"), QStringLiteral("-o") }
+            << 2 << QStringLiteral("-o needs a folder");
+    QTest::newRow("unknownCommand")
+            << QStringList{ QStringLiteral("squash") } << 2 << QStringLiteral("usage:");
+}
+
+void tst_AdpcmCommand::compressExitCodes()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
+
+    QVERIFY(tone(100, 16000).write(in + QStringLiteral("/a.wav")));
+    // A folder where the output file should be cannot be opened as a file.
+    const QString blocked = scratch->filePath(QStringLiteral("blocked"));
+    QVERIFY(QDir().mkpath(blocked + QStringLiteral("/a.wav")));
+    arguments.replaceInStrings(QStringLiteral("IN"), in);
+    arguments.replaceInStrings(QStringLiteral("OUT"), out);
+    arguments.replaceInStrings(QStringLiteral("BLOCKED"), blocked);
+
+    const Result result = runCli(arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    if (error.isEmpty())
+        QVERIFY(result.err.isEmpty());
+    else
+        QVERIFY2(result.err.contains(error), qPrintable(result.err));
+}
+
+void tst_AdpcmCommand::decodeRestoresPcm()
+{
+    const int count = 8001;
+    const WavFile original = tone(count, 11025);
+    QVERIFY(original.write(in + QStringLiteral("/tone.wav")));
+    QCOMPARE(runCli({ QStringLiteral("compress"), in, QStringLiteral("-o"), out }).exitCode, 0);
+    const QString decodedPath = scratch->filePath(QStringLiteral("decoded.wav"));
+    const Result result =
+            runCli({ QStringLiteral("decode"), out + QStringLiteral("/tone.wav"), decodedPath });
+    QCOMPARE(result.exitCode, 0);
+
+    QFile file(decodedPath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray decoded = file.readAll();
+    // Odd sample count: the last half byte decodes as one extra sample.
+    const int decodedCount = count + 1;
+    QCOMPARE(decoded.size(), 44 + 2 * decodedCount);
+    WavFile expectedHeader;
+    expectedHeader.sampleRate = 11025;
+    expectedHeader.data = QByteArray(2 * decodedCount, '\0');
+    QCOMPARE(decoded.left(44), expectedHeader.bytes().left(44));
+
+    double signal = 0;
+    double noise = 0;
+    for (int i = 0; i < count; ++i) {
+        const double a = qFromLittleEndian<qint16>(original.data.constData() + 2 * i);
+        const double b = qFromLittleEndian<qint16>(decoded.constData() + 44 + 2 * i);
+        signal += a * a;
+        noise += (a - b) * (a - b);
+    }
+    // Measured 38.9 dB for this tone.
+    QVERIFY2(10 * std::log10(signal / noise) > 38.0,
+            qPrintable(QString::number(10 * std::log10(signal / noise))));
+}
+
+void tst_AdpcmCommand::decodeRefuses_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("error");
+
+    WavFile compressed = tone(10, 8000);
+    compressed.formatTag = 17;
+    QTest::newRow("pcmFile") << tone(10, 8000).bytes()
+                             << QStringLiteral("not a compressed sound file");
+    QTest::newRow("textFile") << QByteArray(100, 'x')
+                              << QStringLiteral("not a compressed sound file");
+    QTest::newRow("shortFile") << compressed.bytes().left(43)
+                               << QStringLiteral("not a compressed sound file");
+    compressed.declaredSize = 1000;
+    QTest::newRow("truncated") << compressed.bytes() << QStringLiteral("is truncated");
+    compressed.declaredSize = -1;
+    compressed.channels = 2;
+    QTest::newRow("stereo") << compressed.bytes() << QStringLiteral("not a compressed sound file");
+}
+
+void tst_AdpcmCommand::decodeRefuses()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, error);
+    const QString input = scratch->filePath(QStringLiteral("input.wav"));
+    QFile file(input);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(content), qint64(content.size()));
+    file.close();
+    const QString output = scratch->filePath(QStringLiteral("output.wav"));
+    const Result result = runCli({ QStringLiteral("decode"), input, output });
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains(error), qPrintable(result.err));
+    QVERIFY(!QFileInfo::exists(output));
+}
+
+QTEST_GUILESS_MAIN(tst_AdpcmCommand)
+#include "tst_adpcmcommand.moc"
