@@ -6,6 +6,7 @@
 #include "httpresponse.h"
 
 #include <QMutexLocker>
+#include <QScopedValueRollback>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QThread>
@@ -174,6 +175,7 @@ void HttpConnectionHandler::serveRequest()
     if (closeConnection)
         response.setHeader("Connection", "close");
 
+    const QScopedValueRollback<bool> servingGuard(serving, true);
     try {
         requestHandler->service(*currentRequest, response);
     } catch (...) {
@@ -264,6 +266,10 @@ void HttpConnectionHandler::disconnected()
     readTimer.stop();
     lingerTimer.stop();
     lingering = false;
+    // A dropped upload must not keep its temporary files until the next connection; while a
+    // request is being served the serving code still uses it and releases it itself.
+    if (!serving)
+        currentRequest.reset();
     busy.store(false, std::memory_order_release);
 }
 

@@ -101,6 +101,8 @@ private:
     const QSslConfiguration *sslConfiguration;
     QTimer lingerTimer;
     bool lingering = false;
+    // True while serveRequest() runs; the request must then outlive a disconnect.
+    bool serving = false;
     // The descriptor of the open connection, or -1, so stop() can cut it from another thread.
     // Cleared when the socket leaves the connected state. After a peer's close the socket layer
     // closes the descriptor just before that; a stop() in that gap cannot hit another connection,

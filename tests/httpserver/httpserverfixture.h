@@ -217,6 +217,7 @@ public:
         return connected;
     }
     void send(const QByteArray &data) { socket->write(data); }
+    void abort() { socket->abort(); }
 
     // Reads the next response: body framed by Content-Length, chunks, or the end of the stream.
     bool readResponse(TestResponse &response)

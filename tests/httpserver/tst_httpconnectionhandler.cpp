@@ -68,6 +68,7 @@ private slots:
     void silentClientClosedAfterReadTimeout_data();
     void silentClientClosedAfterReadTimeout();
     void slowBodyIsNotTimedOut();
+    void droppedUploadLeavesNoTemporaryFiles();
     void peerThatNeverReadsIsFreed_data();
     void peerThatNeverReadsIsFreed();
     void unusableDescriptorFreesHandler();
@@ -240,6 +241,31 @@ void tst_HttpConnectionHandler::slowBodyIsNotTimedOut()
     TestResponse response;
     QVERIFY(client.readResponse(response));
     QCOMPARE(response.body, QByteArray("hello"));
+}
+
+void tst_HttpConnectionHandler::droppedUploadLeavesNoTemporaryFiles()
+{
+    QTemporaryDir temporaryFolder;
+    QVERIFY(temporaryFolder.isValid());
+    const QByteArray previousTemporaryPath = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(temporaryFolder.path()));
+    const auto restore = qScopeGuard([&] { qputenv("TMPDIR", previousTemporaryPath); });
+    const QDir folder(temporaryFolder.path());
+
+    Harness harness(quickSettings());
+    TestClient client;
+    QVERIFY(client.connectTo(harness.port()));
+    client.send("POST /upload HTTP/1.1\r\n"
+                "Content-Type: multipart/form-data; boundary=XyZ\r\n"
+                "Content-Length: 5000\r\n\r\n"
+                "--XyZ\r\nContent-Disposition: form-data; name=\"f\"; filename=\"a\"\r\n\r\n"
+            + QByteArray(300, 'x'));
+    QVERIFY(spinUntil([&] { return !folder.entryList(QDir::Files).isEmpty(); }));
+
+    client.abort();
+    QVERIFY(harness.waitIdle());
+    QVERIFY2(spinUntil([&] { return folder.entryList(QDir::Files).isEmpty(); }),
+            qPrintable(folder.entryList(QDir::Files).join(' ')));
 }
 
 void tst_HttpConnectionHandler::peerThatNeverReadsIsFreed_data()
