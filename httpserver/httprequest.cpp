@@ -1,0 +1,472 @@
+#include "httprequest.h"
+#include "httpcookie.h"
+#include "httptemporaryfile.h"
+
+#include <QSettings>
+#include <QTcpSocket>
+#include <QtDebug>
+
+#include <limits>
+
+namespace quenmar {
+
+namespace {
+
+// Bytes of a multipart body taken from the socket per receive() call.
+constexpr qint64 multipartReadSize = 65536;
+// Longest line read at once while parsing a spooled multipart body.
+constexpr qint64 multipartLineSize = 65536;
+// Stands for a declared body length too large for any limit; small enough that adding the
+// counted bytes cannot overflow.
+constexpr qint64 unboundedLength = qint64(std::numeric_limits<int>::max()) + 1;
+
+// The text between marker and the next double quote, if the marker is found and a closing quote
+// follows; otherwise target stays as it is.
+void extractQuoted(const QByteArray &line, const QByteArray &marker, QByteArray &target)
+{
+    const int start = line.indexOf(marker);
+    if (start < 0)
+        return;
+    const int valueStart = start + marker.size();
+    const int end = line.indexOf('"', valueStart);
+    if (end >= 0)
+        target = line.mid(valueStart, end - valueStart);
+}
+
+bool isDecimal(const QByteArray &text)
+{
+    const int digitsStart = text.startsWith('+') ? 1 : 0;
+    if (text.size() <= digitsStart)
+        return false;
+    for (int i = digitsStart; i < text.size(); ++i) {
+        if (text.at(i) < '0' || text.at(i) > '9')
+            return false;
+    }
+    return true;
+}
+
+int hexValue(char digit)
+{
+    if (digit >= '0' && digit <= '9')
+        return digit - '0';
+    if (digit >= 'a' && digit <= 'f')
+        return digit - 'a' + 10;
+    if (digit >= 'A' && digit <= 'F')
+        return digit - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+HttpRequestLimits HttpRequestLimits::fromSettings(const QSettings &settings)
+{
+    HttpRequestLimits limits;
+    limits.maxRequestSize =
+            settings.value(QStringLiteral("maxRequestSize"), QStringLiteral("16000")).toInt();
+    limits.maxMultiPartSize =
+            settings.value(QStringLiteral("maxMultiPartSize"), QStringLiteral("1000000")).toInt();
+    return limits;
+}
+
+HttpRequest::HttpRequest(const QSettings *settings)
+    : HttpRequest(settings ? HttpRequestLimits::fromSettings(*settings) : HttpRequestLimits())
+{
+}
+
+HttpRequest::HttpRequest(const HttpRequestLimits &limits)
+    : maxSize(limits.maxRequestSize), maxMultiPartSize(limits.maxMultiPartSize)
+{
+}
+
+HttpRequest::~HttpRequest() = default;
+
+void HttpRequest::receive(QTcpSocket *socket)
+{
+    receive(socket, socket->peerAddress());
+}
+
+void HttpRequest::receive(QIODevice *device, const QHostAddress &peerAddress)
+{
+    switch (state) {
+    case AwaitRequestLine:
+        readRequestLine(device, peerAddress);
+        break;
+    case AwaitHeader:
+        readHeaderLine(device);
+        break;
+    case AwaitBody:
+        readBodyData(device);
+        break;
+    case Complete:
+    case Aborted:
+        return;
+    }
+
+    const qint64 limit = boundary.isEmpty() ? maxSize : maxMultiPartSize;
+    if (currentSize > limit) {
+        qWarning("HttpRequest: received too many bytes");
+        abort();
+    } else if (state == Aborted) {
+        abort();
+    } else if (state == Complete) {
+        decodeParameters();
+        collectCookies();
+    }
+}
+
+QByteArray HttpRequest::path() const
+{
+    return percentDecode(requestPath);
+}
+
+QByteArray HttpRequest::header(const QByteArray &name) const
+{
+    return headers.value(name.toLower());
+}
+
+QList<QByteArray> HttpRequest::headerValues(const QByteArray &name) const
+{
+    return headers.values(name.toLower());
+}
+
+QByteArray HttpRequest::parameter(const QByteArray &name) const
+{
+    return parameters.value(name);
+}
+
+QList<QByteArray> HttpRequest::parameterValues(const QByteArray &name) const
+{
+    return parameters.values(name);
+}
+
+QByteArray HttpRequest::cookie(const QByteArray &name) const
+{
+    return cookies.value(name);
+}
+
+QFile *HttpRequest::uploadedFile(const QByteArray &fieldName) const
+{
+    const auto found = uploadedFiles.find(fieldName);
+    if (found == uploadedFiles.end())
+        return nullptr;
+    HttpTemporaryFile *file = found->second.get();
+    if (!file->isOpen() && !file->open(QIODevice::ReadWrite)) {
+        qCritical("HttpRequest: cannot open uploaded file, %s", qPrintable(file->errorString()));
+        return nullptr;
+    }
+    file->seek(0);
+    return file;
+}
+
+QByteArray HttpRequest::percentDecode(const QByteArray &source)
+{
+    QByteArray decoded = source;
+    decoded.replace('+', ' ');
+    int percent = decoded.indexOf('%');
+    while (percent >= 0) {
+        // One or two hexadecimal digits; a '%' followed by anything else stays as it is.
+        int value = -1;
+        int length = 0;
+        for (int i = percent + 1; i < decoded.size() && i <= percent + 2; ++i) {
+            const int digit = hexValue(decoded.at(i));
+            if (digit < 0) {
+                value = -1;
+                break;
+            }
+            value = (value < 0 ? 0 : value * 16) + digit;
+            ++length;
+        }
+        if (value >= 0)
+            decoded.replace(percent, 1 + length, QByteArray(1, char(value)));
+        percent = decoded.indexOf('%', percent + 1);
+    }
+    return decoded;
+}
+
+bool HttpRequest::assembleLine(QIODevice *device, QByteArray &line)
+{
+    // One byte more than the remaining allowance, so that an overlong line is noticed without
+    // ever reading far beyond the limit.
+    const qint64 allowance = qMax<qint64>(1, qint64(maxSize) - currentSize + 1);
+    const QByteArray piece = device->readLine(allowance);
+    lineBuffer += piece;
+    currentSize += piece.size();
+    // Only LF ends a line: a CR may be the last byte that has arrived so far, with its LF still
+    // on the way, and must not end the line early.
+    if (!lineBuffer.endsWith('\n'))
+        return false;
+    line = lineBuffer.trimmed();
+    lineBuffer.clear();
+    return true;
+}
+
+void HttpRequest::readRequestLine(QIODevice *device, const QHostAddress &peerAddress)
+{
+    QByteArray line;
+    if (!assembleLine(device, line) || line.isEmpty())
+        return;
+    qDebug("HttpRequest: from %s: %s", qPrintable(peerAddress.toString()), line.constData());
+    const QList<QByteArray> parts = line.split(' ');
+    if (parts.size() != 3 || !parts.at(2).contains("HTTP")) {
+        qWarning("HttpRequest: received broken HTTP request, invalid first line");
+        state = Aborted;
+        return;
+    }
+    requestMethod = parts.at(0).trimmed();
+    requestPath = parts.at(1);
+    requestVersion = parts.at(2);
+    address = peerAddress;
+    state = AwaitHeader;
+}
+
+void HttpRequest::readHeaderLine(QIODevice *device)
+{
+    QByteArray line;
+    if (!assembleLine(device, line))
+        return;
+    const int colon = line.indexOf(':');
+    if (colon > 0) {
+        currentHeader = line.left(colon).toLower();
+        headers.insert(currentHeader, line.mid(colon + 1).trimmed());
+        currentHeaderFolded = false;
+    } else if (line.isEmpty()) {
+        finishHeaders();
+    } else if (headers.contains(currentHeader)) {
+        // The first continuation adds the joined value beside the original one; later ones
+        // extend that joined value in place, so memory grows with the bytes, not their square.
+        const auto mostRecent = headers.find(currentHeader);
+        const QByteArray joined = mostRecent.value() + ' ' + line;
+        if (currentHeaderFolded) {
+            mostRecent.value() = joined;
+        } else {
+            headers.insert(currentHeader, joined);
+            currentHeaderFolded = true;
+        }
+    }
+}
+
+void HttpRequest::finishHeaders()
+{
+    const QByteArray contentType = headers.value("content-type");
+    const int boundaryPosition = contentType.indexOf("boundary=");
+    if (contentType.startsWith("multipart/form-data") && boundaryPosition >= 0) {
+        boundary = contentType.mid(boundaryPosition + int(qstrlen("boundary=")));
+        if (boundary.size() >= 2 && boundary.startsWith('"') && boundary.endsWith('"'))
+            boundary = boundary.mid(1, boundary.size() - 2);
+    }
+
+    const QByteArray lengthText = headers.value("content-length");
+    if (!lengthText.isEmpty()) {
+        bool isNumber = false;
+        const qint64 length = lengthText.toLongLong(&isNumber);
+        if (isNumber && length < 0) {
+            qWarning("HttpRequest: received broken HTTP request, negative content-length");
+            state = Aborted;
+            return;
+        }
+        if (isNumber)
+            expectedBodySize = qMin(length, unboundedLength);
+        else if (isDecimal(lengthText))
+            expectedBodySize = unboundedLength;
+    }
+
+    if (expectedBodySize == 0) {
+        state = Complete;
+    } else if (boundary.isEmpty()) {
+        if (expectedBodySize + currentSize > maxSize) {
+            qWarning("HttpRequest: expected body is too large");
+            state = Aborted;
+        } else {
+            state = AwaitBody;
+        }
+    } else if (expectedBodySize > maxMultiPartSize) {
+        qWarning("HttpRequest: expected multipart body is too large");
+        state = Aborted;
+    } else {
+        state = AwaitBody;
+    }
+}
+
+void HttpRequest::readBodyData(QIODevice *device)
+{
+    if (!boundary.isEmpty()) {
+        readMultipartBodyData(device);
+        return;
+    }
+    const QByteArray piece = device->read(expectedBodySize - bodyData.size());
+    currentSize += piece.size();
+    bodyData += piece;
+    if (bodyData.size() >= expectedBodySize)
+        state = Complete;
+}
+
+void HttpRequest::readMultipartBodyData(QIODevice *device)
+{
+    if (!tempFile) {
+        tempFile = std::make_unique<HttpTemporaryFile>();
+        if (!tempFile->create()) {
+            qCritical("HttpRequest: cannot create temp file for multipart body, %s",
+                    qPrintable(tempFile->errorString()));
+            state = Aborted;
+            return;
+        }
+    }
+    const qint64 toRead = qMin(expectedBodySize - tempFile->size(), multipartReadSize);
+    tempFile->write(device->read(toRead));
+
+    const qint64 fileSize = tempFile->size();
+    if (fileSize >= maxMultiPartSize) {
+        qWarning("HttpRequest: received too many multipart bytes");
+        state = Aborted;
+    } else if (fileSize >= expectedBodySize) {
+        if (!tempFile->flush())
+            qCritical("HttpRequest: Error writing temp file for multipart body");
+        parseMultipartFile();
+        // The raw body is no longer needed once its parts are stored.
+        tempFile.reset();
+        state = Complete;
+    }
+}
+
+void HttpRequest::parseMultipartFile()
+{
+    qDebug("HttpRequest: parsing multipart temp file");
+    tempFile->seek(0);
+    const QByteArray delimiter = "--" + boundary;
+    const QByteArray closingDelimiter = boundary + "--";
+    const auto readable = [this]() {
+        return !tempFile->atEnd() && tempFile->error() == QFileDevice::NoError;
+    };
+    bool finished = false;
+    while (readable() && !finished) {
+        QByteArray fieldName;
+        QByteArray fileName;
+        while (readable()) {
+            const QByteArray line = tempFile->readLine(multipartLineSize).trimmed();
+            if (line.startsWith("Content-Disposition:")) {
+                if (line.contains("form-data")) {
+                    // The leading space keeps " name=" from matching inside " filename=".
+                    extractQuoted(line, " name=\"", fieldName);
+                    extractQuoted(line, " filename=\"", fileName);
+                } else {
+                    qDebug("HttpRequest: ignoring unsupported content part %s", line.constData());
+                }
+            } else if (line.isEmpty()) {
+                break;
+            }
+        }
+
+        const bool isField = fileName.isEmpty() && !fieldName.isEmpty();
+        const bool isFile = !fileName.isEmpty() && !fieldName.isEmpty();
+        std::unique_ptr<HttpTemporaryFile> uploaded;
+        QByteArray fieldValue;
+        while (readable()) {
+            const QByteArray line = tempFile->readLine(multipartLineSize);
+            if (line.startsWith(delimiter)) {
+                if (isField) {
+                    // Without the CR LF that belongs to the delimiter.
+                    fieldValue.chop(2);
+                    parameters.insert(fieldName, fieldValue);
+                    qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(),
+                            fieldValue.constData());
+                } else if (isFile && !uploaded) {
+                    qWarning("HttpRequest: format error, unexpected end of file data");
+                } else if (isFile) {
+                    uploaded->resize(qMax<qint64>(0, uploaded->size() - 2));
+                    parameters.insert(fieldName, fileName);
+                    qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(),
+                            fileName.constData());
+                    qDebug("HttpRequest: uploaded file size is %lli",
+                            static_cast<long long>(uploaded->size()));
+                    storeUploadedFile(fieldName, std::move(uploaded));
+                }
+                if (line.contains(closingDelimiter))
+                    finished = true;
+                break;
+            }
+            if (isField) {
+                currentSize += line.size();
+                fieldValue += line;
+            } else if (isFile) {
+                if (!uploaded) {
+                    uploaded = std::make_unique<HttpTemporaryFile>();
+                    if (!uploaded->create()) {
+                        qCritical("HttpRequest: error writing temp file, %s",
+                                qPrintable(uploaded->errorString()));
+                        uploaded.reset();
+                        continue;
+                    }
+                }
+                if (uploaded->write(line) < 0)
+                    qCritical("HttpRequest: error writing temp file, %s",
+                            qPrintable(uploaded->errorString()));
+            }
+        }
+    }
+    if (tempFile->error() != QFileDevice::NoError)
+        qCritical("HttpRequest: cannot read temp file, %s", qPrintable(tempFile->errorString()));
+}
+
+void HttpRequest::storeUploadedFile(
+        const QByteArray &fieldName, std::unique_ptr<HttpTemporaryFile> file)
+{
+    // Closed until asked for, so that a form with many files cannot use up the descriptors; an
+    // earlier file of the same field is deleted (and removed from disk) right here.
+    file->close();
+    uploadedFiles[fieldName] = std::move(file);
+}
+
+void HttpRequest::decodeParameters()
+{
+    QByteArray rawParameters;
+    const int question = requestPath.indexOf('?');
+    if (question >= 0) {
+        rawParameters = requestPath.mid(question + 1);
+        requestPath = requestPath.left(question);
+    }
+    const QByteArray contentType = headers.value("content-type");
+    if (!bodyData.isEmpty()
+            && (contentType.isEmpty()
+                    || contentType.startsWith("application/x-www-form-urlencoded"))) {
+        if (rawParameters.isEmpty())
+            rawParameters = bodyData;
+        else
+            rawParameters += '&' + bodyData;
+    }
+    const QList<QByteArray> pieces = rawParameters.split('&');
+    for (const QByteArray &piece : pieces) {
+        const int equals = piece.indexOf('=');
+        if (equals >= 0) {
+            parameters.insert(percentDecode(piece.left(equals).trimmed()),
+                    percentDecode(piece.mid(equals + 1).trimmed()));
+        } else if (!piece.isEmpty()) {
+            parameters.insert(percentDecode(piece), QByteArray());
+        }
+    }
+}
+
+void HttpRequest::collectCookies()
+{
+    const QList<QByteArray> values = headers.values("cookie");
+    for (const QByteArray &value : values) {
+        const QList<QByteArray> pieces = HttpCookie::splitSemicolonList(value);
+        for (const QByteArray &piece : pieces) {
+            const int equals = piece.indexOf('=');
+            if (equals >= 0)
+                cookies.insert(piece.left(equals).trimmed(), piece.mid(equals + 1).trimmed());
+            else
+                cookies.insert(piece.trimmed(), QByteArray());
+        }
+    }
+    headers.remove("cookie");
+}
+
+void HttpRequest::abort()
+{
+    // Nothing of an aborted request is served, so its files go at once.
+    state = Aborted;
+    tempFile.reset();
+    uploadedFiles.clear();
+}
+
+} // namespace quenmar

@@ -1,0 +1,141 @@
+#ifndef QUENMAR_HTTPREQUEST_H
+#define QUENMAR_HTTPREQUEST_H
+
+// Used by one thread only: the connection handler's thread that feeds it and serves it.
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QMap>
+#include <QMultiMap>
+
+#include <map>
+#include <memory>
+
+class QIODevice;
+class QSettings;
+class QTcpSocket;
+class QFile;
+
+namespace quenmar {
+
+class HttpTemporaryFile;
+
+// Size limits of one request, in bytes.
+struct HttpRequestLimits
+{
+    // Request line, headers and an ordinary body ("maxRequestSize").
+    int maxRequestSize = 16000;
+    // A multipart body and the form-field bytes counted from it ("maxMultiPartSize").
+    int maxMultiPartSize = 1000000;
+
+    // Reads "maxRequestSize" and "maxMultiPartSize" in the settings' current group; absent keys
+    // keep the defaults above.
+    static HttpRequestLimits fromSettings(const QSettings &settings);
+};
+
+// One HTTP request, received incrementally. Call receive() whenever bytes arrive and look at
+// parseState() after each call:
+//   - AwaitRequestLine, AwaitHeader, AwaitBody: more bytes are needed;
+//   - Complete: method, path, headers, parameters, cookies, body and uploaded files are ready;
+//   - Aborted: a size limit was exceeded or the request line is malformed; do not serve it.
+// A "multipart/form-data" body is spooled to a temporary file and parsed into parameters and
+// uploaded files when complete. Every temporary file is removed at the latest when the request is
+// destroyed, and at once when it is aborted.
+class HttpRequest
+{
+public:
+    enum ParseState { AwaitRequestLine, AwaitHeader, AwaitBody, Complete, Aborted };
+
+    // Reads the limits from the settings (see HttpRequestLimits::fromSettings); null means the
+    // defaults.
+    explicit HttpRequest(const QSettings *settings);
+    explicit HttpRequest(const HttpRequestLimits &limits);
+    virtual ~HttpRequest();
+
+    HttpRequest(const HttpRequest &) = delete;
+    HttpRequest &operator=(const HttpRequest &) = delete;
+
+    // Consumes what the socket has to offer for the current state. Must not be called once the
+    // state is Complete or Aborted. The peer address is taken with the request line.
+    void receive(QTcpSocket *socket);
+    // The same on any device; for tests and fuzzing, and the core of the socket variant.
+    void receive(QIODevice *device, const QHostAddress &peerAddress);
+
+    ParseState parseState() const { return state; }
+
+    QByteArray method() const { return requestMethod; }
+    QByteArray version() const { return requestVersion; }
+    // The path as received; once Complete without the query part.
+    const QByteArray &rawPath() const { return requestPath; }
+    // percentDecode() of rawPath().
+    QByteArray path() const;
+
+    // Most recent value of the header (name compared case-insensitively); empty if absent.
+    QByteArray header(const QByteArray &name) const;
+    // All values of the header, most recent first.
+    QList<QByteArray> headerValues(const QByteArray &name) const;
+    // Header names in lower case.
+    QMultiMap<QByteArray, QByteArray> headerMap() const { return headers; }
+
+    // Most recently inserted value of the parameter (exact name); empty if absent.
+    QByteArray parameter(const QByteArray &name) const;
+    QList<QByteArray> parameterValues(const QByteArray &name) const;
+    QMultiMap<QByteArray, QByteArray> parameterMap() const { return parameters; }
+
+    // An ordinary body; empty for a multipart request.
+    QByteArray body() const { return bodyData; }
+
+    QByteArray cookie(const QByteArray &name) const;
+    QMap<QByteArray, QByteArray> &cookieMap() { return cookies; }
+
+    // The uploaded file of that multipart field, open read-write and positioned at its start, or
+    // null. Owned by the request; valid until the request is destroyed. Between calls the files
+    // are kept closed, so a form with many files holds no descriptor per file.
+    QFile *uploadedFile(const QByteArray &fieldName) const;
+
+    QHostAddress peerAddress() const { return address; }
+
+    // Decodes '+' to a space and %XX (one or two hexadecimal digits) to that byte, in one pass:
+    // "%2541" gives "%41".
+    static QByteArray percentDecode(const QByteArray &source);
+
+private:
+    bool assembleLine(QIODevice *device, QByteArray &line);
+    void readRequestLine(QIODevice *device, const QHostAddress &peerAddress);
+    void readHeaderLine(QIODevice *device);
+    void finishHeaders();
+    void readBodyData(QIODevice *device);
+    void readMultipartBodyData(QIODevice *device);
+    void parseMultipartFile();
+    void storeUploadedFile(const QByteArray &fieldName, std::unique_ptr<HttpTemporaryFile> file);
+    void decodeParameters();
+    void collectCookies();
+    void abort();
+
+    QMultiMap<QByteArray, QByteArray> headers;
+    QMultiMap<QByteArray, QByteArray> parameters;
+    std::map<QByteArray, std::unique_ptr<HttpTemporaryFile>> uploadedFiles;
+    QMap<QByteArray, QByteArray> cookies;
+    QByteArray bodyData;
+    QByteArray requestMethod;
+    QByteArray requestPath;
+    QByteArray requestVersion;
+    ParseState state = AwaitRequestLine;
+    QHostAddress address;
+    int maxSize;
+    int maxMultiPartSize;
+    // Counted bytes and the declared body length; 64 bits so that no sum can wrap.
+    qint64 currentSize = 0;
+    qint64 expectedBodySize = 0;
+    QByteArray currentHeader;
+    // The most recent value of currentHeader was produced by a continuation line.
+    bool currentHeaderFolded = false;
+    QByteArray boundary;
+    std::unique_ptr<HttpTemporaryFile> tempFile;
+    QByteArray lineBuffer;
+};
+
+} // namespace quenmar
+
+#endif // QUENMAR_HTTPREQUEST_H

@@ -1,0 +1,133 @@
+#include "httpresponse.h"
+
+#include <QTcpSocket>
+
+namespace quenmar {
+
+namespace {
+
+// Output queued in the socket beyond which writing waits for the peer; bounds the memory held per
+// connection when the peer reads slowly.
+constexpr qint64 maxQueuedBytes = 16384;
+
+} // namespace
+
+HttpResponse::HttpResponse(QTcpSocket *socket) : socket(socket) { }
+
+void HttpResponse::setHeader(const QByteArray &name, const QByteArray &value)
+{
+    headerFields.insert(name, value);
+}
+
+void HttpResponse::setHeader(const QByteArray &name, int value)
+{
+    headerFields.insert(name, QByteArray::number(value));
+}
+
+void HttpResponse::setStatus(int statusCode, const QByteArray &description)
+{
+    this->statusCode = statusCode;
+    statusDescription = description;
+}
+
+void HttpResponse::write(const QByteArray &data, bool lastPart)
+{
+    if (!headersSent) {
+        if (lastPart) {
+            headerFields.insert("Content-Length", QByteArray::number(data.size()));
+        } else {
+            QByteArray connection =
+                    headerFields.value("Connection", headerFields.value("connection"));
+            // Only the text before an embedded zero byte counts.
+            connection = QByteArray(connection.constData());
+            if (qstricmp(connection.constData(), "close") != 0) {
+                headerFields.insert("Transfer-Encoding", "chunked");
+                chunked = true;
+            }
+        }
+        sendHeaders();
+    }
+    if (!data.isEmpty()) {
+        if (chunked) {
+            sendToSocket(QByteArray::number(data.size(), 16));
+            sendToSocket("\r\n");
+            sendToSocket(data);
+            sendToSocket("\r\n");
+        } else {
+            sendToSocket(data);
+        }
+    }
+    if (lastPart) {
+        if (chunked)
+            sendToSocket("0\r\n\r\n");
+        flush();
+        lastPartDone = true;
+    }
+}
+
+void HttpResponse::setCookie(const HttpCookie &cookie)
+{
+    if (!cookie.getName().isEmpty())
+        cookieFields.insert(cookie.getName(), cookie);
+}
+
+void HttpResponse::redirect(const QByteArray &url)
+{
+    setStatus(303, "See Other");
+    setHeader("Location", url);
+    write("Redirect", true);
+}
+
+void HttpResponse::flush()
+{
+    socket->flush();
+}
+
+bool HttpResponse::isConnected() const
+{
+    return socket->isOpen();
+}
+
+void HttpResponse::setWriteStallTimeout(int milliseconds)
+{
+    stallTimeout = qMax(1, milliseconds);
+}
+
+void HttpResponse::sendHeaders()
+{
+    QByteArray buffer =
+            "HTTP/1.1 " + QByteArray::number(statusCode) + ' ' + statusDescription + "\r\n";
+    for (auto it = headerFields.cbegin(); it != headerFields.cend(); ++it)
+        buffer += it.key() + ": " + it.value() + "\r\n";
+    for (const HttpCookie &cookie : qAsConst(cookieFields))
+        buffer += "Set-Cookie: " + cookie.toByteArray() + "\r\n";
+    buffer += "\r\n";
+    sendToSocket(buffer);
+    flush();
+    headersSent = true;
+}
+
+bool HttpResponse::sendToSocket(const QByteArray &data)
+{
+    const char *remaining = data.constData();
+    qint64 remainingSize = data.size();
+    while (remainingSize > 0 && socket->isOpen()) {
+        // Each wait returns as soon as anything was written, so the limit applies to the time
+        // without progress, not to the whole transfer. A peer that stopped reading must not hold
+        // this thread for ever.
+        while (socket->bytesToWrite() > maxQueuedBytes) {
+            if (!socket->waitForBytesWritten(stallTimeout)) {
+                socket->abort();
+                return false;
+            }
+        }
+        const qint64 written = socket->write(remaining, remainingSize);
+        if (written < 0)
+            return false;
+        remaining += written;
+        remainingSize -= written;
+    }
+    return true;
+}
+
+} // namespace quenmar
