@@ -1,16 +1,180 @@
 #include "upgrade.h"
+#include "devicemessages.h"
+#include "devicenetwork.h"
+#include "ui_upgrade.h"
 
 #include <QCloseEvent>
+#include <QDebug>
+#include <QMessageBox>
+#include <QTextCodec>
+#include <QUdpSocket>
 
-upgrade::upgrade(QWidget *parent) : QWidget(parent)
+namespace {
+
+// List rows 0 and 1 are the heading and a spacer; device slot k is row k + 2.
+constexpr int first_device_row = 2;
+// Searches send the probe this many times per address entry, as a guard
+// against lost datagrams; devices answering more than once are listed once.
+constexpr int probes_per_search = 5;
+
+const char green[] = "color: rgb(0, 255, 0);";
+const char red[] = "color: rgb(255, 0, 0);";
+
+} // namespace
+
+upgrade::upgrade(QWidget *parent) : QWidget(parent), ui(new Ui::upgrade)
 {
+#ifdef Q_OS_WIN
+    // The Windows build names files in the ANSI code page; elsewhere file
+    // names are UTF-8 and the system codec must stay.
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("GB2312"));
+#endif
+    ui->setupUi(this);
+    clear_device_list();
     setWindowTitle(QStringLiteral("文件系统及固件升级工具"));
     setWindowFlags(Qt::WindowCloseButtonHint);
-    resize(423, 574);
+
+    udp_socket = new QUdpSocket(this);
+    // Several tool instances may share the port; a failed bind leaves the
+    // socket able to send, and replies then simply do not arrive.
+    udp_socket->bind(QHostAddress::AnyIPv4, DeviceMessages::local_port, QUdpSocket::ShareAddress);
+    connect(udp_socket, &QUdpSocket::readyRead, this, &upgrade::udp_ready_read);
+    qDebug() << "list len:" << ui->list_device_widget->currentRow();
+}
+
+upgrade::~upgrade()
+{
+    delete ui;
 }
 
 void upgrade::closeEvent(QCloseEvent *event)
 {
     emit ExitWin();
     event->accept();
+}
+
+void upgrade::on_find_device_start_clicked()
+{
+    clear_device_list();
+    for (int i = 0; i < probes_per_search; ++i)
+        broadcast_find();
+    qDebug() << "find device";
+}
+
+void upgrade::on_minifs_update_start_clicked()
+{
+    send_upgrade_command(DeviceMessages::file_system_type());
+}
+
+void upgrade::on_soft_update_start_clicked()
+{
+    send_upgrade_command(DeviceMessages::firmware_type());
+}
+
+// Drains every pending datagram: one ready-read notification may stand for
+// several replies.
+void upgrade::udp_ready_read()
+{
+    while (udp_socket->hasPendingDatagrams()) {
+        // One byte more than a reply may have, so an over-long datagram shows
+        // as such instead of as a truncated reply.
+        QByteArray datagram(DeviceTable::max_reply_size + 1, '\0');
+        QHostAddress sender;
+        const qint64 size = udp_socket->readDatagram(datagram.data(), datagram.size(), &sender);
+        if (size < 0)
+            return;
+        datagram.truncate(int(size));
+        if (device_table.take_reply(datagram, sender) != DeviceTable::Outcome::Added)
+            continue;
+        const int slot = device_table.count() - 1;
+        ui->list_device_widget->item(first_device_row + slot)->setText(device_table.text(slot));
+    }
+}
+
+void upgrade::set_data_transmission_progress(int n)
+{
+    if (n == -1) {
+        ui->download_progress->setMaximum(100);
+        ui->download_progress->setMinimum(0);
+        show_status(QStringLiteral("擦除"), true);
+    } else if (n == 0) {
+        ui->download_progress->setMaximum(100);
+        ui->download_progress->setMinimum(0);
+        show_status(QStringLiteral("开始"), false);
+    } else if (n < 100) {
+        show_status(QStringLiteral("下载"), true);
+    } else {
+        show_status(QStringLiteral("完成"), true);
+    }
+    ui->download_progress->setValue(n);
+}
+
+void upgrade::send_transmission_string(QString name)
+{
+    if (missing_file_box_open) {
+        qDebug() << "未找到:" << name;
+        return;
+    }
+    missing_file_box_open = true;
+    // The name comes from a device's request path: never let it be markup.
+    show_warning(QStringLiteral("<font size=12>未找到:") + name.toHtmlEscaped()
+            + QStringLiteral("</font>"));
+    missing_file_box_open = false;
+}
+
+void upgrade::clear_device_list()
+{
+    device_table.clear();
+    for (int slot = 0; slot < DeviceTable::slot_count; ++slot)
+        ui->list_device_widget->item(first_device_row + slot)->setText(device_table.text(slot));
+}
+
+void upgrade::broadcast_find()
+{
+    const QList<QHostAddress> targets =
+            DeviceNetwork::broadcast_addresses(DeviceNetwork::address_entries());
+    for (const QHostAddress &target : targets)
+        DeviceNetwork::send(
+                *udp_socket, DeviceMessages::probe(), target, DeviceMessages::device_port);
+}
+
+void upgrade::send_upgrade_command(const QString &type)
+{
+    const int row = ui->list_device_widget->currentRow();
+    if (row < first_device_row || row >= first_device_row + DeviceTable::slot_count) {
+        show_warning(QStringLiteral("<font size=16>请选择设备!</font>"));
+        return;
+    }
+    qDebug() << "row:" << row;
+    const QHostAddress address = device_table.address(row - first_device_row);
+    if (address.toString().isEmpty()) {
+        qDebug() << "ip is wrong";
+        show_warning(QStringLiteral("<font size=16>无效设备!</font>"));
+        return;
+    }
+    const QString serial_number =
+            DeviceMessages::serial_number(ui->list_device_widget->item(row)->text());
+    const QByteArray command = DeviceMessages::upgrade_command(port, serial_number, type);
+    // Telling the user to wait for a device that was never told anything
+    // would leave them waiting for good.
+    if (DeviceNetwork::send(*udp_socket, command, address, DeviceMessages::device_port)
+            != command.size()) {
+        show_warning(QStringLiteral("<font size=16>发送失败!</font>"));
+        return;
+    }
+    ui->download_progress->setMaximum(100);
+    ui->download_progress->setMinimum(0);
+    ui->download_progress->setValue(0);
+    show_status(QStringLiteral("等待"), false);
+}
+
+void upgrade::show_status(const QString &text, bool ok)
+{
+    ui->status->setStyleSheet(QLatin1String(ok ? green : red));
+    ui->status->setText(text);
+}
+
+void upgrade::show_warning(const QString &text)
+{
+    QMessageBox::warning(this, QStringLiteral("提示"), text);
 }

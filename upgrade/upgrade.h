@@ -1,17 +1,31 @@
 #ifndef UPGRADE_H
 #define UPGRADE_H
 
+#include "devicetable.h"
+
+#include <QString>
 #include <QWidget>
 
-// Tool window placeholder: top-level, emits ExitWin() on every close.
+class QUdpSocket;
+
+namespace Ui {
+class upgrade;
+}
+
+// The device upgrade tool: finds devices by a UDP broadcast, sends the
+// selected one an upgrade command, and shows the progress of its download.
+// Top-level; emits ExitWin() on every close and is only hidden, so the device
+// list survives. GUI thread only.
 class upgrade : public QWidget
 {
     Q_OBJECT
 
 public:
     explicit upgrade(QWidget *parent = nullptr);
+    ~upgrade() override;
 
-    // HTTP port announced in upgrade commands; set at start-up.
+    // HTTP port announced in upgrade commands; start-up sets it before the
+    // event loop runs.
     quint16 port = 0;
 
 signals:
@@ -19,6 +33,31 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+
+private slots:
+    void on_find_device_start_clicked();
+    void on_minifs_update_start_clicked();
+    void on_soft_update_start_clicked();
+    void udp_ready_read();
+    // Progress code of a download: -1 headers asked, 0 started, 1 to 99
+    // percent, 100 and above done.
+    void set_data_transmission_progress(int n);
+    // Name of a file a device asked for and the file service did not find.
+    void send_transmission_string(QString);
+
+private:
+    void clear_device_list();
+    void broadcast_find();
+    void send_upgrade_command(const QString &type);
+    void show_status(const QString &text, bool ok);
+    void show_warning(const QString &text);
+
+    Ui::upgrade *ui;
+    DeviceTable device_table;
+    QUdpSocket *udp_socket = nullptr;
+    // Set while the "not found" box is open, so a burst of missing files
+    // cannot stack nested modal boxes.
+    bool missing_file_box_open = false;
 };
 
 #endif // UPGRADE_H
