@@ -1,0 +1,543 @@
+#include "devicemessages.h"
+#include "devicenetwork.h"
+#include "modalboxcatcher.h"
+#include "upgrade.h"
+#include "wiringguard.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QUdpSocket>
+#include <QVBoxLayout>
+#include <QtTest>
+
+namespace {
+
+struct SentDatagram
+{
+    QByteArray bytes;
+    QString address;
+    quint16 port;
+};
+
+const char green[] = "color: rgb(0, 255, 0);";
+const char red[] = "color: rgb(255, 0, 0);";
+
+QListWidget *deviceList(upgrade &window)
+{
+    return window.findChild<QListWidget *>(QStringLiteral("list_device_widget"));
+}
+
+QString rowText(upgrade &window, int row)
+{
+    return deviceList(window)->item(row)->text();
+}
+
+QLabel *statusLabel(upgrade &window)
+{
+    return window.findChild<QLabel *>(QStringLiteral("status"));
+}
+
+QProgressBar *progressBar(upgrade &window)
+{
+    return window.findChild<QProgressBar *>(QStringLiteral("download_progress"));
+}
+
+QPushButton *button(upgrade &window, const char *name)
+{
+    return window.findChild<QPushButton *>(QLatin1String(name));
+}
+
+QNetworkAddressEntry entry(const char *ip, const char *broadcast)
+{
+    QNetworkAddressEntry result;
+    result.setIp(QHostAddress(QLatin1String(ip)));
+    result.setBroadcast(QHostAddress(QLatin1String(broadcast)));
+    return result;
+}
+
+} // namespace
+
+// Replies travel over loopback to the window's own port 15724; probes and
+// commands are captured by a replaced sender and never leave the process.
+class tst_Upgrade : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void windowSettings();
+    void formRows_data();
+    void formRows();
+    void formButtons_data();
+    void formButtons();
+    void formProgressAndStatus();
+    void wiringHasNoWarnings();
+    void repliesFillRows();
+    void droppedReplies_data();
+    void droppedReplies();
+    void searchClearsRowsThenProbesEveryNetwork();
+    void searchOnLoopbackOnlySendsNothing();
+    void commandToSelectedDevice_data();
+    void commandToSelectedDevice();
+    void commandWarnings_data();
+    void commandWarnings();
+    void failedSendLeavesStatus();
+    void progressCodes_data();
+    void progressCodes();
+    void missingFileNameIsEscaped_data();
+    void missingFileNameIsEscaped();
+    void oneMissingFileBoxAtATime();
+    void closeEmitsExitWinAndKeepsList();
+
+private:
+    // Sends datagram from a loopback address of its own, so that each
+    // source counts as a separate device.
+    void reply(const QString &from, const QByteArray &datagram);
+    // Lists one device and waits until the window shows it.
+    void listDevice(upgrade &window, const QString &from, const QByteArray &datagram, int row);
+
+    ModalBoxCatcher boxes;
+    QVector<SentDatagram> sent;
+    QList<QNetworkAddressEntry> entries;
+    qint64 sendResult = 0;
+};
+
+void tst_Upgrade::init()
+{
+    boxes.clear();
+    sent.clear();
+    entries.clear();
+    sendResult = 0;
+    DeviceNetwork::set_entry_provider([this] { return entries; });
+    DeviceNetwork::set_sender([this](QUdpSocket &, const QByteArray &datagram,
+                                      const QHostAddress &address, quint16 port) {
+        sent.append({ datagram, address.toString(), port });
+        return sendResult ? sendResult : qint64(datagram.size());
+    });
+}
+
+void tst_Upgrade::cleanup()
+{
+    QVERIFY2(boxes.boxes().isEmpty(), qPrintable(boxes.texts().join(QLatin1Char('|'))));
+}
+
+void tst_Upgrade::reply(const QString &from, const QByteArray &datagram)
+{
+    QUdpSocket socket;
+    QVERIFY(socket.bind(QHostAddress(from), 0));
+    QCOMPARE(socket.writeDatagram(
+                     datagram, QHostAddress(QHostAddress::LocalHost), DeviceMessages::local_port),
+            qint64(datagram.size()));
+}
+
+void tst_Upgrade::listDevice(
+        upgrade &window, const QString &from, const QByteArray &datagram, int row)
+{
+    reply(from, datagram);
+    QTRY_VERIFY_WITH_TIMEOUT(rowText(window, row) != QLatin1String("-"), 5000);
+}
+
+void tst_Upgrade::windowSettings()
+{
+    upgrade window;
+    QCOMPARE(window.windowTitle(), QStringLiteral("文件系统及固件升级工具"));
+    QVERIFY(window.isWindow());
+    QVERIFY(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    QVERIFY(!window.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    QVERIFY(!window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    QCOMPARE(window.objectName(), QStringLiteral("upgrade"));
+    QCOMPARE(window.size(), QSize(611, 607));
+    QCOMPARE(window.port, quint16(0));
+}
+
+void tst_Upgrade::formRows_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<int>("pointSize");
+    QTest::addColumn<bool>("bold");
+    QTest::addColumn<int>("alignment");
+    QTest::addColumn<int>("flags");
+
+    const int deviceFlags = Qt::ItemIsSelectable | Qt::ItemIsUserCheckable | Qt::ItemIsEnabled;
+    QTest::newRow("heading") << 0 << QStringLiteral("设备编号") << QStringLiteral("楷体") << 26
+                             << true << int(Qt::AlignCenter) << int(Qt::ItemIsEnabled);
+    QTest::newRow("spacer") << 1 << QString() << QStringLiteral("Agency FB") << 12 << false
+                            << int(Qt::AlignLeading | Qt::AlignVCenter) << int(Qt::NoItemFlags);
+    for (int row = 2; row < 12; ++row)
+        QTest::addRow("slot%d", row - 2) << row << QStringLiteral("-") << QStringLiteral("宋体")
+                                         << 20 << false << int(Qt::AlignCenter) << deviceFlags;
+}
+
+void tst_Upgrade::formRows()
+{
+    QFETCH(int, row);
+    QFETCH(QString, text);
+    QFETCH(QString, family);
+    QFETCH(int, pointSize);
+    QFETCH(bool, bold);
+    QFETCH(int, alignment);
+    QFETCH(int, flags);
+    upgrade window;
+    QListWidget *list = deviceList(window);
+    QVERIFY(list);
+    QCOMPARE(list->count(), 12);
+    QVERIFY(!list->isSortingEnabled());
+    QListWidgetItem *item = list->item(row);
+    QCOMPARE(item->text(), text);
+    QCOMPARE(item->font().family(), family);
+    QCOMPARE(item->font().pointSize(), pointSize);
+    QCOMPARE(item->font().bold(), bold);
+    if (row != 1)
+        QCOMPARE(item->textAlignment(), alignment);
+    QCOMPARE(int(item->flags()), flags);
+    QCOMPARE(item->data(Qt::CheckStateRole), QVariant());
+}
+
+void tst_Upgrade::formButtons_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<QString>("styleSheet");
+    QTest::newRow("firmware") << "soft_update_start" << 0 << QStringLiteral("固件升级")
+                              << QStringLiteral("黑体") << "color: rgb(255, 0, 0);";
+    QTest::newRow("search") << "find_device_start" << 1 << QStringLiteral("搜索设备")
+                            << QStringLiteral("宋体") << "color: rgb(53, 112, 168);";
+    QTest::newRow("fileSystem") << "minifs_update_start" << 2 << QStringLiteral("文件更新")
+                                << QStringLiteral("黑体") << "color: rgb(0, 0, 255);";
+}
+
+void tst_Upgrade::formButtons()
+{
+    QFETCH(QString, name);
+    QFETCH(int, position);
+    QFETCH(QString, text);
+    QFETCH(QString, family);
+    QFETCH(QString, styleSheet);
+    upgrade window;
+    auto *push = window.findChild<QPushButton *>(name);
+    QVERIFY(push);
+    QCOMPARE(push->text(), text);
+    QCOMPARE(push->font().family(), family);
+    QCOMPARE(push->font().pointSize(), 22);
+    QCOMPARE(push->font().weight(), 75);
+    QCOMPARE(push->styleSheet(), styleSheet);
+    auto *row = window.findChild<QHBoxLayout *>(QStringLiteral("horizontalLayout"));
+    QVERIFY(row);
+    QCOMPARE(row->itemAt(position)->widget(), push);
+}
+
+void tst_Upgrade::formProgressAndStatus()
+{
+    upgrade window;
+    QProgressBar *bar = progressBar(window);
+    QVERIFY(bar);
+    QCOMPARE(bar->value(), 0);
+    QCOMPARE(bar->minimum(), 0);
+    QCOMPARE(bar->maximum(), 100);
+    QVERIFY(bar->isTextVisible());
+    QCOMPARE(bar->alignment(), Qt::AlignLeft | Qt::AlignVCenter);
+    QCOMPARE(bar->orientation(), Qt::Horizontal);
+    QVERIFY(!bar->invertedAppearance());
+    QCOMPARE(bar->font().family(), QStringLiteral("Calibri"));
+    QCOMPARE(bar->font().pointSize(), 14);
+    QCOMPARE(bar->styleSheet(), QStringLiteral("color: rgb(53, 112, 168);"));
+
+    QLabel *status = statusLabel(window);
+    QVERIFY(status);
+    QCOMPARE(status->text(), QStringLiteral("就绪"));
+    QCOMPARE(status->font().family(), QStringLiteral("楷体"));
+    QCOMPARE(status->font().pointSize(), 20);
+    QVERIFY(status->font().bold());
+    QCOMPARE(status->alignment(), Qt::AlignRight | Qt::AlignVCenter);
+
+    auto *column = window.findChild<QVBoxLayout *>(QStringLiteral("verticalLayout"));
+    auto *bottom = window.findChild<QHBoxLayout *>(QStringLiteral("horizontalLayout_2"));
+    QVERIFY(column && bottom);
+    QCOMPARE(column->itemAt(0)->widget(), deviceList(window));
+    QCOMPARE(column->itemAt(2)->layout(), bottom);
+    QCOMPARE(bottom->itemAt(0)->widget(), bar);
+    QCOMPARE(bottom->itemAt(1)->widget(), status);
+}
+
+void tst_Upgrade::wiringHasNoWarnings()
+{
+    WiringGuard guard;
+    upgrade window;
+    QVERIFY2(WiringGuard::problems().isEmpty(), qPrintable(WiringGuard::problems().join('\n')));
+}
+
+void tst_Upgrade::repliesFillRows()
+{
+    upgrade window;
+    listDevice(window, "127.0.0.2", R"({"sn":"A1","ver":"2.0","snd":"x"})", 2);
+    listDevice(window, "127.0.0.3", R"({"sn":"B2"})", 3);
+    // Every probe of a search is answered: the repeats come from known senders.
+    reply("127.0.0.2", R"({"sn":"A1","ver":"2.0","snd":"x"})");
+    reply("127.0.0.3", R"({"sn":"C3"})");
+    listDevice(window, "127.0.0.4", R"({"sn":"D4","snd":"y"})", 4);
+    QCOMPARE(rowText(window, 2), QStringLiteral("A1,2.0,x"));
+    QCOMPARE(rowText(window, 3), QStringLiteral("B2"));
+    QCOMPARE(rowText(window, 4), QStringLiteral("D4,y"));
+    QCOMPARE(rowText(window, 5), QStringLiteral("-"));
+}
+
+void tst_Upgrade::droppedReplies_data()
+{
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::newRow("probe") << QByteArray(DeviceMessages::probe());
+    QTest::newRow("probeWithSn") << QByteArray(R"({"type":"hellotavirex","sn":"P1"})");
+    QTest::newRow("snNumber") << QByteArray(R"({"sn":7})");
+    QTest::newRow("notJson") << QByteArray("sn=A1");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("overLong") << QByteArray(R"({"sn":"L1"})") + QByteArray(2000, ' ');
+}
+
+// Each dropped datagram is followed by a valid reply from another sender;
+// once that one shows, the dropped one has been handled.
+void tst_Upgrade::droppedReplies()
+{
+    QFETCH(QByteArray, datagram);
+    upgrade window;
+    reply("127.0.0.2", datagram);
+    listDevice(window, "127.0.0.3", R"({"sn":"OK"})", 2);
+    QCOMPARE(rowText(window, 2), QStringLiteral("OK"));
+    QCOMPARE(rowText(window, 3), QStringLiteral("-"));
+}
+
+void tst_Upgrade::searchClearsRowsThenProbesEveryNetwork()
+{
+    upgrade window;
+    listDevice(window, "127.0.0.2", R"({"sn":"A1"})", 2);
+    entries = { entry("127.0.0.1", "127.255.255.255"), entry("198.18.0.1", "198.18.0.255"),
+        entry("198.19.4.1", "198.19.255.255") };
+    QStringList rowsWhenFirstProbeLeft;
+    DeviceNetwork::set_sender([&](QUdpSocket &, const QByteArray &datagram,
+                                      const QHostAddress &address, quint16 port) {
+        if (sent.isEmpty()) {
+            for (int row = 2; row < 12; ++row)
+                rowsWhenFirstProbeLeft << rowText(window, row);
+        }
+        sent.append({ datagram, address.toString(), port });
+        return qint64(datagram.size());
+    });
+    button(window, "find_device_start")->click();
+
+    QCOMPARE(rowsWhenFirstProbeLeft.size(), 10);
+    QCOMPARE(rowsWhenFirstProbeLeft.count(QStringLiteral("-")), 10);
+    QCOMPARE(sent.size(), 10);
+    for (int i = 0; i < sent.size(); ++i) {
+        QCOMPARE(sent[i].bytes, DeviceMessages::probe());
+        QCOMPARE(sent[i].port, quint16(53));
+        QCOMPARE(sent[i].address, QLatin1String(i % 2 ? "198.19.255.255" : "198.18.0.255"));
+    }
+    // The device found before the search is new again.
+    listDevice(window, "127.0.0.2", R"({"sn":"A1"})", 2);
+}
+
+void tst_Upgrade::searchOnLoopbackOnlySendsNothing()
+{
+    upgrade window;
+    entries = { entry("127.0.0.1", "127.255.255.255") };
+    button(window, "find_device_start")->click();
+    QVERIFY(sent.isEmpty());
+    QCOMPARE(rowText(window, 2), QStringLiteral("-"));
+}
+
+void tst_Upgrade::commandToSelectedDevice_data()
+{
+    QTest::addColumn<QByteArray>("replyText");
+    QTest::addColumn<QString>("buttonName");
+    QTest::addColumn<QString>("serialNumber");
+    QTest::addColumn<QString>("type");
+    QTest::newRow("firmware") << QByteArray(R"({"sn":"A1","ver":"2.0","snd":"x"})")
+                              << "soft_update_start"
+                              << "A1"
+                              << "update";
+    QTest::newRow("fileSystem") << QByteArray(R"({"sn":"A1","ver":"2.0","snd":"x"})")
+                                << "minifs_update_start"
+                                << "A1"
+                                << "fs";
+    QTest::newRow("commaInSerialNumber") << QByteArray(R"({"sn":"S,N"})") << "soft_update_start"
+                                         << "S"
+                                         << "update";
+}
+
+void tst_Upgrade::commandToSelectedDevice()
+{
+    QFETCH(QByteArray, replyText);
+    QFETCH(QString, buttonName);
+    QFETCH(QString, serialNumber);
+    QFETCH(QString, type);
+    upgrade window;
+    window.port = 81;
+    listDevice(window, "127.0.0.2", R"({"sn":"OTHER"})", 2);
+    listDevice(window, "127.0.0.3", replyText, 3);
+    deviceList(window)->setCurrentRow(3);
+    window.findChild<QPushButton *>(buttonName)->click();
+
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent[0].bytes, DeviceMessages::upgrade_command(81, serialNumber, type));
+    QCOMPARE(sent[0].address, QStringLiteral("127.0.0.3"));
+    QCOMPARE(sent[0].port, quint16(53));
+    QCOMPARE(progressBar(window)->value(), 0);
+    QCOMPARE(statusLabel(window)->text(), QStringLiteral("等待"));
+    QCOMPARE(statusLabel(window)->styleSheet(), QLatin1String(red));
+}
+
+void tst_Upgrade::commandWarnings_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("text");
+    const QString choose = QStringLiteral("<font size=16>请选择设备!</font>");
+    const QString invalid = QStringLiteral("<font size=16>无效设备!</font>");
+    QTest::newRow("noRow") << -1 << choose;
+    QTest::newRow("heading") << 0 << choose;
+    QTest::newRow("spacer") << 1 << choose;
+    QTest::newRow("emptyFirstSlot") << 2 << invalid;
+    QTest::newRow("emptyLastSlot") << 11 << invalid;
+}
+
+void tst_Upgrade::commandWarnings()
+{
+    QFETCH(int, row);
+    QFETCH(QString, text);
+    upgrade window;
+    deviceList(window)->setCurrentRow(row);
+    for (const char *name : { "soft_update_start", "minifs_update_start" }) {
+        button(window, name)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes().size(), 1, 5000);
+        QCOMPARE(boxes.boxes()[0].text, text);
+        QCOMPARE(boxes.boxes()[0].title, QStringLiteral("提示"));
+        QCOMPARE(boxes.boxes()[0].icon, QMessageBox::Warning);
+        boxes.clear();
+    }
+    QVERIFY(sent.isEmpty());
+    QCOMPARE(statusLabel(window)->text(), QStringLiteral("就绪"));
+}
+
+void tst_Upgrade::failedSendLeavesStatus()
+{
+    upgrade window;
+    listDevice(window, "127.0.0.2", R"({"sn":"A1"})", 2);
+    QMetaObject::invokeMethod(&window, "set_data_transmission_progress", Q_ARG(int, 42));
+    sendResult = -1;
+    deviceList(window)->setCurrentRow(2);
+    button(window, "soft_update_start")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes().size(), 1, 5000);
+    QCOMPARE(boxes.boxes()[0].text, QStringLiteral("<font size=16>发送失败!</font>"));
+    QCOMPARE(boxes.boxes()[0].title, QStringLiteral("提示"));
+    boxes.clear();
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(statusLabel(window)->text(), QStringLiteral("下载"));
+    QCOMPARE(progressBar(window)->value(), 42);
+}
+
+void tst_Upgrade::progressCodes_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("styleSheet");
+    QTest::addColumn<int>("value");
+    // The bar shows 7 before each code; values outside 0 to 100 leave it.
+    QTest::newRow("head") << -1 << QStringLiteral("擦除") << green << 7;
+    QTest::newRow("start") << 0 << QStringLiteral("开始") << red << 0;
+    QTest::newRow("percent1") << 1 << QStringLiteral("下载") << green << 1;
+    QTest::newRow("percent42") << 42 << QStringLiteral("下载") << green << 42;
+    QTest::newRow("percent99") << 99 << QStringLiteral("下载") << green << 99;
+    QTest::newRow("done") << 100 << QStringLiteral("完成") << green << 100;
+    QTest::newRow("overshoot") << 125 << QStringLiteral("完成") << green << 7;
+}
+
+void tst_Upgrade::progressCodes()
+{
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    QFETCH(QString, styleSheet);
+    QFETCH(int, value);
+    upgrade window;
+    progressBar(window)->setValue(7);
+    QVERIFY(QMetaObject::invokeMethod(&window, "set_data_transmission_progress", Q_ARG(int, code)));
+    QCOMPARE(statusLabel(window)->text(), text);
+    QCOMPARE(statusLabel(window)->styleSheet(), styleSheet);
+    QCOMPARE(progressBar(window)->value(), value);
+    QCOMPARE(progressBar(window)->minimum(), 0);
+    QCOMPARE(progressBar(window)->maximum(), 100);
+}
+
+void tst_Upgrade::missingFileNameIsEscaped_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("ordinary") << "/html/minifs_rom.img"
+                              << "<font size=12>未找到:/html/minifs_rom.img</font>";
+    QTest::newRow("markup") << "/html/<b>x</b>&\".img"
+                            << "<font size=12>未找到:/html/&lt;b&gt;x&lt;/b&gt;&amp;&quot;.img"
+                               "</font>";
+}
+
+void tst_Upgrade::missingFileNameIsEscaped()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    upgrade window;
+    QVERIFY(QMetaObject::invokeMethod(&window, "send_transmission_string", Q_ARG(QString, name)));
+    QCOMPARE(boxes.boxes().size(), 1);
+    QCOMPARE(boxes.boxes()[0].text, text);
+    QCOMPARE(boxes.boxes()[0].title, QStringLiteral("提示"));
+    QCOMPARE(boxes.boxes()[0].icon, QMessageBox::Warning);
+    QCOMPARE(statusLabel(window)->text(), QStringLiteral("就绪"));
+    boxes.clear();
+}
+
+// Names queued behind the first arrive while its box is open, as a burst of
+// requests would; they must not open boxes of their own.
+void tst_Upgrade::oneMissingFileBoxAtATime()
+{
+    upgrade window;
+    for (int i = 0; i < 5; ++i)
+        QMetaObject::invokeMethod(&window, "send_transmission_string", Qt::QueuedConnection,
+                Q_ARG(QString, QStringLiteral("/html/queued%1").arg(i)));
+    QVERIFY(QMetaObject::invokeMethod(
+            &window, "send_transmission_string", Q_ARG(QString, QStringLiteral("/html/first"))));
+    QCoreApplication::processEvents();
+    QCOMPARE(boxes.texts(),
+            QStringList{ QStringLiteral("<font size=12>未找到:/html/first</font>") });
+
+    boxes.clear();
+    QVERIFY(QMetaObject::invokeMethod(
+            &window, "send_transmission_string", Q_ARG(QString, QStringLiteral("/html/later"))));
+    QCOMPARE(boxes.texts(),
+            QStringList{ QStringLiteral("<font size=12>未找到:/html/later</font>") });
+    boxes.clear();
+}
+
+void tst_Upgrade::closeEmitsExitWinAndKeepsList()
+{
+    upgrade window;
+    QSignalSpy exits(&window, &upgrade::ExitWin);
+    listDevice(window, "127.0.0.2", R"({"sn":"A1"})", 2);
+    QMetaObject::invokeMethod(&window, "set_data_transmission_progress", Q_ARG(int, 42));
+    for (int round = 1; round <= 2; ++round) {
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(window.close());
+        QCOMPARE(exits.count(), round);
+        QVERIFY(window.isHidden());
+    }
+    window.show();
+    QCOMPARE(rowText(window, 2), QStringLiteral("A1"));
+    QCOMPARE(statusLabel(window)->text(), QStringLiteral("下载"));
+    QCOMPARE(progressBar(window)->value(), 42);
+}
+
+QTEST_MAIN(tst_Upgrade)
+#include "tst_upgrade.moc"
