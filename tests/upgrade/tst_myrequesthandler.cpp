@@ -1,10 +1,14 @@
 #include "httplistener.h"
 #include "httptestclient.h"
+#include "modalboxcatcher.h"
 #include "myrequesthandler.h"
+#include "upgrade.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QMutex>
+#include <QProgressBar>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -53,8 +57,11 @@ private slots:
     void servedFolderFromSettings_data();
     void servedFolderFromSettings();
     void concurrentDownloads();
+    void windowShowsInterruption();
+    void windowWarnsWithEscapedName();
 
 private:
+    void listen_with(MyRequestHandler *serving);
     void write_file(const QString &relative_name, const QByteArray &content);
     void set_base(const QString &base);
     QByteArray content(int size) const;
@@ -123,6 +130,12 @@ void tst_MyRequestHandler::init()
     connect(handler.get(), &MyRequestHandler::send_transmission_string, recorder.get(),
             &SignalRecorder::record_missing);
 
+    listen_with(handler.get());
+}
+
+void tst_MyRequestHandler::listen_with(MyRequestHandler *serving)
+{
+    listener.reset();
     // A zero port would mean 80 to the listener: take one the system hands out.
     // Another process may grab it before the listener binds, hence the retries.
     for (int attempt = 0; attempt < 5; ++attempt) {
@@ -135,7 +148,7 @@ void tst_MyRequestHandler::init()
         settings->beginGroup(QStringLiteral("UPDATE"));
         settings->setValue(QStringLiteral("QZHOST"), QStringLiteral("127.0.0.1"));
         settings->setValue(QStringLiteral("QZPORT"), port);
-        listener.reset(new quenmar::HttpListener(settings.get(), handler.get(), nullptr));
+        listener.reset(new quenmar::HttpListener(settings.get(), serving, nullptr));
         if (listener->isListening())
             return;
     }
@@ -489,5 +502,37 @@ void tst_MyRequestHandler::concurrentDownloads()
     QVERIFY(!recorder->codes.contains(-2));
 }
 
-QTEST_GUILESS_MAIN(tst_MyRequestHandler)
+void tst_MyRequestHandler::windowShowsInterruption()
+{
+    upgrade window;
+    listen_with(&window.handler);
+    auto *status = window.findChild<QLabel *>(QStringLiteral("status"));
+    auto *bar = window.findChild<QProgressBar *>(QStringLiteral("download_progress"));
+    write_file(QStringLiteral("big.img"), QByteArray(64 * 1024 * 1024, 'x'));
+
+    HttpTestClient::exchange(port, HttpTestClient::request("GET", "/big.img"), 65536);
+
+    QTRY_COMPARE(status->text(), QStringLiteral("中断"));
+    QCOMPARE(status->styleSheet(), QStringLiteral("color: rgb(255, 0, 0);"));
+    QVERIFY(bar->value() >= 0 && bar->value() < 100);
+}
+
+void tst_MyRequestHandler::windowWarnsWithEscapedName()
+{
+    upgrade window;
+    listen_with(&window.handler);
+    ModalBoxCatcher boxes;
+
+    const HttpTestReply reply = HttpTestClient::parse(HttpTestClient::exchange(
+            port, HttpTestClient::request("GET", "/%3Cb%3Ebold%3C/b%3E&amp;.img")));
+
+    QCOMPARE(reply.status, 501);
+    QTRY_COMPARE(boxes.texts(),
+            QStringList{ QStringLiteral(
+                    "<font size=12>未找到:/html/&lt;b&gt;bold&lt;/b&gt;&amp;amp;.img</font>") });
+    QCOMPARE(boxes.boxes().first().title, QStringLiteral("提示"));
+    QCOMPARE(boxes.boxes().first().icon, QMessageBox::Warning);
+}
+
+QTEST_MAIN(tst_MyRequestHandler)
 #include "tst_myrequesthandler.moc"
