@@ -1,0 +1,112 @@
+#ifndef QUENMAR_HTTPCONNECTIONHANDLER_H
+#define QUENMAR_HTTPCONNECTIONHANDLER_H
+
+// Crosses threads: the object, its socket and timers live on the handler's own thread; the pool's
+// thread calls only the constructor, isBusy(), setBusy(), stop() and the destructor.
+
+#include "httpconnectionsettings.h"
+
+#include <QAbstractSocket>
+#include <QMutex>
+#include <QObject>
+#include <QTimer>
+
+#include <atomic>
+#include <memory>
+
+class QSslConfiguration;
+class QTcpSocket;
+class QThread;
+
+namespace quenmar {
+
+class HttpRequest;
+class HttpRequestHandler;
+
+// A native socket descriptor as the server hands it from the listener's thread to a handler's
+// thread. Registered with the meta-type system under this name at its real width (64 bits on
+// 64-bit builds), since the queued call copies exactly the registered size.
+typedef qintptr tSocketDescriptor;
+
+// Serves one connection at a time on a thread of its own, request after request: reads and parses
+// each request, calls the request handler's service(), finishes the response, then keeps the
+// connection open or closes it. The pool hands it connections through a queued call of
+// handleConnection() and reuses it (with its thread and socket) afterwards.
+class HttpConnectionHandler : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(HttpConnectionHandler)
+
+public:
+    // Sent instead of an answer when a request exceeds its size limits or is malformed.
+    static const char entityTooLargeAnswer[];
+    // After a fixed error answer the rest of the request is read and dropped for at most this
+    // long, in milliseconds, before closing: closing with unread bytes makes the system reset
+    // the connection, which can destroy the answer before the client reads it.
+    static constexpr int lingerTime = 1000;
+    // Largest number of received bytes held per socket, so a peer that sends without reading
+    // answers cannot grow the process's memory.
+    static constexpr qint64 readBufferSize = 65536;
+
+    // Starts the handler's thread. requestHandler is not owned and must outlive this object;
+    // sslConfiguration (null for plain TCP) is copied into the socket at once. Call on the
+    // pool's thread.
+    HttpConnectionHandler(const HttpConnectionSettings &settings,
+            HttpRequestHandler *requestHandler,
+            const QSslConfiguration *sslConfiguration = nullptr);
+    // Stops the thread (see stop()) and waits for it.
+    ~HttpConnectionHandler() override;
+
+    // True from hand-over until the connection has ended. Safe from any thread.
+    bool isBusy() const { return busy.load(std::memory_order_acquire); }
+    // Marks the handler taken; called by the pool before it hands over a connection.
+    void setBusy() { busy.store(true, std::memory_order_release); }
+
+    // Asks the thread to end without waiting for it: interruption is requested (for a request
+    // handler in a long transfer), the active connection is cut so no blocked read or write can
+    // hold the thread, and the event loop is told to quit. Lets a pool stop many handlers at once
+    // before joining each in its destructor.
+    void stop();
+
+public slots:
+    // Adopts an accepted connection; invoked through a queued call from the listener's thread.
+    void handleConnection(tSocketDescriptor socketDescriptor);
+
+private slots:
+    void readTimeout();
+    void read();
+    void disconnected();
+    void thread_done();
+
+private:
+    void makeSocket();
+    void serveRequest();
+    // Writes a fixed error answer, then lingers (see lingerTime) before the connection closes.
+    void answerAndLinger(const QByteArray &answer);
+    void lingerTimeout();
+    // Waits until all queued output is written. Returns false after aborting the connection
+    // because the output made no progress for writeStallTimeout or the socket failed.
+    bool flush();
+    qint64 pendingOutput() const;
+    void socketStateChanged(QAbstractSocket::SocketState state);
+
+    const HttpConnectionSettings settings;
+    QTcpSocket *socket = nullptr;
+    QThread *thread;
+    QTimer readTimer;
+    std::unique_ptr<HttpRequest> currentRequest;
+    HttpRequestHandler *requestHandler;
+    // Written on the handler's thread (cleared) and on the pool's thread (set).
+    std::atomic<bool> busy{ false };
+    const QSslConfiguration *sslConfiguration;
+    QTimer lingerTimer;
+    bool lingering = false;
+    // The descriptor of the open connection, or -1, so stop() can cut it from another thread.
+    // Cleared as soon as the socket leaves the connected state, before the socket closes it.
+    QMutex descriptorMutex;
+    tSocketDescriptor activeDescriptor = -1;
+};
+
+} // namespace quenmar
+
+#endif // QUENMAR_HTTPCONNECTIONHANDLER_H

@@ -1,0 +1,136 @@
+#include "httpconnectionhandlerpool.h"
+
+#include "httpconnectionhandler.h"
+#include "httpconnectionsettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QSettings>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
+
+#include <algorithm>
+
+namespace quenmar {
+
+HttpConnectionHandlerPool::HttpConnectionHandlerPool(
+        QSettings *settings, HttpRequestHandler *requestHandler)
+    : settings(settings), requestHandler(requestHandler)
+{
+    loadTlsConfiguration();
+    cleanupTimer.start(settings->value(QStringLiteral("cleanupInterval"), 1000).toInt());
+    connect(&cleanupTimer, &QTimer::timeout, this, &HttpConnectionHandlerPool::cleanup);
+}
+
+HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
+{
+    // Every thread is asked to stop before the first one is joined, so shutting down takes as
+    // long as the slowest handler, not the sum of all.
+    for (HttpConnectionHandler *handler : qAsConst(pool))
+        handler->stop();
+    qDeleteAll(pool);
+    pool.clear();
+    delete sslConfiguration;
+    qDebug("HttpConnectionHandlerPool (%p): destroyed", static_cast<void *>(this));
+}
+
+HttpConnectionHandler *HttpConnectionHandlerPool::acquireHandler()
+{
+    QMutexLocker lock(&mutex);
+    for (HttpConnectionHandler *handler : qAsConst(pool)) {
+        if (!handler->isBusy()) {
+            handler->setBusy();
+            return handler;
+        }
+    }
+    const int maxThreads = settings->value(QStringLiteral("maxThreads"), 100).toInt();
+    if (pool.count() >= maxThreads)
+        return nullptr;
+    // The handler gets its settings as a copy read here, on the settings object's thread.
+    auto *handler = new HttpConnectionHandler(
+            HttpConnectionSettings::fromSettings(*settings), requestHandler, sslConfiguration);
+    handler->setBusy();
+    pool.append(handler);
+    return handler;
+}
+
+int HttpConnectionHandlerPool::handlerCount() const
+{
+    QMutexLocker lock(&mutex);
+    return pool.count();
+}
+
+int HttpConnectionHandlerPool::idleHandlerCount() const
+{
+    QMutexLocker lock(&mutex);
+    return static_cast<int>(std::count_if(pool.cbegin(), pool.cend(),
+            [](const HttpConnectionHandler *handler) { return !handler->isBusy(); }));
+}
+
+void HttpConnectionHandlerPool::cleanup()
+{
+    const int minThreads = settings->value(QStringLiteral("minThreads"), 1).toInt();
+    QMutexLocker lock(&mutex);
+    int idleCount = 0;
+    for (int index = 0; index < pool.count(); ++index) {
+        HttpConnectionHandler *handler = pool.at(index);
+        if (handler->isBusy())
+            continue;
+        if (++idleCount > minThreads) {
+            pool.removeAt(index);
+            delete handler;
+            qDebug("HttpConnectionHandlerPool: Removed connection handler (%p), pool size is now "
+                   "%i",
+                    static_cast<void *>(handler), static_cast<int>(pool.count()));
+            break;
+        }
+    }
+}
+
+void HttpConnectionHandlerPool::loadTlsConfiguration()
+{
+    QString keyFileName = settings->value(QStringLiteral("sslKeyFile")).toString();
+    QString certFileName = settings->value(QStringLiteral("sslCertFile")).toString();
+    if (keyFileName.isEmpty() || certFileName.isEmpty())
+        return;
+
+    // Relative names are meant relative to the settings file, not to the working directory.
+    if (settings->format() != QSettings::NativeFormat) {
+        const QDir settingsDir = QFileInfo(settings->fileName()).absoluteDir();
+        if (QDir::isRelativePath(keyFileName))
+            keyFileName = settingsDir.absoluteFilePath(keyFileName);
+        if (QDir::isRelativePath(certFileName))
+            certFileName = settingsDir.absoluteFilePath(certFileName);
+    }
+
+    QFile certFile(certFileName);
+    if (!certFile.open(QIODevice::ReadOnly)) {
+        qCritical(
+                "HttpConnectionHandlerPool: cannot open sslCertFile %s", qPrintable(certFileName));
+        return;
+    }
+    const QSslCertificate certificate(&certFile, QSsl::Pem);
+    certFile.close();
+
+    QFile keyFile(keyFileName);
+    if (!keyFile.open(QIODevice::ReadOnly)) {
+        qCritical("HttpConnectionHandlerPool: cannot open sslKeyFile %s", qPrintable(keyFileName));
+        return;
+    }
+    const QSslKey key(&keyFile, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey);
+    keyFile.close();
+
+    sslConfiguration = new QSslConfiguration;
+    sslConfiguration->setLocalCertificate(certificate);
+    sslConfiguration->setPrivateKey(key);
+    sslConfiguration->setPeerVerifyMode(QSslSocket::VerifyNone);
+    // The obsolete SSL 3 / TLS 1.0 choice would expose clients to known attacks.
+    sslConfiguration->setProtocol(QSsl::SecureProtocols);
+    qDebug("HttpConnectionHandlerPool: SSL settings loaded");
+}
+
+} // namespace quenmar

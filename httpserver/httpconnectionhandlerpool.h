@@ -1,0 +1,60 @@
+#ifndef QUENMAR_HTTPCONNECTIONHANDLERPOOL_H
+#define QUENMAR_HTTPCONNECTIONHANDLERPOOL_H
+
+// Lives on the thread that created it (with its settings object); its handlers run on their own
+// threads and only their busy flags are read from here.
+
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QTimer>
+
+class QSettings;
+class QSslConfiguration;
+
+namespace quenmar {
+
+class HttpConnectionHandler;
+class HttpRequestHandler;
+
+// Keeps the connection handlers: reuses idle ones, creates new ones up to "maxThreads", and removes
+// one surplus idle handler per "cleanupInterval" tick down to "minThreads". Loads the optional TLS
+// key and certificate ("sslKeyFile", "sslCertFile") once, so all connections are plain TCP or all
+// TLS. The settings object and the request handler are not owned and must outlive the pool; the
+// settings are read on this object's thread only, and the handlers get plain copies.
+class HttpConnectionHandlerPool : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(HttpConnectionHandlerPool)
+
+public:
+    HttpConnectionHandlerPool(QSettings *settings, HttpRequestHandler *requestHandler);
+    // Stops every handler's thread at once, then joins and deletes them.
+    ~HttpConnectionHandlerPool() override;
+
+    // Returns an idle handler, already marked busy, or a new one while fewer than "maxThreads"
+    // exist; null when the pool is full. The pool keeps ownership.
+    HttpConnectionHandler *acquireHandler();
+
+    // Number of handlers, and how many of them are idle.
+    int handlerCount() const;
+    int idleHandlerCount() const;
+
+public slots:
+    // Removes at most one idle handler beyond the first "minThreads" idle ones.
+    void cleanup();
+
+private:
+    void loadTlsConfiguration();
+
+    QSettings *settings;
+    HttpRequestHandler *requestHandler;
+    QList<HttpConnectionHandler *> pool;
+    QTimer cleanupTimer;
+    mutable QMutex mutex;
+    QSslConfiguration *sslConfiguration = nullptr;
+};
+
+} // namespace quenmar
+
+#endif // QUENMAR_HTTPCONNECTIONHANDLERPOOL_H

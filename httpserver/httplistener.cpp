@@ -1,0 +1,117 @@
+#include "httplistener.h"
+
+#include "httpconnectionhandlerpool.h"
+#include "httpnativesocket.h"
+
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QSettings>
+#include <QTcpSocket>
+#include <QtDebug>
+
+namespace quenmar {
+
+const char HttpListener::tooManyConnectionsAnswer[] =
+        "HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n";
+
+HttpListener::HttpListener(QSettings *settings, HttpRequestHandler *requestHandler, QObject *parent)
+    : QTcpServer(parent), settings(settings), requestHandler(requestHandler)
+{
+    qRegisterMetaType<tSocketDescriptor>("tSocketDescriptor");
+
+    acceptRetryTimer.setSingleShot(true);
+    connect(&acceptRetryTimer, &QTimer::timeout, this, &QTcpServer::resumeAccepting);
+    connect(this, &QTcpServer::acceptError, this, &HttpListener::acceptFailed);
+    // The request handler usually dies before the application object that owns the listener,
+    // so the handler threads are stopped while it still exists.
+    if (QCoreApplication *application = QCoreApplication::instance())
+        connect(application, &QCoreApplication::aboutToQuit, this, &HttpListener::close);
+
+    listen();
+}
+
+HttpListener::~HttpListener()
+{
+    close();
+    qDebug("HttpListener: destroyed");
+}
+
+quint16 HttpListener::configuredPort(const QSettings &settings)
+{
+    const quint16 port = static_cast<quint16>(settings.value(QStringLiteral("QZPORT")).toUInt());
+    return port == 0 ? defaultPort : port;
+}
+
+void HttpListener::listen()
+{
+    if (!pool)
+        pool = new HttpConnectionHandlerPool(settings, requestHandler);
+    const QString host = settings->value(QStringLiteral("QZHOST")).toString();
+    qDebug() << "read port:"
+             << static_cast<quint16>(settings->value(QStringLiteral("QZPORT")).toUInt());
+    const quint16 port = configuredPort(*settings);
+    const QHostAddress address =
+            host.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(host);
+    QTcpServer::listen(address, port);
+    if (!isListening()) {
+        qCritical("HttpListener: Cannot bind on port %i: %s", port, qPrintable(errorString()));
+        return;
+    }
+    if (!HttpNativeSocket::setListenBacklog(socketDescriptor(), listenBacklog))
+        qWarning("HttpListener: cannot enlarge the listen backlog to %i", listenBacklog);
+    qDebug("HttpListener: Listening on port %i", port);
+}
+
+void HttpListener::close()
+{
+    acceptRetryTimer.stop();
+    QTcpServer::close();
+    qDebug("HttpListener: closed");
+    delete pool;
+    pool = nullptr;
+}
+
+void HttpListener::incomingConnection(tSocketDescriptor socketDescriptor)
+{
+    HttpConnectionHandler *handler = pool ? pool->acquireHandler() : nullptr;
+    if (!handler) {
+        refuseConnection(socketDescriptor);
+        return;
+    }
+    // The handler lives on its own thread and adopts the descriptor there.
+    QMetaObject::invokeMethod(handler, "handleConnection", Qt::QueuedConnection,
+            Q_ARG(tSocketDescriptor, socketDescriptor));
+}
+
+void HttpListener::refuseConnection(tSocketDescriptor socketDescriptor)
+{
+    qDebug("HttpListener: Too many incoming connections");
+    auto *socket = new QTcpSocket(this);
+    if (!socket->setSocketDescriptor(socketDescriptor)) {
+        delete socket;
+        HttpNativeSocket::closeDescriptor(socketDescriptor);
+        return;
+    }
+    socket->setReadBufferSize(HttpConnectionHandler::readBufferSize);
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    // The request is never read, and closing with unread bytes would reset the connection and
+    // could destroy the answer; so the answer is followed by the end of the stream while the
+    // request is dropped until the client closes or the linger time is over.
+    connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+    connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {
+        if (socket->bytesToWrite() == 0)
+            HttpNativeSocket::shutdownSending(socket->socketDescriptor());
+    });
+    QTimer::singleShot(HttpConnectionHandler::lingerTime, socket, &QTcpSocket::abort);
+    socket->write(tooManyConnectionsAnswer);
+}
+
+void HttpListener::acceptFailed()
+{
+    // Qt stops accepting after any error but a temporary one (for example when descriptors run
+    // out); without a retry the server would stay deaf for the rest of the run.
+    qCritical("HttpListener: accept error: %s", qPrintable(errorString()));
+    acceptRetryTimer.start(acceptRetryDelay);
+}
+
+} // namespace quenmar

@@ -1,0 +1,33 @@
+#ifndef QUENMAR_HTTPNATIVESOCKET_H
+#define QUENMAR_HTTPNATIVESOCKET_H
+
+// Plain system calls on a socket descriptor; safe from any thread.
+
+#include <QtGlobal>
+
+namespace quenmar {
+
+// The few socket operations Qt 5 does not offer: half-closing a connection, waking a thread that is
+// blocked on a socket, closing a descriptor no socket object owns, and a larger listen backlog.
+// Each returns true on success; failures change nothing and are left to the caller to log.
+namespace HttpNativeSocket {
+
+// Sends FIN after the queued output; the peer reads the end of the stream while this side can
+// still read (and discard) what the peer sends.
+bool shutdownSending(qintptr descriptor);
+
+// Ends both directions: a thread blocked reading or writing on the descriptor wakes with an
+// error. The descriptor stays open and owned by its socket object.
+bool shutdownBoth(qintptr descriptor);
+
+// Closes a descriptor that no socket object adopted.
+bool closeDescriptor(qintptr descriptor);
+
+// Sets the accept queue length of a listening socket again (the system caps it at its own limit).
+bool setListenBacklog(qintptr descriptor, int backlog);
+
+} // namespace HttpNativeSocket
+
+} // namespace quenmar
+
+#endif // QUENMAR_HTTPNATIVESOCKET_H
