@@ -24,9 +24,5 @@ quenmar::HttpListener *start_http_server(upgrade &upgrade_window, QCoreApplicati
     auto *listener = new quenmar::HttpListener(settings, &upgrade_window.handler, &application);
     const QPointer<quenmar::HttpListener> watched(listener);
     upgrade_window.set_http_server_check([watched] { return watched && watched->isListening(); });
-    // The handler lives in the window, which is destroyed before the
-    // application's children: no connection may reach it after the loop.
-    QObject::connect(&application, &QCoreApplication::aboutToQuit, listener,
-                     [listener] { listener->close(); });
     return listener;
 }

@@ -20,7 +20,7 @@ constexpr quint16 http_server_port = 81;
 // the window's handler. A port that cannot be bound is logged by the
 // listener; the program runs on, and the window's upgrade buttons then warn
 // instead of sending. The settings object and the listener are children of
-// application; the listener is closed when the event loop ends, before the
+// application; the listener closes itself when the event loop ends, before the
 // windows (and so the handler) are destroyed.
 quenmar::HttpListener *start_http_server(upgrade &upgrade_window, QCoreApplication &application);
 

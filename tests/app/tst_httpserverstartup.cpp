@@ -6,6 +6,7 @@
 #include "widget.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
@@ -51,6 +52,10 @@ private:
 };
 
 QStringList tst_HttpServerStartup::criticals;
+
+namespace {
+const QString server_down = QStringLiteral("<font size=16>HTTP服务未启动(端口81)!</font>");
+}
 QtMessageHandler tst_HttpServerStartup::previous_handler = nullptr;
 
 // Start-up logs from the GUI thread only, so no lock is needed.
@@ -135,7 +140,9 @@ void tst_HttpServerStartup::missingConfigIsCreated()
     // A listening server lets the buttons go on to their own checks.
     boxes.clear();
     click_upgrade_buttons(launcher, boxes);
-    QCOMPARE(boxes.texts(), QStringList(2, QStringLiteral("<font size=16>无效设备!</font>")));
+    QCOMPARE(boxes.texts(),
+            (QStringList{ QStringLiteral("<font size=16>无效设备!</font>"),
+                    QStringLiteral("<font size=16>无效设备!</font>") }));
 }
 
 void tst_HttpServerStartup::editedPortIsOverwritten()
@@ -163,15 +170,17 @@ void tst_HttpServerStartup::editedPortIsOverwritten()
 void tst_HttpServerStartup::hostSettingRestrictsAddress_data()
 {
     QTest::addColumn<QString>("host");
-    QTest::addColumn<QHostAddress>("address");
-    QTest::newRow("literalAddress") << "127.0.0.1" << QHostAddress(QHostAddress::LocalHost);
-    QTest::newRow("empty") << "" << QHostAddress(QHostAddress::Any);
+    QTest::addColumn<QString>("address");
+    QTest::newRow("literalAddress") << "127.0.0.1"
+                                    << "127.0.0.1";
+    QTest::newRow("empty") << ""
+                           << "0.0.0.0";
 }
 
 void tst_HttpServerStartup::hostSettingRestrictsAddress()
 {
     QFETCH(QString, host);
-    QFETCH(QHostAddress, address);
+    QFETCH(QString, address);
     {
         QSettings edited(QStringLiteral("config.ini"), QSettings::IniFormat);
         edited.setValue(QStringLiteral("UPDATE/QZHOST"), host);
@@ -181,7 +190,7 @@ void tst_HttpServerStartup::hostSettingRestrictsAddress()
     quenmar::HttpListener *listener = start(launcher);
 
     QVERIFY(listener->isListening());
-    QCOMPARE(listener->serverAddress(), address);
+    QCOMPARE(listener->serverAddress().toString(), address);
 }
 
 void tst_HttpServerStartup::secondInstanceRunsWithoutServer()
@@ -206,8 +215,7 @@ void tst_HttpServerStartup::secondInstanceRunsWithoutServer()
             second.findChild<QPushButton *>(QStringLiteral("update_on_start")), Qt::LeftButton);
     QVERIFY(second.upgrade_window.isVisible());
     click_upgrade_buttons(second, boxes);
-    QCOMPARE(boxes.texts(),
-            QStringList(2, QStringLiteral("<font size=16>HTTP服务未启动(端口81)!</font>")));
+    QCOMPARE(boxes.texts(), (QStringList{ server_down, server_down }));
     auto *status = second.upgrade_window.findChild<QLabel *>(QStringLiteral("status"));
     QCOMPARE(status->text(), QStringLiteral("就绪"));
     second.upgrade_window.close();
@@ -232,7 +240,7 @@ void tst_HttpServerStartup::listenerClosesWhenEventLoopEnds()
     // Closed before the windows (and the handler inside) go away.
     QVERIFY(!listener->isListening());
     click_upgrade_buttons(launcher, boxes);
-    QCOMPARE(boxes.texts().first(), QStringLiteral("<font size=16>HTTP服务未启动(端口81)!</font>"));
+    QCOMPARE(boxes.texts().first(), server_down);
 }
 
 int main(int argc, char *argv[])
