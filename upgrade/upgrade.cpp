@@ -193,7 +193,11 @@ void upgrade::send_upgrade_command(const QString &type)
 
 void upgrade::show_status(const QString &text, bool ok)
 {
-    ui->status->setStyleSheet(QLatin1String(ok ? green : red));
+    // Downloads report after every 4 KiB block: restyling the label for each
+    // code would keep a processor core busy. setText skips an unchanged text.
+    const QLatin1String colour(ok ? green : red);
+    if (ui->status->styleSheet() != colour)
+        ui->status->setStyleSheet(colour);
     ui->status->setText(text);
 }
 
