@@ -85,7 +85,8 @@ void HttpResponse::flush()
 
 bool HttpResponse::isConnected() const
 {
-    return socket->isOpen();
+    // A socket whose peer went away stays open for reading what is left, so the state counts.
+    return socket->isOpen() && socket->state() == QAbstractSocket::ConnectedState;
 }
 
 void HttpResponse::setWriteStallTimeout(int milliseconds)
@@ -111,7 +112,7 @@ bool HttpResponse::sendToSocket(const QByteArray &data)
 {
     const char *remaining = data.constData();
     qint64 remainingSize = data.size();
-    while (remainingSize > 0 && socket->isOpen()) {
+    while (remainingSize > 0 && isConnected()) {
         // Each wait returns as soon as anything was written, so the limit applies to the time
         // without progress, not to the whole transfer. A peer that stopped reading must not hold
         // this thread for ever.

@@ -65,7 +65,8 @@ public:
 
     // Hands queued output to the operating system without waiting.
     void flush();
-    // True while the socket is open; false after the peer went away or a stalled write aborted it.
+    // True while the socket is open and connected; false after the peer went away or a stalled
+    // write aborted the connection.
     bool isConnected() const;
 
     // Milliseconds without write progress after which the connection is aborted; values below 1
@@ -76,7 +77,7 @@ public:
 private:
     void sendHeaders();
     // Returns false when the socket reported an error or stalled (and was then aborted); true
-    // when everything was handed over or the socket was already closed.
+    // when everything was handed over or the connection had already ended.
     bool sendToSocket(const QByteArray &data);
 
     QMap<QByteArray, QByteArray> headerFields;

@@ -1,0 +1,181 @@
+#include "httpresponse.h"
+#include "httptestsupport.h"
+
+#include <QtTest>
+
+using quenmar::HttpCookie;
+using quenmar::HttpResponse;
+
+class tst_HttpResponse : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void wireBytes_data();
+    void wireBytes();
+    void headerOrder();
+    void cookies();
+    void redirect();
+    void stalledPeerIsAborted();
+    void closedPeerEndsWriting();
+};
+
+namespace {
+
+enum class Writes { LastPartAtOnce, ChunkedThenEmptyLast, CloseDelimited, EmptyLastPart };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Writes)
+
+void tst_HttpResponse::wireBytes_data()
+{
+    QTest::addColumn<Writes>("writes");
+    QTest::addColumn<QByteArray>("connectionHeader");
+    QTest::addColumn<QByteArray>("expected");
+
+    const QByteArray twenty(20, 'z');
+    QTest::newRow("content-length")
+            << Writes::LastPartAtOnce << QByteArray()
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+    QTest::newRow("chunked") << Writes::ChunkedThenEmptyLast << QByteArray()
+                             << "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n14\r\n"
+                    + twenty + "\r\n0\r\n\r\n";
+    QTest::newRow("close-delimited")
+            << Writes::CloseDelimited << QByteArray("cLoSe")
+            << QByteArray("HTTP/1.1 200 OK\r\nConnection: cLoSe\r\n\r\nabcdef");
+    QTest::newRow("keep-alive-is-chunked")
+            << Writes::CloseDelimited << QByteArray("keep-alive")
+            << QByteArray("HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nTransfer-Encoding: "
+                          "chunked\r\n\r\n3\r\nabc\r\n3\r\ndef\r\n0\r\n\r\n");
+    QTest::newRow("close-before-zero-byte")
+            << Writes::CloseDelimited << QByteArray("close\0x", 7)
+            << QByteArray("HTTP/1.1 200 OK\r\nConnection: close\0x\r\n\r\nabcdef", 46);
+    QTest::newRow("empty-last-part") << Writes::EmptyLastPart << QByteArray()
+                                     << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+}
+
+void tst_HttpResponse::wireBytes()
+{
+    QFETCH(Writes, writes);
+    QFETCH(QByteArray, connectionHeader);
+    SocketPair pair;
+    QVERIFY(pair.open());
+    HttpResponse response(pair.serverSide);
+    if (!connectionHeader.isEmpty())
+        response.setHeader("Connection", connectionHeader);
+
+    switch (writes) {
+    case Writes::LastPartAtOnce:
+        response.write("hello", true);
+        break;
+    case Writes::ChunkedThenEmptyLast:
+        response.write(QByteArray(20, 'z'));
+        QVERIFY(!response.lastPartSent());
+        response.write(QByteArray(), true);
+        break;
+    case Writes::CloseDelimited:
+        response.write("abc");
+        response.write("def", true);
+        break;
+    case Writes::EmptyLastPart:
+        response.write(QByteArray(), true);
+        break;
+    }
+    QVERIFY(response.lastPartSent());
+    QTEST(pair.receiveUntilClosed(), "expected");
+}
+
+void tst_HttpResponse::headerOrder()
+{
+    SocketPair pair;
+    QVERIFY(pair.open());
+    HttpResponse response(pair.serverSide);
+    response.setStatus(404, "Not Found");
+    response.setHeader("Server", "lwip");
+    response.setHeader("x-lower", "1");
+    response.setHeader("Content-Type", "text/plain");
+    response.setHeader("Content-Length", 99);
+    QCOMPARE(response.getStatusCode(), 404);
+    QCOMPARE(response.headerMap().value("Content-Length"), QByteArray("99"));
+    response.write("abcd", true);
+    response.setHeader("Late", "never sent");
+    response.setStatus(500, "late");
+    QCOMPARE(pair.receiveUntilClosed(),
+            QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\nContent-Type: "
+                       "text/plain\r\nServer: lwip\r\nx-lower: 1\r\n\r\nabcd"));
+}
+
+void tst_HttpResponse::cookies()
+{
+    SocketPair pair;
+    QVERIFY(pair.open());
+    HttpResponse response(pair.serverSide);
+    response.setCookie(HttpCookie("Path=/"));
+    QVERIFY(response.cookieMap().isEmpty());
+    response.setCookie(HttpCookie("zeta=1"));
+    response.setCookie(HttpCookie("alpha=old"));
+    response.setCookie(HttpCookie("alpha=new; Path=/"));
+    QCOMPARE(response.cookieMap().size(), 2);
+    response.write("", true);
+    QCOMPARE(pair.receiveUntilClosed(),
+            QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 0\r\nSet-Cookie: alpha=new; Path=/; "
+                       "Version=1\r\nSet-Cookie: zeta=1; Version=1\r\n\r\n"));
+}
+
+void tst_HttpResponse::redirect()
+{
+    SocketPair pair;
+    QVERIFY(pair.open());
+    HttpResponse response(pair.serverSide);
+    response.redirect("http://127.0.0.1/next");
+    QVERIFY(response.lastPartSent());
+    QCOMPARE(response.getStatusCode(), 303);
+    QCOMPARE(pair.receiveUntilClosed(),
+            QByteArray("HTTP/1.1 303 See Other\r\nContent-Length: 8\r\nLocation: "
+                       "http://127.0.0.1/next\r\n\r\nRedirect"));
+}
+
+void tst_HttpResponse::stalledPeerIsAborted()
+{
+    // The client never reads: once the kernel buffers are full, a write must give up after the
+    // stall limit instead of blocking for ever.
+    SocketPair pair;
+    QVERIFY(pair.open());
+    HttpResponse response(pair.serverSide);
+    QCOMPARE(response.writeStallTimeout(), HttpResponse::defaultWriteStallTimeout);
+    response.setWriteStallTimeout(200);
+    const QByteArray block(1 << 20, 'x');
+    // 256 MiB is far beyond what loopback buffers can hold.
+    constexpr int maxBlocks = 256;
+    int blocks = 0;
+    while (response.isConnected() && blocks < maxBlocks) {
+        response.write(block);
+        ++blocks;
+    }
+    QVERIFY2(!response.isConnected(), "the stalled connection was not aborted");
+    QVERIFY(pair.serverSide->bytesToWrite() == 0);
+    response.write(block, true);
+    QVERIFY(response.lastPartSent());
+    QCOMPARE(pair.serverSide->bytesToWrite(), qint64(0));
+}
+
+void tst_HttpResponse::closedPeerEndsWriting()
+{
+    SocketPair pair;
+    QVERIFY(pair.open());
+    HttpResponse response(pair.serverSide);
+    response.setWriteStallTimeout(2000);
+    pair.client.abort();
+    const QByteArray block(1 << 20, 'x');
+    constexpr int maxBlocks = 64;
+    int blocks = 0;
+    while (response.isConnected() && blocks < maxBlocks) {
+        response.write(block);
+        ++blocks;
+    }
+    QVERIFY2(!response.isConnected(), "writing to a closed peer kept going");
+}
+
+QTEST_GUILESS_MAIN(tst_HttpResponse)
+#include "tst_httpresponse.moc"
