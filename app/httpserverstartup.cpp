@@ -15,8 +15,8 @@ quenmar::HttpListener *start_http_server(upgrade &upgrade_window, QCoreApplicati
 
     // The server reads all its keys through this object, so they are all
     // read inside UPDATE; the group is never ended.
-    auto *settings
-            = new QSettings(QStringLiteral("./config.ini"), QSettings::IniFormat, &application);
+    auto *settings =
+            new QSettings(QStringLiteral("./config.ini"), QSettings::IniFormat, &application);
     settings->beginGroup(QStringLiteral("UPDATE"));
     settings->setValue(QStringLiteral("QZPORT"), QString::number(upgrade_window.port));
     settings->setValue(QStringLiteral("QZPATH"), QCoreApplication::applicationDirPath());
