@@ -1,4 +1,5 @@
 #include "httplistener.h"
+#include "httpresponse.h"
 #include "httptestclient.h"
 #include "modalboxcatcher.h"
 #include "myrequesthandler.h"
@@ -53,6 +54,7 @@ private slots:
     void onlyRegularFilesServed_data();
     void onlyRegularFilesServed();
     void clientClosingMidDownloadIsInterrupted();
+    void serverClosingMidDownloadIsInterrupted();
     void hugeSparseFileAnnouncedWithFullLength();
     void servedFolderFromSettings_data();
     void servedFolderFromSettings();
@@ -433,6 +435,29 @@ void tst_MyRequestHandler::clientClosingMidDownloadIsInterrupted()
     QCOMPARE(recorder->codes.first(), 0);
     QVERIFY(!recorder->codes.contains(100));
     QCOMPARE(warning_count(QStringLiteral("ended early")), 1);
+}
+
+void tst_MyRequestHandler::serverClosingMidDownloadIsInterrupted()
+{
+    write_file(QStringLiteral("big.img"), QByteArray(64 * 1024 * 1024, 'x'));
+    // A device that stops reading: its socket takes 64 KiB, then the
+    // server's writes stall.
+    QTcpSocket device;
+    device.setReadBufferSize(65536);
+    device.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(device.waitForConnected(HttpTestClient::step_timeout));
+    device.write(HttpTestClient::request("GET", "/big.img"));
+    QTRY_VERIFY(device.bytesAvailable() >= 65536);
+    QTRY_VERIFY(recorder->codes.size() > 1);
+
+    QElapsedTimer stopping;
+    stopping.start();
+    listener.reset();
+
+    // Well before the writer's own stall limit gives up on the device.
+    QVERIFY(stopping.elapsed() < quenmar::HttpResponse::defaultWriteStallTimeout / 2);
+    QTRY_COMPARE(recorder->codes.last(), -2);
+    QVERIFY(!recorder->codes.contains(100));
 }
 
 void tst_MyRequestHandler::hugeSparseFileAnnouncedWithFullLength()
