@@ -126,7 +126,7 @@ void upgrade::set_data_transmission_progress(int n)
     ui->download_progress->setValue(n);
 }
 
-void upgrade::send_transmission_string(QString name)
+void upgrade::send_transmission_string(const QString &name)
 {
     if (missing_file_box_open) {
         qDebug() << "未找到:" << name;

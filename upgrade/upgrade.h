@@ -53,7 +53,7 @@ private slots:
     // percent, 100 and above done, -2 ended early.
     void set_data_transmission_progress(int n);
     // Name of a file a device asked for and the file service did not find.
-    void send_transmission_string(QString);
+    void send_transmission_string(const QString &);
 
 private:
     void clear_device_list();

@@ -24,7 +24,6 @@ private slots:
     void cleanup();
     void broadcastSelection_data();
     void broadcastSelection();
-    void providerReplacedAndRestored();
     void senderReplacedAndRestored();
 };
 
@@ -66,19 +65,6 @@ void tst_DeviceNetwork::broadcastSelection()
     for (const QHostAddress &address : DeviceNetwork::broadcast_addresses(entries))
         selected << address.toString();
     QCOMPARE(selected, broadcasts);
-}
-
-void tst_DeviceNetwork::providerReplacedAndRestored()
-{
-    const QList<QNetworkAddressEntry> fake{ entry("198.18.0.1", "198.18.0.255") };
-    DeviceNetwork::set_entry_provider([fake] { return fake; });
-    QCOMPARE(DeviceNetwork::address_entries(), fake);
-
-    DeviceNetwork::set_entry_provider(nullptr);
-    QList<QNetworkAddressEntry> system;
-    for (const QNetworkInterface &network_interface : QNetworkInterface::allInterfaces())
-        system += network_interface.addressEntries();
-    QCOMPARE(DeviceNetwork::address_entries(), system);
 }
 
 // Only loopback traffic: the default sender is checked against a local socket.

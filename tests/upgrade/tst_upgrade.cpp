@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QUdpSocket>
-#include <QVBoxLayout>
 #include <QtTest>
 
 namespace {
@@ -59,6 +58,17 @@ QNetworkAddressEntry entry(const char *ip, const char *broadcast)
     return result;
 }
 
+// Stands in for the file service, whose two signals the window takes by
+// signature.
+class FakeFileService : public QObject
+{
+    Q_OBJECT
+
+signals:
+    void send_data_transmission_progress(int n);
+    void send_transmission_string(QString name);
+};
+
 } // namespace
 
 // Replies travel over loopback to the window's own port 15724; probes and
@@ -71,12 +81,9 @@ private slots:
     void init();
     void cleanup();
     void windowSettings();
-    void formRows_data();
-    void formRows();
-    void formButtons_data();
-    void formButtons();
-    void formProgressAndStatus();
+    void form();
     void wiringHasNoWarnings();
+    void fileServiceSignalsConnectBySignature();
     void repliesFillRows();
     void droppedReplies_data();
     void droppedReplies();
@@ -155,117 +162,52 @@ void tst_Upgrade::windowSettings()
     QCOMPARE(window.port, quint16(0));
 }
 
-void tst_Upgrade::formRows_data()
+// The parts of the form the rest of the window relies on: rows, item flags
+// and the order of the controls.
+void tst_Upgrade::form()
 {
-    QTest::addColumn<int>("row");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("family");
-    QTest::addColumn<int>("pointSize");
-    QTest::addColumn<bool>("bold");
-    QTest::addColumn<int>("alignment");
-    QTest::addColumn<int>("flags");
-
-    const int deviceFlags = Qt::ItemIsSelectable | Qt::ItemIsUserCheckable | Qt::ItemIsEnabled;
-    QTest::newRow("heading") << 0 << QStringLiteral("设备编号") << QStringLiteral("楷体") << 26
-                             << true << int(Qt::AlignCenter) << int(Qt::ItemIsEnabled);
-    QTest::newRow("spacer") << 1 << QString() << QStringLiteral("Agency FB") << 12 << false
-                            << int(Qt::AlignLeading | Qt::AlignVCenter) << int(Qt::NoItemFlags);
-    for (int row = 2; row < 12; ++row)
-        QTest::addRow("slot%d", row - 2) << row << QStringLiteral("-") << QStringLiteral("宋体")
-                                         << 20 << false << int(Qt::AlignCenter) << deviceFlags;
-}
-
-void tst_Upgrade::formRows()
-{
-    QFETCH(int, row);
-    QFETCH(QString, text);
-    QFETCH(QString, family);
-    QFETCH(int, pointSize);
-    QFETCH(bool, bold);
-    QFETCH(int, alignment);
-    QFETCH(int, flags);
     upgrade window;
     QListWidget *list = deviceList(window);
     QVERIFY(list);
     QCOMPARE(list->count(), 12);
     QVERIFY(!list->isSortingEnabled());
-    QListWidgetItem *item = list->item(row);
-    QCOMPARE(item->text(), text);
-    QCOMPARE(item->font().family(), family);
-    QCOMPARE(item->font().pointSize(), pointSize);
-    QCOMPARE(item->font().bold(), bold);
-    if (row != 1)
-        QCOMPARE(item->textAlignment(), alignment);
-    QCOMPARE(int(item->flags()), flags);
-    QCOMPARE(item->data(Qt::CheckStateRole), QVariant());
-}
+    QCOMPARE(rowText(window, 0), QStringLiteral("设备编号"));
+    QCOMPARE(list->item(0)->font().pointSize(), 26);
+    QCOMPARE(list->item(0)->flags(), Qt::ItemIsEnabled);
+    QCOMPARE(list->item(1)->flags(), Qt::NoItemFlags);
+    for (int row = 2; row < 12; ++row) {
+        QCOMPARE(rowText(window, row), QStringLiteral("-"));
+        QCOMPARE(list->item(row)->textAlignment(), int(Qt::AlignCenter));
+        QCOMPARE(list->item(row)->flags(),
+                Qt::ItemIsSelectable | Qt::ItemIsUserCheckable | Qt::ItemIsEnabled);
+        QCOMPARE(list->item(row)->data(Qt::CheckStateRole), QVariant());
+    }
 
-void tst_Upgrade::formButtons_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("position");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("family");
-    QTest::addColumn<QString>("styleSheet");
-    QTest::newRow("firmware") << "soft_update_start" << 0 << QStringLiteral("固件升级")
-                              << QStringLiteral("黑体") << "color: rgb(255, 0, 0);";
-    QTest::newRow("search") << "find_device_start" << 1 << QStringLiteral("搜索设备")
-                            << QStringLiteral("宋体") << "color: rgb(53, 112, 168);";
-    QTest::newRow("fileSystem") << "minifs_update_start" << 2 << QStringLiteral("文件更新")
-                                << QStringLiteral("黑体") << "color: rgb(0, 0, 255);";
-}
+    auto *buttons = window.findChild<QHBoxLayout *>(QStringLiteral("horizontalLayout"));
+    QVERIFY(buttons);
+    const char *names[] = { "soft_update_start", "find_device_start", "minifs_update_start" };
+    const char *texts[] = { "固件升级", "搜索设备", "文件更新" };
+    const char *colours[] = { "color: rgb(255, 0, 0);", "color: rgb(53, 112, 168);",
+        "color: rgb(0, 0, 255);" };
+    for (int i = 0; i < 3; ++i) {
+        QPushButton *push = button(window, names[i]);
+        QVERIFY(push);
+        QCOMPARE(buttons->itemAt(i)->widget(), push);
+        QCOMPARE(push->text(), QString::fromUtf8(texts[i]));
+        QCOMPARE(push->styleSheet(), QLatin1String(colours[i]));
+    }
 
-void tst_Upgrade::formButtons()
-{
-    QFETCH(QString, name);
-    QFETCH(int, position);
-    QFETCH(QString, text);
-    QFETCH(QString, family);
-    QFETCH(QString, styleSheet);
-    upgrade window;
-    auto *push = window.findChild<QPushButton *>(name);
-    QVERIFY(push);
-    QCOMPARE(push->text(), text);
-    QCOMPARE(push->font().family(), family);
-    QCOMPARE(push->font().pointSize(), 22);
-    QCOMPARE(push->font().weight(), 75);
-    QCOMPARE(push->styleSheet(), styleSheet);
-    auto *row = window.findChild<QHBoxLayout *>(QStringLiteral("horizontalLayout"));
-    QVERIFY(row);
-    QCOMPARE(row->itemAt(position)->widget(), push);
-}
-
-void tst_Upgrade::formProgressAndStatus()
-{
-    upgrade window;
     QProgressBar *bar = progressBar(window);
-    QVERIFY(bar);
-    QCOMPARE(bar->value(), 0);
-    QCOMPARE(bar->minimum(), 0);
-    QCOMPARE(bar->maximum(), 100);
-    QVERIFY(bar->isTextVisible());
-    QCOMPARE(bar->alignment(), Qt::AlignLeft | Qt::AlignVCenter);
-    QCOMPARE(bar->orientation(), Qt::Horizontal);
-    QVERIFY(!bar->invertedAppearance());
-    QCOMPARE(bar->font().family(), QStringLiteral("Calibri"));
-    QCOMPARE(bar->font().pointSize(), 14);
-    QCOMPARE(bar->styleSheet(), QStringLiteral("color: rgb(53, 112, 168);"));
-
     QLabel *status = statusLabel(window);
-    QVERIFY(status);
-    QCOMPARE(status->text(), QStringLiteral("就绪"));
-    QCOMPARE(status->font().family(), QStringLiteral("楷体"));
-    QCOMPARE(status->font().pointSize(), 20);
-    QVERIFY(status->font().bold());
-    QCOMPARE(status->alignment(), Qt::AlignRight | Qt::AlignVCenter);
-
-    auto *column = window.findChild<QVBoxLayout *>(QStringLiteral("verticalLayout"));
     auto *bottom = window.findChild<QHBoxLayout *>(QStringLiteral("horizontalLayout_2"));
-    QVERIFY(column && bottom);
-    QCOMPARE(column->itemAt(0)->widget(), deviceList(window));
-    QCOMPARE(column->itemAt(2)->layout(), bottom);
+    QVERIFY(bar && status && bottom);
     QCOMPARE(bottom->itemAt(0)->widget(), bar);
     QCOMPARE(bottom->itemAt(1)->widget(), status);
+    QCOMPARE(bar->value(), 0);
+    QCOMPARE(bar->maximum(), 100);
+    QVERIFY(bar->isTextVisible());
+    QCOMPARE(status->text(), QStringLiteral("就绪"));
+    QCOMPARE(status->alignment(), Qt::AlignRight | Qt::AlignVCenter);
 }
 
 void tst_Upgrade::wiringHasNoWarnings()
@@ -273,6 +215,26 @@ void tst_Upgrade::wiringHasNoWarnings()
     WiringGuard guard;
     upgrade window;
     QVERIFY2(WiringGuard::problems().isEmpty(), qPrintable(WiringGuard::problems().join('\n')));
+}
+
+void tst_Upgrade::fileServiceSignalsConnectBySignature()
+{
+    WiringGuard guard;
+    upgrade window;
+    FakeFileService service;
+    QVERIFY(connect(&service, SIGNAL(send_data_transmission_progress(int)), &window,
+            SLOT(set_data_transmission_progress(int))));
+    QVERIFY(connect(&service, SIGNAL(send_transmission_string(QString)), &window,
+            SLOT(send_transmission_string(QString))));
+    QVERIFY2(WiringGuard::problems().isEmpty(), qPrintable(WiringGuard::problems().join('\n')));
+
+    emit service.send_data_transmission_progress(42);
+    QCOMPARE(statusLabel(window)->text(), QStringLiteral("下载"));
+    QCOMPARE(progressBar(window)->value(), 42);
+    emit service.send_transmission_string(QStringLiteral("/html/x.img"));
+    QCOMPARE(boxes.texts(),
+            QStringList{ QStringLiteral("<font size=12>未找到:/html/x.img</font>") });
+    boxes.clear();
 }
 
 void tst_Upgrade::repliesFillRows()
