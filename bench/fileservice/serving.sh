@@ -171,6 +171,9 @@ summary() { # case bytes
             }
             printf "  throughput program / nginx-sendfile: %.2f\n", m["nginx-sendfile"] / m["program"]
             printf "  throughput program / nginx-4k:       %.2f\n", m["nginx-4k"] / m["program"]
+            met = m["nginx-4k"] >= m["program"] && f["program"] == 0 && u["program"] == 0
+            printf "  target (at least nginx-4k, no failed download, no 503): %s\n", \
+                   met ? "met" : "NOT met"
         }' "$RESULTS"
 }
 echo "(a) one 256 MiB download:"
@@ -180,5 +183,11 @@ summary b $((FLEET * IMAGE_SIZE))
 echo "Peak resident memory: program $((PEAK[program-a] / 1024)) MiB in (a)," \
      "$((PEAK[program-b] / 1024)) MiB in (b); nginx (all processes)" \
      "$((PEAK[nginx-a] / 1024)) MiB in (a), $((PEAK[nginx-b] / 1024)) MiB in (b)"
+# Memory target of the fleet case.
+if [ "$((PEAK[program-b] / 1024))" -lt 64 ]; then
+    echo "  target (program under 64 MiB resident in (b)): met"
+else
+    echo "  target (program under 64 MiB resident in (b)): NOT met"
+fi
 echo "Program log: $(grep -c . "$WORK/ondaspa.log") lines," \
      "$(grep -c 'Too many incoming connections' "$WORK/ondaspa.log" || true) refused for lack of handlers"
