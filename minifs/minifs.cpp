@@ -1,16 +1,116 @@
 #include "minifs.h"
+#include "ui_minifs.h"
+
+#include "minifsbuilder.h"
+#include "minifsbuildlistener.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QSettings>
+#include <QTextCodec>
+#include <QTimer>
 
-minifs::minifs(QWidget *parent) : QWidget(parent)
+namespace {
+
+// Delay between the press of the start button and the build, so the
+// disabled button is painted before the build blocks the event loop.
+constexpr int startDelayMilliseconds = 100;
+
+const char settingsFile[] = "./config.ini";
+const char pathKey[] = "MINIFS_PATH";
+
+// Shows the build's progress in the window's log box.
+class LogBox : public MiniFsBuildListener
 {
+public:
+    explicit LogBox(QPlainTextEdit *box) : box(box) { }
+
+    void logCleared() override { box->clear(); }
+    void logLine(const QString &line) override { box->appendPlainText(line); }
+    void debugLine(const QString &line) override { qDebug().noquote() << line; }
+
+private:
+    QPlainTextEdit *box;
+};
+
+QString boxText(const QString &text)
+{
+    return QStringLiteral("<font size=16>") + text + QStringLiteral("</font>");
+}
+
+} // namespace
+
+minifs::minifs(QWidget *parent)
+    : QWidget(parent), settings(nullptr), ui(new Ui::minifs), timer(nullptr),
+      choose_folder([](QWidget *parent, const QString &caption, const QString &start) {
+          return QFileDialog::getExistingDirectory(
+                  parent, caption, start, QFileDialog::ShowDirsOnly);
+      })
+{
+#ifdef Q_OS_WIN
+    // The Windows build names files in the ANSI code page; elsewhere file
+    // names are UTF-8 and the system codec must stay.
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("GB2312"));
+#endif
+    ui->setupUi(this);
     setWindowTitle(QStringLiteral("MiniFs合成工具"));
     setWindowFlags(Qt::WindowCloseButtonHint);
-    resize(423, 574);
+    settings = new QSettings(QLatin1String(settingsFile), QSettings::IniFormat);
+    ui->path_minifs->setText(settings->value(QLatin1String(pathKey)).toString());
+    timer = new QTimer(this);
+    timer->setInterval(startDelayMilliseconds);
+    connect(timer, SIGNAL(timeout()), this, SLOT(minifs_start()));
+    timer->stop();
+}
+
+minifs::~minifs()
+{
+    delete settings;
+    delete ui;
+}
+
+void minifs::setFolderChooser(FolderChooser chooser)
+{
+    choose_folder = std::move(chooser);
 }
 
 void minifs::closeEvent(QCloseEvent *event)
 {
     emit ExitWin();
     event->accept();
+}
+
+void minifs::on_minifs_choice_clicked()
+{
+    const QString folder =
+            choose_folder(this, QStringLiteral("请选择目标文件夹位置..."), ui->path_minifs->text());
+    if (folder.isEmpty())
+        return;
+    ui->path_minifs->setText(folder);
+    settings->setValue(QLatin1String(pathKey), folder);
+}
+
+void minifs::on_minifs_start_clicked()
+{
+    timer->start();
+    ui->minifs_start->setEnabled(false);
+}
+
+void minifs::minifs_start()
+{
+    timer->stop();
+    LogBox log(ui->minifs_debug_box);
+    MiniFsBuilder builder(log);
+    const MiniFsBuilder::Outcome outcome =
+            builder.build(ui->path_minifs->text(), ui->minifs_version->text(),
+                    MiniFsBuilder::defaultImagePath(QCoreApplication::applicationDirPath()));
+    const QString title = QStringLiteral("提示");
+    if (outcome == MiniFsBuilder::Built)
+        QMessageBox::information(this, title, boxText(QStringLiteral("合成成功!")));
+    else if (!MiniFsBuilder::warningText(outcome).isEmpty())
+        QMessageBox::warning(this, title, boxText(MiniFsBuilder::warningText(outcome)));
+    ui->minifs_start->setEnabled(true);
 }

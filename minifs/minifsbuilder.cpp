@@ -1,0 +1,319 @@
+#include "minifsbuilder.h"
+
+#include "minifsbuildlistener.h"
+#include "minifsimage.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QSaveFile>
+#include <QSet>
+
+#include <limits>
+
+namespace {
+
+// Contents pass through one buffer of this size: large enough that big files
+// cost few system calls and small files are written many at a time, small
+// enough to keep the build's memory low whatever the file sizes.
+constexpr int copyBufferSize = 1 << 20;
+
+// Marker whose text before it, in the program's folder, is the base folder.
+const char bundleMarker[] = "/tavirex_tools.app";
+
+QString quoted(const QString &text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+std::unique_ptr<QIODevice> openFile(const QString &path)
+{
+    // Unbuffered: contents are read straight into the copy buffer.
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return nullptr;
+    return file;
+}
+
+// The old image may lie in the folder itself; packing it while it is being
+// replaced would make no sense.
+QFileInfoList withoutImage(QFileInfoList files, const QFileInfo &image)
+{
+    const QString imageCanonical = image.canonicalFilePath();
+    if (imageCanonical.isEmpty())
+        return files;
+    // Names first: resolving every path costs system calls.
+    files.erase(std::remove_if(files.begin(), files.end(),
+                        [&](const QFileInfo &file) {
+                            return file.fileName() == image.fileName()
+                                    && file.canonicalFilePath() == imageCanonical;
+                        }),
+            files.end());
+    return files;
+}
+
+// Gathers contents in one buffer and writes them to the image in large
+// pieces, sequentially from the end of the table.
+class ContentWriter
+{
+public:
+    enum Result { Copied, ReadFailed, WriteFailed, TooLarge };
+
+    ContentWriter(QFileDevice &output, qint64 start)
+        : output(output), buffer(copyBufferSize, Qt::Uninitialized), flushedEnd(start)
+    {
+    }
+
+    // Image offset just after the last content byte taken in.
+    qint64 end() const { return flushedEnd + fill; }
+
+    // Appends everything input yields until its end. Files read on until
+    // their end or an error, so a short read that reaches the listed size
+    // marks the end, which spares a system call per file; a short read
+    // before it is checked by reading again, which reports an error or the
+    // end of a file that shrank.
+    Result copyFrom(QIODevice &input, qint64 listedSize)
+    {
+        qint64 copied = 0;
+        for (;;) {
+            const qint64 wanted = buffer.size() - fill;
+            const qint64 got = input.read(buffer.data() + fill, wanted);
+            if (got < 0)
+                return ReadFailed;
+            fill += got;
+            copied += got;
+            if (quint64(end()) >= MiniFsImage::sizeLimit)
+                return TooLarge;
+            if (fill == buffer.size() && !flush())
+                return WriteFailed;
+            if (got == 0 || (got < wanted && copied >= listedSize))
+                return Copied;
+        }
+    }
+
+    // Forgets every byte taken in after position; later contents overwrite
+    // what was already written there.
+    bool rewindTo(qint64 position)
+    {
+        if (position >= flushedEnd) {
+            fill = position - flushedEnd;
+            return true;
+        }
+        fill = 0;
+        flushedEnd = position;
+        return output.seek(position);
+    }
+
+    bool flush()
+    {
+        if (fill > 0 && output.write(buffer.constData(), fill) != fill)
+            return false;
+        flushedEnd += fill;
+        fill = 0;
+        return true;
+    }
+
+private:
+    QFileDevice &output;
+    QByteArray buffer;
+    qint64 flushedEnd;
+    qint64 fill = 0;
+};
+
+} // namespace
+
+const QString MiniFsBuilder::imageFileName = QStringLiteral("minifs_rom.img");
+
+MiniFsBuilder::MiniFsBuilder(MiniFsBuildListener &listener)
+    : listener(listener), clock(&QDateTime::currentDateTime), openInput(&openFile),
+      list(&MiniFsBuilder::listFolder)
+{
+}
+
+void MiniFsBuilder::setClock(Clock clock)
+{
+    this->clock = std::move(clock);
+}
+
+void MiniFsBuilder::setInputOpener(InputOpener opener)
+{
+    openInput = std::move(opener);
+}
+
+void MiniFsBuilder::setLister(Lister lister)
+{
+    list = std::move(lister);
+}
+
+QFileInfoList MiniFsBuilder::listFolder(const QString &folder)
+{
+    // QDirIterator keeps the file system's order; QDir sorts even with NoSort.
+    QFileInfoList files;
+    QDirIterator iterator(folder, QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    while (iterator.hasNext()) {
+        iterator.next();
+        files.append(iterator.fileInfo());
+    }
+    return files;
+}
+
+QString MiniFsBuilder::defaultImagePath(const QString &programFolder)
+{
+    const int marker = programFolder.indexOf(QLatin1String(bundleMarker));
+    const QString base = marker < 0 ? programFolder : programFolder.left(marker);
+    return base + QStringLiteral("/html/") + imageFileName;
+}
+
+QString MiniFsBuilder::warningText(Outcome outcome)
+{
+    switch (outcome) {
+    case FolderNotSet:
+        return QStringLiteral("当前路径未设置！");
+    case OpenFailed:
+        return QStringLiteral("打开失败!");
+    case TooLarge:
+        return QStringLiteral("文件总大小超过4GB!");
+    case WriteFailed:
+        return QStringLiteral("写入失败!");
+    case Built:
+    case FolderMissing:
+    case ImageFolderNotCreated:
+        break;
+    }
+    return QString();
+}
+
+MiniFsBuilder::Outcome MiniFsBuilder::build(
+        const QString &folder, const QString &version, const QString &imagePath)
+{
+    lastError.clear();
+    const auto created = quint32(clock().toSecsSinceEpoch());
+    const QByteArray versionField = MiniFsImage::versionField(version);
+    if (!version.isEmpty())
+        listener.debugLine(QStringLiteral("minifs version: ") + quoted(version));
+    if (!QDir(folder).exists())
+        return FolderMissing;
+
+    const QFileInfo image(imagePath);
+    const QString imageFolder = image.absolutePath();
+    listener.debugLine(QStringLiteral("path: ") + quoted(imageFolder));
+    if (!QDir(imageFolder).exists()) {
+        const bool made = QDir().mkpath(imageFolder);
+        listener.debugLine(QStringLiteral("新建目录是否成功 ")
+                + (made ? QStringLiteral("true") : QStringLiteral("false")));
+        if (!made)
+            return ImageFolderNotCreated;
+    }
+    // An empty path names the working directory, which exists; refuse it here.
+    if (folder.isEmpty())
+        return FolderNotSet;
+
+    const QFileInfoList files = withoutImage(list(folder), image);
+    listener.debugLine(QStringLiteral("current applicationDirPath: ")
+            + quoted(QCoreApplication::applicationDirPath()));
+    listener.debugLine(QStringLiteral("current currentPath: ") + quoted(QDir::currentPath()));
+
+    quint64 listedBytes = 0;
+    for (const QFileInfo &file : files)
+        listedBytes += quint64(file.size());
+    const quint64 tableBytes = quint64(MiniFsImage::entrySize) * quint64(files.size());
+    // The table is kept in memory, so it must also fit in one byte array.
+    if (MiniFsImage::imageSize(quint64(files.size()), listedBytes, !files.isEmpty())
+                    >= MiniFsImage::sizeLimit
+            || tableBytes > quint64(std::numeric_limits<int>::max()))
+        return TooLarge;
+
+    QSaveFile output(imagePath);
+    if (!output.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        lastError = output.errorString();
+        return OpenFailed;
+    }
+    listener.logCleared();
+    listener.logLine(QStringLiteral("开始合成文件："));
+    return pack(output, files, created, versionField);
+}
+
+MiniFsBuilder::Outcome MiniFsBuilder::pack(QSaveFile &output, const QFileInfoList &files,
+        quint32 created, const QByteArray &versionField)
+{
+    const auto writeFailed = [&] {
+        lastError = output.errorString();
+        output.cancelWriting();
+        listener.logLine(QStringLiteral("写入失败!"));
+        return WriteFailed;
+    };
+
+    // Contents are written first, in one sequential stream after the space
+    // reserved for the table; header and table follow in one write at the
+    // start once every entry is known.
+    const int tableBytes = MiniFsImage::entrySize * files.size();
+    const qint64 contentStart = MiniFsImage::headerSize + qint64(tableBytes);
+    QByteArray table(tableBytes, '\0');
+    if (!output.seek(contentStart))
+        return writeFailed();
+    ContentWriter writer(output, contentStart);
+    QSet<QByteArray> storedNames;
+    int packed = 0;
+    for (const QFileInfo &file : files) {
+        const QString name = file.fileName();
+        const std::unique_ptr<QIODevice> input = openInput(file.filePath());
+        if (!input) {
+            listener.logLine(QStringLiteral("跳过:") + name + QStringLiteral("(无法打开)"));
+            continue;
+        }
+        const qint64 start = writer.end();
+        switch (writer.copyFrom(*input, file.size())) {
+        case ContentWriter::Copied:
+            break;
+        case ContentWriter::ReadFailed:
+            if (!writer.rewindTo(start))
+                return writeFailed();
+            listener.logLine(QStringLiteral("跳过:") + name + QStringLiteral("(无法读取)"));
+            continue;
+        case ContentWriter::WriteFailed:
+            return writeFailed();
+        case ContentWriter::TooLarge:
+            output.cancelWriting();
+            return TooLarge;
+        }
+        const auto size = quint32(writer.end() - start);
+        const QByteArray utf8 = name.toUtf8();
+        const QByteArray stored = utf8.left(MiniFsImage::nameCapacity);
+        listener.debugLine(
+                quoted(name) + QStringLiteral(" len: ") + QString::number(stored.size()));
+        table.replace(packed * MiniFsImage::entrySize, MiniFsImage::entrySize,
+                MiniFsImage::entry(stored, size, quint32(start)));
+        ++packed;
+        listener.logLine(QStringLiteral("添加:") + name + QLatin1Char('(') + QString::number(size)
+                + QStringLiteral("bytes)"));
+        if (stored.size() < utf8.size())
+            listener.logLine(
+                    QStringLiteral("注意:") + name + QStringLiteral(" 文件名超过32字节,已截断"));
+        if (storedNames.contains(stored))
+            listener.logLine(QStringLiteral("注意:") + QString::fromUtf8(stored)
+                    + QStringLiteral(" 文件名重复"));
+        storedNames.insert(stored);
+    }
+    if (!writer.flush())
+        return writeFailed();
+
+    // With nothing packed the image is the header alone; the reserved
+    // table space and any bytes of unreadable files are cut off.
+    const qint64 imageSize = packed > 0 ? writer.end() : qint64(MiniFsImage::headerSize);
+    QByteArray start = MiniFsImage::header(created, quint32(packed), versionField);
+    if (packed > 0)
+        start += table;
+    if (!output.seek(0) || output.write(start) != start.size())
+        return writeFailed();
+    if (output.size() > imageSize && !output.resize(imageSize))
+        return writeFailed();
+    if (!output.commit())
+        return writeFailed();
+
+    listener.logLine(QStringLiteral("文件合成完成，共添加") + QString::number(packed)
+            + QStringLiteral("个文件！"));
+    listener.logLine(QStringLiteral("合成IMG文件大小：")
+            + QString::number(packed > 0 ? imageSize : 0) + QStringLiteral(" bytes"));
+    return Built;
+}

@@ -1,0 +1,90 @@
+#ifndef MINIFSBUILDER_H
+#define MINIFSBUILDER_H
+
+#include <QDateTime>
+#include <QFileInfoList>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class MiniFsBuildListener;
+class QIODevice;
+class QSaveFile;
+
+// Packs the regular files directly inside one folder into a MiniFs image.
+// Runs on the caller's thread and blocks until the image is written or the
+// build is refused; progress goes to the listener given at construction.
+//
+// The image is written to a temporary file beside it and replaces the old
+// image only when every byte was written, so a failed build leaves the old
+// image as it was. Contents are streamed through one fixed-size buffer, so
+// memory use does not depend on the file sizes.
+class MiniFsBuilder
+{
+public:
+    enum Outcome {
+        Built, // the image was written
+        FolderMissing, // no folder at the given path
+        ImageFolderNotCreated, // the image's folder was missing and could not be made
+        FolderNotSet, // the folder path is empty
+        OpenFailed, // the image could not be opened for writing
+        TooLarge, // the image would reach 4 GiB
+        WriteFailed // writing or replacing the image failed
+    };
+
+    using Clock = std::function<QDateTime()>;
+    // Opens one listed input file for reading; returns null when it cannot.
+    // Like a file, the device must fill each read until its end or an error:
+    // a short read once the listed size has been delivered counts as the end.
+    using InputOpener = std::function<std::unique_ptr<QIODevice>(const QString &path)>;
+    // Lists the files of a folder in the order they are to be packed.
+    using Lister = std::function<QFileInfoList(const QString &folder)>;
+
+    // Name of the image file.
+    static const QString imageFileName;
+
+    // The listener must outlive the builder.
+    explicit MiniFsBuilder(MiniFsBuildListener &listener);
+
+    // Source of the build time; the default reads the system clock.
+    void setClock(Clock clock);
+    // Opener of input files; the default opens them as files.
+    void setInputOpener(InputOpener opener);
+    // Lister of the folder; the default is listFolder.
+    void setLister(Lister lister);
+
+    // Packs the files of folder into the image at imagePath, with the version
+    // text cut to 8 Latin-1 characters.
+    Outcome build(const QString &folder, const QString &version, const QString &imagePath);
+
+    // The system's reason for the last OpenFailed or WriteFailed, if any.
+    QString errorString() const { return lastError; }
+
+    // The user-facing text of an outcome that the user must be told about,
+    // without markup; empty for Built and for the silent outcomes.
+    static QString warningText(Outcome outcome);
+
+    // The regular files directly inside folder, hidden ones included, in the
+    // file system's own order; no folders, symbolic links or special files.
+    static QFileInfoList listFolder(const QString &folder);
+
+    // Where the window writes the image for a program in programFolder: the
+    // folder "html" beside the program, or beside the application bundle
+    // "tavirex_tools.app" when the program runs inside one.
+    static QString defaultImagePath(const QString &programFolder);
+
+private:
+    // Streams the contents of files into the opened output, then writes
+    // header and table and replaces the image.
+    Outcome pack(QSaveFile &output, const QFileInfoList &files, quint32 created,
+            const QByteArray &versionField);
+
+    MiniFsBuildListener &listener;
+    Clock clock;
+    InputOpener openInput;
+    Lister list;
+    QString lastError;
+};
+
+#endif // MINIFSBUILDER_H

@@ -1,0 +1,286 @@
+#include "minifsimage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+
+namespace {
+
+// Longest any one run of the tool may take.
+constexpr int processTimeoutMilliseconds = 30000;
+
+struct Result
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Result run(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(ONDASPA_CLI_PATH), QStringList{ "minifs" } + arguments);
+    Result result;
+    if (!process.waitForFinished(processTimeoutMilliseconds)
+            || process.exitStatus() != QProcess::NormalExit)
+        return result;
+    result.exitCode = process.exitCode();
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class tst_MiniFsCommand : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void buildListExtract();
+    void listAcceptsEveryBuiltImage_data();
+    void listAcceptsEveryBuiltImage();
+    void defaultOutputBesideTheTool();
+    void buildFailures_data();
+    void buildFailures();
+    void listRejectsCorruptImages_data();
+    void listRejectsCorruptImages();
+    void extractRefusesUnsafeNames();
+    void usage_data();
+    void usage();
+
+private:
+    std::unique_ptr<QTemporaryDir> work;
+    QString source;
+    QString image;
+};
+
+void tst_MiniFsCommand::init()
+{
+    work = std::make_unique<QTemporaryDir>();
+    QVERIFY(work->isValid());
+    source = work->filePath(QStringLiteral("源文件"));
+    QVERIFY(QDir().mkpath(source));
+    image = work->filePath(QStringLiteral("out/image.img"));
+}
+
+void tst_MiniFsCommand::buildListExtract()
+{
+    QVERIFY(writeFile(source + QStringLiteral("/a.txt"), "hello"));
+    QVERIFY(writeFile(source + QStringLiteral("/首页.html"), "0123456789"));
+    const Result built = run({ "build", source, "--image-version", "V1.0", "-o", image });
+    QCOMPARE(built.exitCode, 0);
+    QVERIFY(built.err.isEmpty());
+    const QStringList lines = built.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines.first(), QStringLiteral("开始合成文件："));
+    QVERIFY(lines.contains(QStringLiteral("添加:a.txt(5bytes)")));
+    QVERIFY(lines.contains(QStringLiteral("添加:首页.html(10bytes)")));
+    QCOMPARE(lines.at(3), QStringLiteral("文件合成完成，共添加2个文件！"));
+    QCOMPARE(lines.at(4), QStringLiteral("合成IMG文件大小：%1 bytes").arg(36 + 96 + 15));
+    QCOMPARE(readFile(image).size(), 36 + 96 + 15);
+
+    const Result listed = run({ "list", image });
+    QCOMPARE(listed.exitCode, 0);
+    const QStringList listing = listed.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(listing.size(), 5);
+    QCOMPARE(listing.at(0), QStringLiteral("version: V1.0"));
+    QVERIFY2(QRegularExpression(
+                     QStringLiteral("^created: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$"))
+                     .match(listing.at(1))
+                     .hasMatch(),
+            qPrintable(listing.at(1)));
+    QCOMPARE(listing.at(2), QStringLiteral("files: 2"));
+    const QString firstLine = listing.at(3).startsWith(QLatin1String("a.txt"))
+            ? "a.txt\t5\t132"
+            : "首页.html\t10\t132";
+    QCOMPARE(listing.at(3), firstLine);
+
+    const QString unpacked = work->filePath(QStringLiteral("解包"));
+    const Result extracted = run({ "extract", image, unpacked });
+    QCOMPARE(extracted.exitCode, 0);
+    QCOMPARE(readFile(unpacked + QStringLiteral("/a.txt")), QByteArray("hello"));
+    QCOMPARE(readFile(unpacked + QStringLiteral("/首页.html")), QByteArray("0123456789"));
+}
+
+void tst_MiniFsCommand::listAcceptsEveryBuiltImage_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QList<int>>("sizes");
+    QTest::newRow("empty-folder") << QStringList() << QList<int>();
+    QTest::newRow("empty-files") << QStringList{ "a", "b", ".c" } << QList<int>{ 0, 0, 0 };
+    QTest::newRow("long-and-duplicate-names") << QStringList{ QString(40, QChar(0x6587)),
+        QString(40, QChar(0x6587)) + "x" } << QList<int>{ 3, 2000000 };
+}
+
+void tst_MiniFsCommand::listAcceptsEveryBuiltImage()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QList<int>, sizes);
+    for (int index = 0; index < names.size(); ++index)
+        QVERIFY(writeFile(source + QLatin1Char('/') + names.at(index),
+                QByteArray(sizes.at(index), char('0' + index))));
+    QCOMPARE(run({ "build", source, "-o", image }).exitCode, 0);
+    const Result listed = run({ "list", image });
+    QCOMPARE(listed.exitCode, 0);
+    QVERIFY(listed.out.contains(QStringLiteral("files: %1\n").arg(names.size())));
+}
+
+void tst_MiniFsCommand::defaultOutputBesideTheTool()
+{
+    const QString toolFolder = QFileInfo(QStringLiteral(ONDASPA_CLI_PATH)).absolutePath();
+    const QString html = toolFolder + QStringLiteral("/html");
+    const bool htmlExisted = QFileInfo::exists(html);
+    QVERIFY(writeFile(source + QStringLiteral("/a.txt"), "hello"));
+    const Result built = run({ "build", source });
+    const QByteArray written = readFile(html + QStringLiteral("/minifs_rom.img"));
+    QFile::remove(html + QStringLiteral("/minifs_rom.img"));
+    if (!htmlExisted)
+        QDir(html).removeRecursively();
+    QCOMPARE(built.exitCode, 0);
+    QCOMPARE(written.size(), 36 + 48 + 5);
+}
+
+void tst_MiniFsCommand::buildFailures_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("reason");
+    QTest::newRow("folder-missing") << QStringList{ "build", "@/missing", "-o", "@/i.img" } << 1
+                                    << QStringList{ "@/missing", "no such folder" };
+    QTest::newRow("path-empty") << QStringList{ "build", "", "-o", "@/i.img" } << 1
+                                << QStringList{ "当前路径未设置！" };
+    QTest::newRow("image-is-folder") << QStringList{ "build", "@/源文件", "-o", "@/源文件" } << 1
+                                     << QStringList{ "@/源文件", "打开失败!" };
+    QTest::newRow("image-folder-blocked") << QStringList{ "build", "@/源文件", "-o",
+        "@/blocker/i.img" } << 1 << QStringList{ "@/blocker", "cannot be created" };
+    QTest::newRow("version-too-long")
+            << QStringList{ "build", "@/源文件", "--image-version", "123456789", "-o", "@/i.img" }
+            << 2 << QStringList{ "123456789" };
+}
+
+void tst_MiniFsCommand::buildFailures()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, reason);
+    QVERIFY(writeFile(work->filePath(QStringLiteral("blocker")), "a file"));
+    arguments.replaceInStrings(QStringLiteral("@"), work->path());
+    reason.replaceInStrings(QStringLiteral("@"), work->path());
+    const Result result = run(arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    for (const QString &part : reason)
+        QVERIFY2(result.err.contains(part), qPrintable(result.err));
+    QVERIFY(!QFileInfo::exists(work->filePath(QStringLiteral("i.img"))));
+}
+
+void tst_MiniFsCommand::listRejectsCorruptImages_data()
+{
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<int>("byte");
+    QTest::addColumn<int>("truncateTo");
+    QTest::addColumn<QString>("rule");
+    QTest::newRow("truncated") << -1 << 0 << 140 << "runs past the end";
+    QTest::newRow("bad-magic") << 1 << int('1') << -1 << "bad magic";
+    QTest::newRow("bad-fixed-word") << 26 << 0x71 << -1 << "bad fixed word";
+    // Low byte of entry 1's offset: 137 becomes 138.
+    QTest::newRow("offsets-out-of-order") << 95 << 0x8A << -1 << "entry 1: offset";
+    // High byte of entry 0's offset: far beyond the file.
+    QTest::newRow("offset-out-of-file") << 44 << 0x10 << -1 << "entry 0";
+}
+
+void tst_MiniFsCommand::listRejectsCorruptImages()
+{
+    QFETCH(int, offset);
+    QFETCH(int, byte);
+    QFETCH(int, truncateTo);
+    QFETCH(QString, rule);
+    QVERIFY(writeFile(source + QStringLiteral("/a.txt"), "hello"));
+    QVERIFY(writeFile(source + QStringLiteral("/index.html"), "0123456789"));
+    QCOMPARE(run({ "build", source, "-o", image }).exitCode, 0);
+    QByteArray bytes = readFile(image);
+    QCOMPARE(bytes.size(), 147);
+    if (offset >= 0)
+        bytes[offset] = char(byte);
+    if (truncateTo >= 0)
+        bytes.truncate(truncateTo);
+    QVERIFY(writeFile(image, bytes));
+    const Result result = run({ "list", image });
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY(result.out.isEmpty());
+    QVERIFY2(result.err.contains(image) && result.err.contains(QLatin1String("malformed image"))
+                    && result.err.contains(rule),
+            qPrintable(result.err));
+    QCOMPARE(run({ "extract", image, work->filePath(QStringLiteral("x")) }).exitCode, 2);
+
+    const Result missing = run({ "list", work->filePath(QStringLiteral("none.img")) });
+    QCOMPARE(missing.exitCode, 1);
+    QVERIFY(missing.err.contains(QLatin1String("none.img: cannot open")));
+}
+
+void tst_MiniFsCommand::extractRefusesUnsafeNames()
+{
+    const QList<QByteArray> names{ "..", "ok.txt", "a/b", "..\\c", "." };
+    QByteArray bytes = MiniFsImage::header(1, quint32(names.size()), QByteArray());
+    const auto contentStart = quint32(36 + 48 * names.size());
+    for (int index = 0; index < names.size(); ++index)
+        bytes += MiniFsImage::entry(names.at(index), 1, contentStart + quint32(index));
+    bytes += "01234";
+    QVERIFY(QDir().mkpath(QFileInfo(image).path()));
+    QVERIFY(writeFile(image, bytes));
+    const QString target = work->filePath(QStringLiteral("deep/target"));
+    const Result result = run({ "extract", image, target });
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(QDir(target).entryList(QDir::Files | QDir::Hidden), QStringList({ "ok.txt" }));
+    QCOMPARE(readFile(target + QStringLiteral("/ok.txt")), QByteArray("1"));
+    for (const char *refused : { "entry 0", "entry 2", "entry 3", "entry 4" })
+        QVERIFY2(result.err.contains(QLatin1String(refused)), qPrintable(result.err));
+    QVERIFY(!QFileInfo::exists(work->filePath(QStringLiteral("deep/b"))));
+}
+
+void tst_MiniFsCommand::usage_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("no-command") << QStringList() << 2 << "usage: ondaspa-cli minifs build";
+    QTest::newRow("unknown") << QStringList{ "pack" } << 2 << "usage: ondaspa-cli minifs build";
+    QTest::newRow("help") << QStringList{ "--help" } << 0 << "usage: ondaspa-cli minifs build";
+    QTest::newRow("build-help") << QStringList{ "build", "--help" } << 0 << "--image-version";
+    QTest::newRow("list-help") << QStringList{ "list", "-h" } << 0 << "minifs list IMAGE";
+    QTest::newRow("extract-help") << QStringList{ "extract", "--help" } << 0 << "refused";
+    QTest::newRow("build-no-folder") << QStringList{ "build" } << 2 << "usage:";
+    QTest::newRow("list-two-images") << QStringList{ "list", "a", "b" } << 2 << "usage:";
+    QTest::newRow("unknown-option") << QStringList{ "build", "x", "--fast" } << 2 << "fast";
+}
+
+void tst_MiniFsCommand::usage()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, shown);
+    const Result result = run(arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2((exitCode == 0 ? result.out : result.err).contains(shown),
+            qPrintable(result.out + result.err));
+}
+
+QTEST_GUILESS_MAIN(tst_MiniFsCommand)
+#include "tst_minifscommand.moc"
