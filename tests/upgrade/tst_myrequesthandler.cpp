@@ -55,6 +55,8 @@ private slots:
     void onlyRegularFilesServed();
     void clientClosingMidDownloadIsInterrupted();
     void serverClosingMidDownloadIsInterrupted();
+    void fileChangingDuringDownload_data();
+    void fileChangingDuringDownload();
     void hugeSparseFileAnnouncedWithFullLength();
     void servedFolderFromSettings_data();
     void servedFolderFromSettings();
@@ -458,6 +460,51 @@ void tst_MyRequestHandler::serverClosingMidDownloadIsInterrupted()
     QVERIFY(stopping.elapsed() < quenmar::HttpResponse::defaultWriteStallTimeout / 2);
     QTRY_COMPARE(recorder->codes.last(), -2);
     QVERIFY(!recorder->codes.contains(100));
+}
+
+void tst_MyRequestHandler::fileChangingDuringDownload_data()
+{
+    QTest::addColumn<bool>("grows");
+    QTest::newRow("shrinks") << false;
+    QTest::newRow("grows") << true;
+}
+
+void tst_MyRequestHandler::fileChangingDuringDownload()
+{
+    QFETCH(bool, grows);
+    constexpr qint64 size = 32 * 1024 * 1024;
+    write_file(QStringLiteral("changing.img"), QByteArray(size, 'x'));
+    // The device stops reading after 64 KiB, so the server stalls part-way.
+    QTcpSocket device;
+    device.setReadBufferSize(65536);
+    device.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(device.waitForConnected(HttpTestClient::step_timeout));
+    device.write(HttpTestClient::request("GET", "/changing.img"));
+    QTRY_VERIFY(device.bytesAvailable() >= 65536);
+    QTRY_VERIFY(recorder->codes.size() > 1);
+    QTest::qWait(200);
+    // Beyond what went out so far: the last code is the share sent.
+    const qint64 cut = qMin(size - 1, size / 100 * (recorder->codes.last() + 20));
+
+    QFile file(base + QStringLiteral("/html/changing.img"));
+    if (grows) {
+        QVERIFY(file.open(QIODevice::Append));
+        QVERIFY(file.write(QByteArray(1024 * 1024, 'y')) > 0);
+    } else {
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.resize(cut));
+    }
+    file.close();
+    device.setReadBufferSize(0);
+    QTRY_VERIFY_WITH_TIMEOUT(
+            device.state() == QAbstractSocket::UnconnectedState, HttpTestClient::step_timeout);
+    const HttpTestReply reply = HttpTestClient::parse(device.readAll());
+
+    QCOMPARE(reply.header("Content-Length"), QByteArray::number(size));
+    QCOMPARE(qint64(reply.body.size()), grows ? size : cut);
+    QVERIFY(!reply.body.contains('y'));
+    QTRY_COMPARE(recorder->codes.last(), grows ? 100 : -2);
+    QCOMPARE(recorder->codes.contains(-2), !grows);
 }
 
 void tst_MyRequestHandler::hugeSparseFileAnnouncedWithFullLength()
