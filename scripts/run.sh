@@ -13,7 +13,8 @@ PROGRAM="$ROOT_DIR/build/app/ondaspa"
 # and drops it, so it is granted again after every build.
 if ! PATH="$PATH:/usr/sbin:/sbin" getcap "$PROGRAM" | grep -q cap_net_bind_service; then
     if [ "$(id -u)" -eq 0 ]; then
-        PATH="$PATH:/usr/sbin:/sbin" setcap cap_net_bind_service=+ep "$PROGRAM"
+        PATH="$PATH:/usr/sbin:/sbin" setcap cap_net_bind_service=+ep "$PROGRAM" \
+            || echo "Could not grant $PROGRAM the right to bind port 81 (setcap failed)." >&2
     else
         echo "$PROGRAM may not bind port 81 for a normal user; grant it once as root:" >&2
         echo "  setcap cap_net_bind_service=+ep $PROGRAM" >&2
