@@ -6,6 +6,7 @@
 #include "upgrade.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMutex>
