@@ -1,3 +1,4 @@
+#include "httpserverstartup.h"
 #include "widget.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@ int main(int argc, char *argv[])
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
     Widget launcher;
+    start_http_server(launcher.upgrade_window, application);
     launcher.show();
     return application.exec();
 }

@@ -40,11 +40,23 @@ upgrade::upgrade(QWidget *parent) : QWidget(parent), ui(new Ui::upgrade)
     udp_socket->bind(QHostAddress::AnyIPv4, DeviceMessages::local_port, QUdpSocket::ShareAddress);
     connect(udp_socket, &QUdpSocket::readyRead, this, &upgrade::udp_ready_read);
     qDebug() << "list len:" << ui->list_device_widget->currentRow();
+
+    // Emitted on the HTTP connection threads: the automatic type queues them
+    // to this window, so a download never waits for the user interface.
+    connect(&handler, SIGNAL(send_data_transmission_progress(int)), this,
+            SLOT(set_data_transmission_progress(int)));
+    connect(&handler, SIGNAL(send_transmission_string(QString)), this,
+            SLOT(send_transmission_string(QString)));
 }
 
 upgrade::~upgrade()
 {
     delete ui;
+}
+
+void upgrade::set_http_server_check(std::function<bool()> is_listening)
+{
+    http_server_listening = std::move(is_listening);
 }
 
 void upgrade::closeEvent(QCloseEvent *event)
@@ -93,6 +105,11 @@ void upgrade::udp_ready_read()
 
 void upgrade::set_data_transmission_progress(int n)
 {
+    // A broken download must not look finished; the bar keeps what arrived.
+    if (n == MyRequestHandler::progress_interrupted) {
+        show_status(QStringLiteral("中断"), false);
+        return;
+    }
     if (n == -1) {
         ui->download_progress->setMaximum(100);
         ui->download_progress->setMinimum(0);
@@ -140,6 +157,12 @@ void upgrade::broadcast_find()
 
 void upgrade::send_upgrade_command(const QString &type)
 {
+    // Without the server no device can fetch its image: the user would wait
+    // for nothing.
+    if (http_server_listening && !http_server_listening()) {
+        show_warning(QStringLiteral("<font size=16>HTTP服务未启动(端口81)!</font>"));
+        return;
+    }
     const int row = ui->list_device_widget->currentRow();
     if (row < first_device_row || row >= first_device_row + DeviceTable::slot_count) {
         show_warning(QStringLiteral("<font size=16>请选择设备!</font>"));
@@ -170,7 +193,11 @@ void upgrade::send_upgrade_command(const QString &type)
 
 void upgrade::show_status(const QString &text, bool ok)
 {
-    ui->status->setStyleSheet(QLatin1String(ok ? green : red));
+    // Downloads report after every 4 KiB block: restyling the label for each
+    // code would keep a processor core busy. setText skips an unchanged text.
+    const QLatin1String colour(ok ? green : red);
+    if (ui->status->styleSheet() != colour)
+        ui->status->setStyleSheet(colour);
     ui->status->setText(text);
 }
 

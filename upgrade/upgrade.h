@@ -2,9 +2,12 @@
 #define UPGRADE_H
 
 #include "devicetable.h"
+#include "myrequesthandler.h"
 
 #include <QString>
 #include <QWidget>
+
+#include <functional>
 
 class QUdpSocket;
 
@@ -27,6 +30,13 @@ public:
     // HTTP port announced in upgrade commands; start-up sets it before the
     // event loop runs.
     quint16 port = 0;
+    // The file service that the HTTP server runs for the devices; its
+    // signals drive the progress bar and the status word.
+    MyRequestHandler handler;
+
+    // Tells whether the HTTP server is listening; start-up sets it. Without
+    // it the window takes the server to be running.
+    void set_http_server_check(std::function<bool()> is_listening);
 
 signals:
     void ExitWin();
@@ -40,7 +50,7 @@ private slots:
     void on_soft_update_start_clicked();
     void udp_ready_read();
     // Progress code of a download: -1 headers asked, 0 started, 1 to 99
-    // percent, 100 and above done.
+    // percent, 100 and above done, -2 ended early.
     void set_data_transmission_progress(int n);
     // Name of a file a device asked for and the file service did not find.
     void send_transmission_string(const QString &);
@@ -58,6 +68,7 @@ private:
     // Set while the "not found" box is open, so a burst of missing files
     // cannot stack nested modal boxes.
     bool missing_file_box_open = false;
+    std::function<bool()> http_server_listening;
 };
 
 #endif // UPGRADE_H

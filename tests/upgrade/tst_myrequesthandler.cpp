@@ -1,0 +1,611 @@
+#include "httplistener.h"
+#include "httpresponse.h"
+#include "httptestclient.h"
+#include "modalboxcatcher.h"
+#include "myrequesthandler.h"
+#include "upgrade.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QMutex>
+#include <QProgressBar>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+// Receives the handler's signals on the GUI thread, as the upgrade window does.
+class SignalRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<int> codes;
+    QStringList missing;
+
+public slots:
+    void record_progress(int n) { codes << n; }
+    void record_missing(QString name) { missing << name; }
+};
+
+class tst_MyRequestHandler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void download_data();
+    void download();
+    void head_data();
+    void head();
+    void missingFile_data();
+    void missingFile();
+    void postGetsEmptyAnswer_data();
+    void postGetsEmptyAnswer();
+    void traversalRefused_data();
+    void traversalRefused();
+    void linkPlacedByUserFollowed();
+    void onlyRegularFilesServed_data();
+    void onlyRegularFilesServed();
+    void clientClosingMidDownloadIsInterrupted();
+    void serverClosingMidDownloadIsInterrupted();
+    void fileChangingDuringDownload_data();
+    void fileChangingDuringDownload();
+    void hugeSparseFileAnnouncedWithFullLength();
+    void servedFolderFromSettings_data();
+    void servedFolderFromSettings();
+    void concurrentDownloads();
+    void windowShowsInterruption();
+    void windowWarnsWithEscapedName();
+
+private:
+    void listen_with(MyRequestHandler *serving);
+    void write_file(const QString &relative_name, const QByteArray &content);
+    void set_base(const QString &base);
+    QByteArray content(int size) const;
+    int warning_count(const QString &text) const;
+
+    static void capture_messages(
+            QtMsgType type, const QMessageLogContext &context, const QString &message);
+
+    QTemporaryDir work;
+    QString base; // QZPATH; the served folder is base + "/html"
+    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<MyRequestHandler> handler;
+    std::unique_ptr<quenmar::HttpListener> listener;
+    std::unique_ptr<SignalRecorder> recorder;
+    quint16 port = 0;
+
+    static QMutex messages_lock;
+    static QStringList warnings;
+    static QtMessageHandler previous_handler;
+};
+
+QMutex tst_MyRequestHandler::messages_lock;
+QStringList tst_MyRequestHandler::warnings;
+QtMessageHandler tst_MyRequestHandler::previous_handler = nullptr;
+
+// Warnings come from the connection threads, so they are collected under a lock.
+void tst_MyRequestHandler::capture_messages(
+        QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg) {
+        QMutexLocker locker(&messages_lock);
+        warnings << message;
+    }
+    if (type != QtDebugMsg)
+        previous_handler(type, context, message);
+}
+
+int tst_MyRequestHandler::warning_count(const QString &text) const
+{
+    QMutexLocker locker(&messages_lock);
+    return int(std::count_if(warnings.cbegin(), warnings.cend(),
+            [&](const QString &warning) { return warning.contains(text); }));
+}
+
+void tst_MyRequestHandler::initTestCase()
+{
+    QVERIFY(work.isValid());
+    // The file service reads "./config.ini" from the working directory.
+    QVERIFY(QDir::setCurrent(work.path()));
+    base = work.filePath(QStringLiteral("program"));
+    QVERIFY(QDir().mkpath(base + QStringLiteral("/html")));
+    previous_handler = qInstallMessageHandler(capture_messages);
+}
+
+void tst_MyRequestHandler::init()
+{
+    {
+        QMutexLocker locker(&messages_lock);
+        warnings.clear();
+    }
+    set_base(base);
+    handler.reset(new MyRequestHandler);
+    recorder.reset(new SignalRecorder);
+    connect(handler.get(), &MyRequestHandler::send_data_transmission_progress, recorder.get(),
+            &SignalRecorder::record_progress);
+    connect(handler.get(), &MyRequestHandler::send_transmission_string, recorder.get(),
+            &SignalRecorder::record_missing);
+
+    listen_with(handler.get());
+}
+
+void tst_MyRequestHandler::listen_with(MyRequestHandler *serving)
+{
+    listener.reset();
+    // A zero port would mean 80 to the listener: take one the system hands out.
+    // Another process may grab it before the listener binds, hence the retries.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost));
+            port = probe.serverPort();
+        }
+        settings.reset(new QSettings(QStringLiteral("./config.ini"), QSettings::IniFormat));
+        settings->beginGroup(QStringLiteral("UPDATE"));
+        settings->setValue(QStringLiteral("QZHOST"), QStringLiteral("127.0.0.1"));
+        settings->setValue(QStringLiteral("QZPORT"), port);
+        listener.reset(new quenmar::HttpListener(settings.get(), serving, nullptr));
+        if (listener->isListening())
+            return;
+    }
+    QFAIL("no free port for the listener");
+}
+
+void tst_MyRequestHandler::cleanup()
+{
+    listener.reset();
+    settings.reset();
+    recorder.reset();
+    handler.reset();
+}
+
+void tst_MyRequestHandler::set_base(const QString &value)
+{
+    QSettings file_settings(QStringLiteral("./config.ini"), QSettings::IniFormat);
+    file_settings.beginGroup(QStringLiteral("UPDATE"));
+    if (value.isNull())
+        file_settings.remove(QStringLiteral("QZPATH"));
+    else
+        file_settings.setValue(QStringLiteral("QZPATH"), value);
+}
+
+void tst_MyRequestHandler::write_file(const QString &relative_name, const QByteArray &data)
+{
+    QFile file(base + QStringLiteral("/html/") + relative_name);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(data), qint64(data.size()));
+}
+
+// Bytes that differ from block to block, so a misplaced block shows.
+QByteArray tst_MyRequestHandler::content(int size) const
+{
+    QByteArray data(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        data[i] = char((i * 7 + i / 4096) & 0xff);
+    return data;
+}
+
+void tst_MyRequestHandler::download_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QList<int>>("codes");
+
+    QTest::newRow("oneBlock") << QByteArray("GET") << QByteArray("/a.img") << "a.img" << 1000
+                              << QList<int>{ 0, 100, 100 };
+    QTest::newRow("threeBlocks") << QByteArray("GET") << QByteArray("/b.img") << "b.img" << 10000
+                                 << QList<int>{ 0, 40, 81, 100, 100 };
+    QTest::newRow("percentPassing100") << QByteArray("GET") << QByteArray("/c.img") << "c.img"
+                                       << 250 << QList<int>{ 0, 125, 100 };
+    QTest::newRow("empty") << QByteArray("GET") << QByteArray("/d.img") << "d.img" << 0
+                           << QList<int>{ 0, 100 };
+    QTest::newRow("under100Bytes") << QByteArray("GET") << QByteArray("/e.img") << "e.img" << 50
+                                   << QList<int>{ 0, 100, 100 };
+    QTest::newRow("oneByte") << QByteArray("GET") << QByteArray("/f.img") << "f.img" << 1
+                             << QList<int>{ 0, 100, 100 };
+    QTest::newRow("lowerCaseGet") << QByteArray("get") << QByteArray("/a.img") << "a.img" << 1000
+                                  << QList<int>{ 0, 100, 100 };
+    QTest::newRow("otherMethodServed") << QByteArray("PUT") << QByteArray("/a.img") << "a.img"
+                                       << 1000 << QList<int>{ 0, 100, 100 };
+    QTest::newRow("percentEncodedSpace") << QByteArray("GET") << QByteArray("/with%20space.img")
+                                         << "with space.img" << 1000 << QList<int>{ 0, 100, 100 };
+    QTest::newRow("subFolder") << QByteArray("GET") << QByteArray("/sub/./g.img") << "sub/g.img"
+                               << 4000 << QList<int>{ 0, 100, 100 };
+}
+
+void tst_MyRequestHandler::download()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, path);
+    QFETCH(QString, file);
+    QFETCH(int, size);
+    QFETCH(QList<int>, codes);
+    QVERIFY(QDir().mkpath(base + QStringLiteral("/html/sub")));
+    write_file(file, content(size));
+
+    const HttpTestReply reply = HttpTestClient::parse(
+            HttpTestClient::exchange(port, HttpTestClient::request(method, path)));
+
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(reply.description, QByteArray("OK"));
+    const QList<QByteArray> names{ "Connection", "Content-Length", "Content-Type", "Server" };
+    QCOMPARE(reply.header_names(), names);
+    QCOMPARE(reply.header("Connection"), QByteArray("Close"));
+    QCOMPARE(reply.header("Content-Length"), QByteArray::number(size));
+    QCOMPARE(reply.header("Content-Type"), QByteArray("application/octet-stream"));
+    QCOMPARE(reply.header("Server"), QByteArray("lwip"));
+    QVERIFY(reply.body == content(size));
+    QTRY_COMPARE(recorder->codes, codes);
+    QVERIFY(recorder->missing.isEmpty());
+}
+
+void tst_MyRequestHandler::head_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::newRow("upperCase") << QByteArray("HEAD");
+    QTest::newRow("lowerCase") << QByteArray("head");
+}
+
+void tst_MyRequestHandler::head()
+{
+    QFETCH(QByteArray, method);
+    write_file(QStringLiteral("h.img"), content(10000));
+
+    const QByteArray raw =
+            HttpTestClient::exchange(port, HttpTestClient::request(method, "/h.img"));
+    const HttpTestReply reply = HttpTestClient::parse(raw);
+
+    QCOMPARE(reply.status, 200);
+    const QList<QByteArray> names{ "Connection", "Content-Length", "Content-Type", "Server" };
+    QCOMPARE(reply.header_names(), names);
+    QCOMPARE(reply.header("Content-Length"), QByteArray("10000"));
+    QVERIFY(raw.endsWith("\r\n\r\n"));
+    QVERIFY(reply.body.isEmpty());
+    QTRY_COMPARE(recorder->codes, QList<int>{ -1 });
+}
+
+void tst_MyRequestHandler::missingFile_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QStringList>("warned");
+    QTest::newRow("get") << QByteArray("GET") << QStringList{ "/html/missing.img" };
+    QTest::newRow("lowerCaseGet") << QByteArray("get") << QStringList{ "/html/missing.img" };
+    QTest::newRow("head") << QByteArray("HEAD") << QStringList();
+}
+
+void tst_MyRequestHandler::missingFile()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QStringList, warned);
+
+    const HttpTestReply reply = HttpTestClient::parse(
+            HttpTestClient::exchange(port, HttpTestClient::request(method, "/missing.img")));
+
+    QCOMPARE(reply.status, 501);
+    QCOMPARE(reply.description, QByteArray("not implemented"));
+    QCOMPARE(reply.header("Content-Length"), QByteArray("19"));
+    QCOMPARE(reply.body, QByteArray("501 not implemented"));
+    QCOMPARE(recorder->missing, warned);
+    QVERIFY(recorder->codes.isEmpty());
+}
+
+void tst_MyRequestHandler::postGetsEmptyAnswer_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QByteArray>("path");
+    QTest::newRow("existingFile") << QByteArray("POST") << QByteArray("/p.img");
+    QTest::newRow("lowerCase") << QByteArray("post") << QByteArray("/p.img");
+    QTest::newRow("missingFile") << QByteArray("POST") << QByteArray("/missing.img");
+}
+
+void tst_MyRequestHandler::postGetsEmptyAnswer()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, path);
+    write_file(QStringLiteral("p.img"), content(1000));
+
+    const HttpTestReply reply = HttpTestClient::parse(
+            HttpTestClient::exchange(port, HttpTestClient::request(method, path)));
+
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(reply.header("Content-Length"), QByteArray("0"));
+    QVERIFY(reply.body.isEmpty());
+    QVERIFY(recorder->codes.isEmpty());
+    QVERIFY(recorder->missing.isEmpty());
+}
+
+void tst_MyRequestHandler::traversalRefused_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QByteArray>("path");
+    QTest::newRow("dotDot") << QByteArray("GET") << QByteArray("/../secret.img");
+    QTest::newRow("dotDotHead") << QByteArray("HEAD") << QByteArray("/../secret.img");
+    QTest::newRow("dotDotInside") << QByteArray("GET") << QByteArray("/sub/../../secret.img");
+    QTest::newRow("dotDotClimbingBack") << QByteArray("GET") << QByteArray("/../html/a.img");
+    QTest::newRow("encodedDots") << QByteArray("GET") << QByteArray("/%2e%2e/secret.img");
+    QTest::newRow("encodedSlash") << QByteArray("GET") << QByteArray("/..%2fsecret.img");
+    QTest::newRow("backslash") << QByteArray("GET") << QByteArray("/..\\secret.img");
+    QTest::newRow("encodedBackslash") << QByteArray("GET") << QByteArray("/..%5csecret.img");
+    QTest::newRow("trailingDotDot") << QByteArray("GET") << QByteArray("/sub/..");
+    QTest::newRow("noLeadingSlash") << QByteArray("GET") << QByteArray("x/secret.img");
+    QTest::newRow("zeroByteHidesNothing") << QByteArray("GET") << QByteArray("/..%00/a.img");
+}
+
+void tst_MyRequestHandler::traversalRefused()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, path);
+    // Targets outside the served folder: beside it, and in a sibling whose
+    // name starts like it.
+    QFile secret(base + QStringLiteral("/secret.img"));
+    QVERIFY(secret.open(QIODevice::WriteOnly));
+    secret.write("secret");
+    secret.close();
+    QVERIFY(QDir().mkpath(base + QStringLiteral("/htmlx")));
+    QFile::copy(secret.fileName(), base + QStringLiteral("/htmlx/secret.img"));
+    QVERIFY(QDir().mkpath(base + QStringLiteral("/html/sub")));
+    write_file(QStringLiteral("a.img"), content(10));
+
+    const HttpTestReply reply = HttpTestClient::parse(
+            HttpTestClient::exchange(port, HttpTestClient::request(method, path)));
+
+    QCOMPARE(reply.status, 403);
+    QCOMPARE(reply.description, QByteArray("Forbidden"));
+    QCOMPARE(reply.body, QByteArray("403 forbidden"));
+    QCOMPARE(reply.header("Content-Length"), QByteArray("13"));
+    QCOMPARE(warning_count(QStringLiteral("MyRequestHandler: refused")), 1);
+    QVERIFY(recorder->codes.isEmpty());
+    QVERIFY(recorder->missing.isEmpty());
+}
+
+void tst_MyRequestHandler::linkPlacedByUserFollowed()
+{
+    QFile outside(work.filePath(QStringLiteral("elsewhere.img")));
+    QVERIFY(outside.open(QIODevice::WriteOnly));
+    outside.write(content(3000));
+    outside.close();
+    QFile::remove(base + QStringLiteral("/html/linked.img"));
+    QVERIFY(QFile::link(outside.fileName(), base + QStringLiteral("/html/linked.img")));
+
+    const HttpTestReply reply = HttpTestClient::parse(
+            HttpTestClient::exchange(port, HttpTestClient::request("GET", "/linked.img")));
+
+    QCOMPARE(reply.status, 200);
+    QVERIFY(reply.body == content(3000));
+    QTRY_COMPARE(recorder->codes, (QList<int>{ 0, 100, 100 }));
+}
+
+void tst_MyRequestHandler::onlyRegularFilesServed_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::newRow("folder") << QByteArray("/folder");
+    QTest::newRow("servedFolderItself") << QByteArray("/");
+    QTest::newRow("fifo") << QByteArray("/fifo");
+    QTest::newRow("linkToFifo") << QByteArray("/fifolink");
+    QTest::newRow("linkToDevZero") << QByteArray("/zero");
+    QTest::newRow("linkToFolder") << QByteArray("/folderlink");
+    QTest::newRow("danglingLink") << QByteArray("/dangling");
+}
+
+void tst_MyRequestHandler::onlyRegularFilesServed()
+{
+    QFETCH(QByteArray, path);
+    const QString html = base + QStringLiteral("/html");
+    if (!QFileInfo::exists(html + QStringLiteral("/fifo"))) {
+        QVERIFY(QDir().mkpath(html + QStringLiteral("/folder")));
+        QVERIFY(::mkfifo(QFile::encodeName(html + QStringLiteral("/fifo")).constData(), 0600) == 0);
+        QVERIFY(QFile::link(html + QStringLiteral("/fifo"), html + QStringLiteral("/fifolink")));
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), html + QStringLiteral("/zero")));
+        QVERIFY(QFile::link(
+                html + QStringLiteral("/folder"), html + QStringLiteral("/folderlink")));
+        QVERIFY(QFile::link(html + QStringLiteral("/nothing"), html + QStringLiteral("/dangling")));
+    }
+
+    // Opening the FIFO would block the connection thread: the answer would
+    // then never come and the exchange would end without one.
+    const HttpTestReply reply = HttpTestClient::parse(
+            HttpTestClient::exchange(port, HttpTestClient::request("GET", path)));
+
+    QCOMPARE(reply.status, 501);
+    QCOMPARE(reply.body, QByteArray("501 not implemented"));
+    QCOMPARE(recorder->missing, QStringList{ QStringLiteral("/html") + QString::fromUtf8(path) });
+    QVERIFY(recorder->codes.isEmpty());
+}
+
+void tst_MyRequestHandler::clientClosingMidDownloadIsInterrupted()
+{
+    // Far larger than what the socket buffers of both ends can hold, so the
+    // server is still sending when the client goes.
+    constexpr int size = 64 * 1024 * 1024;
+    write_file(QStringLiteral("big.img"), QByteArray(size, 'x'));
+
+    const QByteArray raw =
+            HttpTestClient::exchange(port, HttpTestClient::request("GET", "/big.img"), 65536);
+
+    QVERIFY(raw.size() >= 65536);
+    QTRY_COMPARE(recorder->codes.value(recorder->codes.size() - 1, 0), -2);
+    QCOMPARE(recorder->codes.first(), 0);
+    QVERIFY(!recorder->codes.contains(100));
+    QCOMPARE(warning_count(QStringLiteral("ended early")), 1);
+}
+
+void tst_MyRequestHandler::serverClosingMidDownloadIsInterrupted()
+{
+    write_file(QStringLiteral("big.img"), QByteArray(64 * 1024 * 1024, 'x'));
+    // A device that stops reading: its socket takes 64 KiB, then the
+    // server's writes stall.
+    QTcpSocket device;
+    device.setReadBufferSize(65536);
+    device.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(device.waitForConnected(HttpTestClient::step_timeout));
+    device.write(HttpTestClient::request("GET", "/big.img"));
+    QTRY_VERIFY(device.bytesAvailable() >= 65536);
+    QTRY_VERIFY(recorder->codes.size() > 1);
+
+    QElapsedTimer stopping;
+    stopping.start();
+    listener.reset();
+
+    // Well before the writer's own stall limit gives up on the device.
+    QVERIFY(stopping.elapsed() < quenmar::HttpResponse::defaultWriteStallTimeout / 2);
+    QTRY_COMPARE(recorder->codes.last(), -2);
+    QVERIFY(!recorder->codes.contains(100));
+}
+
+void tst_MyRequestHandler::fileChangingDuringDownload_data()
+{
+    QTest::addColumn<bool>("grows");
+    QTest::newRow("shrinks") << false;
+    QTest::newRow("grows") << true;
+}
+
+void tst_MyRequestHandler::fileChangingDuringDownload()
+{
+    QFETCH(bool, grows);
+    constexpr qint64 size = 32 * 1024 * 1024;
+    write_file(QStringLiteral("changing.img"), QByteArray(size, 'x'));
+    // The device stops reading after 64 KiB, so the server stalls part-way.
+    QTcpSocket device;
+    device.setReadBufferSize(65536);
+    device.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(device.waitForConnected(HttpTestClient::step_timeout));
+    device.write(HttpTestClient::request("GET", "/changing.img"));
+    QTRY_VERIFY(device.bytesAvailable() >= 65536);
+    QTRY_VERIFY(recorder->codes.size() > 1);
+    QTest::qWait(200);
+    // Beyond what went out so far: the last code is the share sent.
+    const qint64 cut = qMin(size - 1, size / 100 * (recorder->codes.last() + 20));
+
+    QFile file(base + QStringLiteral("/html/changing.img"));
+    if (grows) {
+        QVERIFY(file.open(QIODevice::Append));
+        QVERIFY(file.write(QByteArray(1024 * 1024, 'y')) > 0);
+    } else {
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.resize(cut));
+    }
+    file.close();
+    device.setReadBufferSize(0);
+    QTRY_VERIFY_WITH_TIMEOUT(
+            device.state() == QAbstractSocket::UnconnectedState, HttpTestClient::step_timeout);
+    const HttpTestReply reply = HttpTestClient::parse(device.readAll());
+
+    QCOMPARE(reply.header("Content-Length"), QByteArray::number(size));
+    QCOMPARE(qint64(reply.body.size()), grows ? size : cut);
+    QVERIFY(!reply.body.contains('y'));
+    QTRY_COMPARE(recorder->codes.last(), grows ? 100 : -2);
+    QCOMPARE(recorder->codes.contains(-2), !grows);
+}
+
+void tst_MyRequestHandler::hugeSparseFileAnnouncedWithFullLength()
+{
+    // Beyond 32 bits, so a length truncated anywhere would show.
+    const qint64 size = Q_INT64_C(5) * 1024 * 1024 * 1024 + 7;
+    QFile file(base + QStringLiteral("/html/huge.img"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    if (!file.resize(size))
+        QSKIP("the file system cannot hold a sparse file of 5 GiB");
+    file.close();
+
+    const HttpTestReply reply = HttpTestClient::parse(
+            HttpTestClient::exchange(port, HttpTestClient::request("HEAD", "/huge.img")));
+    QFile::remove(file.fileName());
+
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(reply.header("Content-Length"), QByteArray("5368709127"));
+    QTRY_COMPARE(recorder->codes, QList<int>{ -1 });
+}
+
+void tst_MyRequestHandler::servedFolderFromSettings_data()
+{
+    QTest::addColumn<QString>("qzpath");
+    QTest::addColumn<int>("status");
+    QTest::newRow("programFolder") << base << 200;
+    QTest::newRow("bundleCut") << base + QStringLiteral("/tavirex_tools.app/Contents/MacOS") << 200;
+    QTest::newRow("bundleCutAtFirst")
+            << base + QStringLiteral("/tavirex_tools.app/x/tavirex_tools.app") << 200;
+    QTest::newRow("trailingSlashKept") << base + QStringLiteral("/") << 200;
+    QTest::newRow("otherFolder") << work.filePath(QStringLiteral("other")) << 501;
+    QTest::newRow("missingKey") << QString() << 501;
+}
+
+void tst_MyRequestHandler::servedFolderFromSettings()
+{
+    QFETCH(QString, qzpath);
+    QFETCH(int, status);
+    write_file(QStringLiteral("s.img"), content(100));
+    set_base(qzpath);
+
+    const HttpTestReply reply = HttpTestClient::parse(
+            HttpTestClient::exchange(port, HttpTestClient::request("GET", "/s.img")));
+
+    QCOMPARE(reply.status, status);
+    if (status == 200)
+        QVERIFY(reply.body == content(100));
+}
+
+void tst_MyRequestHandler::concurrentDownloads()
+{
+    constexpr int clients = 8;
+    constexpr int size = 1024 * 1024;
+    write_file(QStringLiteral("fleet.img"), content(size));
+
+    const QVector<QByteArray> raws = HttpTestClient::exchange_all(
+            port, QVector<QByteArray>(clients, HttpTestClient::request("GET", "/fleet.img")));
+
+    for (const QByteArray &raw : raws) {
+        const HttpTestReply reply = HttpTestClient::parse(raw);
+        QCOMPARE(reply.status, 200);
+        QVERIFY(reply.body == content(size));
+    }
+    // Per download: the start, one code per block, and the closing 100.
+    QTRY_COMPARE(recorder->codes.size(), clients * (size / 4096 + 2));
+    QCOMPARE(recorder->codes.count(100), 2 * clients);
+    QVERIFY(!recorder->codes.contains(-2));
+}
+
+void tst_MyRequestHandler::windowShowsInterruption()
+{
+    upgrade window;
+    listen_with(&window.handler);
+    auto *status = window.findChild<QLabel *>(QStringLiteral("status"));
+    auto *bar = window.findChild<QProgressBar *>(QStringLiteral("download_progress"));
+    write_file(QStringLiteral("big.img"), QByteArray(64 * 1024 * 1024, 'x'));
+
+    HttpTestClient::exchange(port, HttpTestClient::request("GET", "/big.img"), 65536);
+
+    QTRY_COMPARE(status->text(), QStringLiteral("中断"));
+    QCOMPARE(status->styleSheet(), QStringLiteral("color: rgb(255, 0, 0);"));
+    QVERIFY(bar->value() >= 0 && bar->value() < 100);
+}
+
+void tst_MyRequestHandler::windowWarnsWithEscapedName()
+{
+    upgrade window;
+    listen_with(&window.handler);
+    ModalBoxCatcher boxes;
+
+    const HttpTestReply reply = HttpTestClient::parse(HttpTestClient::exchange(
+            port, HttpTestClient::request("GET", "/%3Cb%3Ebold%3C/b%3E&amp;.img")));
+
+    QCOMPARE(reply.status, 501);
+    QTRY_COMPARE(boxes.texts(),
+            QStringList{ QStringLiteral(
+                    "<font size=12>未找到:/html/&lt;b&gt;bold&lt;/b&gt;&amp;amp;.img</font>") });
+    QCOMPARE(boxes.boxes().first().title, QStringLiteral("提示"));
+    QCOMPARE(boxes.boxes().first().icon, QMessageBox::Warning);
+}
+
+QTEST_MAIN(tst_MyRequestHandler)
+#include "tst_myrequesthandler.moc"

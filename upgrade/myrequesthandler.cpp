@@ -1,0 +1,168 @@
+#include "myrequesthandler.h"
+
+#include "httprequest.h"
+#include "httpresponse.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QThread>
+#include <QVector>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Bytes per block of a download; the devices see one progress code per block.
+constexpr qint64 block_size = 4096;
+
+// Inside a macOS bundle the program's folder ends in this; the served folder
+// lies beside the bundle, not inside it.
+const QLatin1String bundle_name("/tavirex_tools.app");
+
+QString served_folder()
+{
+    QSettings settings(QStringLiteral("./config.ini"), QSettings::IniFormat);
+    settings.beginGroup(QStringLiteral("UPDATE"));
+    const QString base = settings.value(QStringLiteral("QZPATH")).toString();
+    const int bundle = base.indexOf(bundle_name);
+    return (bundle < 0 ? base : base.left(bundle)) + QStringLiteral("/html");
+}
+
+// The request path as text: UTF-8 up to its first zero byte.
+QString path_text(const QByteArray &path)
+{
+    return QString::fromUtf8(path.constData(), int(qstrnlen(path.constData(), uint(path.size()))));
+}
+
+// True when folder followed by path names the folder itself or something
+// below it. Checked on the text alone, so links that the user placed inside
+// the folder are still followed.
+bool stays_inside(const QString &folder, const QString &path)
+{
+    if (path.contains(QLatin1Char('\\')))
+        return false;
+    const QVector<QStringRef> segments = path.splitRef(QLatin1Char('/'));
+    for (const QStringRef &segment : segments) {
+        if (segment == QLatin1String(".."))
+            return false;
+    }
+    const QString root = QDir::cleanPath(folder);
+    const QString target = QDir::cleanPath(folder + path);
+    return target == root || target.startsWith(root + QLatin1Char('/'));
+}
+
+// Opens name only when it is a regular file or a link to one: opening or
+// reading a FIFO or a device could block the connection thread for good.
+bool open_regular_file(QFile &file, const QString &name)
+{
+    if (!QFileInfo(name).isFile())
+        return false;
+#ifdef Q_OS_UNIX
+    // The name may have been replaced since the check; an open that cannot
+    // block, checked afterwards, closes that gap.
+    const int descriptor =
+            ::open(QFile::encodeName(name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    struct stat status = {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)
+            || !file.open(descriptor, QIODevice::ReadOnly | QIODevice::Unbuffered,
+                    QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        return false;
+    }
+    return true;
+#else
+    file.setFileName(name);
+    return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+#endif
+}
+
+} // namespace
+
+MyRequestHandler::MyRequestHandler(QObject *parent) : quenmar::HttpRequestHandler(parent) { }
+
+void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpResponse &response)
+{
+    const QByteArray method = request.method();
+    const QByteArray path = request.path();
+    qDebug() << "path:" << path;
+
+    if (method.compare("POST", Qt::CaseInsensitive) == 0)
+        return;
+
+    const QString folder = served_folder();
+    const QString path_name = path_text(path);
+    if (!stays_inside(folder, path_name)) {
+        qWarning() << "MyRequestHandler: refused a path outside the served folder:" << path_name;
+        response.setStatus(403, "Forbidden");
+        response.write("403 forbidden", true);
+        return;
+    }
+
+    const QString file_name = folder + path_name;
+    qDebug() << "method" << method;
+    qDebug() << "Open File: " << file_name;
+    QFile file;
+    if (!open_regular_file(file, file_name)) {
+        qDebug() << "Cant Found File";
+        response.setStatus(501, "not implemented");
+        response.write("501 not implemented", true);
+        if (method.compare("GET", Qt::CaseInsensitive) == 0)
+            emit send_transmission_string(QStringLiteral("/html") + path_name);
+        return;
+    }
+
+    const qint64 size = file.size();
+    response.setHeader("Content-Length", QByteArray::number(size));
+    response.setHeader("Server", "lwip");
+    response.setHeader("Content-Type", "application/octet-stream");
+    response.setHeader("Connection", "Close");
+    qDebug() << "File Len:" << size;
+
+    if (method.compare("HEAD", Qt::CaseInsensitive) == 0) {
+        emit send_data_transmission_progress(progress_headers_sent);
+        response.write(QByteArray(), false);
+        return;
+    }
+
+    emit send_data_transmission_progress(progress_started);
+    if (send_file(file, quint64(size), response)) {
+        emit send_data_transmission_progress(progress_complete);
+    } else {
+        qWarning() << "MyRequestHandler: download of" << file_name << "ended early";
+        emit send_data_transmission_progress(progress_interrupted);
+    }
+}
+
+bool MyRequestHandler::send_file(QFile &file, quint64 size, quenmar::HttpResponse &response)
+{
+    // Divisor of the percentage; zero for files under 100 bytes, whose one
+    // block then counts as everything.
+    const quint64 step = size / 100;
+    // One buffer for the whole download: resizing within its capacity
+    // allocates nothing.
+    QByteArray block(int(block_size), Qt::Uninitialized);
+    quint64 sent = 0;
+    while (sent < size) {
+        if (!response.isConnected() || QThread::currentThread()->isInterruptionRequested())
+            return false;
+        block.resize(int(qMin(quint64(block_size), size - sent)));
+        const qint64 read = file.read(block.data(), block.size());
+        if (read <= 0)
+            return false;
+        block.resize(int(read));
+        response.write(block, false);
+        response.flush();
+        sent += quint64(read);
+        emit send_data_transmission_progress(step == 0 ? progress_complete : int(sent / step));
+    }
+    return response.isConnected();
+}

@@ -1,0 +1,46 @@
+#ifndef MYREQUESTHANDLER_H
+#define MYREQUESTHANDLER_H
+
+#include "httprequesthandler.h"
+
+#include <QString>
+
+class QFile;
+
+// The upgrade file service: answers the devices' HTTP requests with files of
+// the served folder "html". service() runs on the HTTP connection threads,
+// several at once; the object keeps no state, and its signals reach the
+// upgrade window (GUI thread) as queued calls.
+class MyRequestHandler : public quenmar::HttpRequestHandler
+{
+    Q_OBJECT
+
+public:
+    // Progress codes of send_data_transmission_progress besides the
+    // percentages 1 to 99.
+    static constexpr int progress_headers_sent = -1; // HEAD answered
+    static constexpr int progress_interrupted = -2; // download ended early
+    static constexpr int progress_started = 0;
+    static constexpr int progress_complete = 100;
+
+    explicit MyRequestHandler(QObject *parent = nullptr);
+
+    // Answers one request on the calling connection thread: the file with
+    // status 200; 403 for a path that leaves the served folder; 501 for
+    // anything that is not a regular file; nothing for POST (the connection
+    // handler then sends its empty answer).
+    void service(quenmar::HttpRequest &request, quenmar::HttpResponse &response) override;
+
+signals:
+    // A code above, or the percentage sent after each block of a download.
+    void send_data_transmission_progress(int n);
+    // "/html" followed by the request path of a GET that found no file.
+    void send_transmission_string(QString);
+
+private:
+    // Sends exactly size bytes of file as the body; false when the send
+    // ended early (read failure, client gone, thread asked to stop).
+    bool send_file(QFile &file, quint64 size, quenmar::HttpResponse &response);
+};
+
+#endif // MYREQUESTHANDLER_H
