@@ -23,6 +23,10 @@ bool shutdownBoth(qintptr descriptor);
 // Closes a descriptor that no socket object adopted.
 bool closeDescriptor(qintptr descriptor);
 
+// Sends what the kernel takes at once without blocking. Returns the bytes sent (0 when the
+// socket buffer is full, or where this is not supported), or -1 when the connection failed.
+qint64 sendWithoutBlocking(qintptr descriptor, const char *data, qint64 size);
+
 // Sets the accept queue length of a listening socket again (the system caps it at its own limit).
 bool setListenBacklog(qintptr descriptor, int backlog);
 

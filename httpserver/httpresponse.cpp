@@ -1,5 +1,8 @@
 #include "httpresponse.h"
 
+#include "httpnativesocket.h"
+
+#include <QSslSocket>
 #include <QTcpSocket>
 
 namespace quenmar {
@@ -12,7 +15,10 @@ constexpr qint64 maxQueuedBytes = 16384;
 
 } // namespace
 
-HttpResponse::HttpResponse(QTcpSocket *socket) : socket(socket) { }
+HttpResponse::HttpResponse(QTcpSocket *socket)
+    : socket(socket), sendsDirectly(!qobject_cast<QSslSocket *>(socket))
+{
+}
 
 void HttpResponse::setHeader(const QByteArray &name, const QByteArray &value)
 {
@@ -121,6 +127,20 @@ bool HttpResponse::sendToSocket(const QByteArray &data)
                 socket->abort();
                 return false;
             }
+        }
+        if (sendsDirectly && socket->bytesToWrite() == 0) {
+            // With nothing queued, the kernel takes the bytes at once; going through the socket's
+            // buffer would cost the event loop a wake-up per block on every write.
+            const qint64 sent = HttpNativeSocket::sendWithoutBlocking(
+                    socket->socketDescriptor(), remaining, remainingSize);
+            if (sent < 0) {
+                socket->abort();
+                return false;
+            }
+            remaining += sent;
+            remainingSize -= sent;
+            if (remainingSize == 0)
+                break;
         }
         const qint64 written = socket->write(remaining, remainingSize);
         if (written < 0)

@@ -89,6 +89,8 @@ private:
     bool chunked = false;
     QMap<QByteArray, HttpCookie> cookieFields;
     int stallTimeout = defaultWriteStallTimeout;
+    // Plain TCP output may bypass the socket's buffer; TLS output must go through the socket.
+    bool sendsDirectly;
 };
 
 } // namespace quenmar

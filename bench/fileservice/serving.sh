@@ -51,9 +51,11 @@ ip link set lo up
 WORK=$(mktemp -d /tmp/ondaspa-serving.XXXXXX)
 PROGRAM_PID=
 NGINX_PID=
+# A killed process's wait status is non-zero; under set -e that must not end the clean-up early
+# and leave nginx running.
 cleanup() {
-    [ -n "$PROGRAM_PID" ] && kill "$PROGRAM_PID" 2>/dev/null && wait "$PROGRAM_PID" 2>/dev/null
-    [ -n "$NGINX_PID" ] && kill -QUIT "$NGINX_PID" 2>/dev/null && wait "$NGINX_PID" 2>/dev/null
+    [ -n "$PROGRAM_PID" ] && kill "$PROGRAM_PID" 2>/dev/null && wait "$PROGRAM_PID" 2>/dev/null || true
+    [ -n "$NGINX_PID" ] && kill -TERM "$NGINX_PID" 2>/dev/null && wait "$NGINX_PID" 2>/dev/null || true
     rm -rf "$WORK"
 }
 trap cleanup EXIT
