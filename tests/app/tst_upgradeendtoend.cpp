@@ -68,7 +68,7 @@ private:
     QProgressBar *bar;
 };
 
-// Runs only under netns-upgrade-e2e.sh: the program's side of a private
+// Runs only under netns-e2e.sh: the program's side of a private
 // network namespace, with the simulated devices E2E-A (198.18.0.2, asks HEAD
 // first) and E2E-B (198.18.0.3) behind a veth link. The search broadcasts
 // for real and the devices download from the real server on port 81.
@@ -99,7 +99,7 @@ void tst_UpgradeEndToEnd::initTestCase()
 {
     work = qEnvironmentVariable("ONDASPA_E2E_WORK");
     if (work.isEmpty())
-        QFAIL("run through netns-upgrade-e2e.sh: the search broadcasts on every interface");
+        QFAIL("run through netns-e2e.sh: the search broadcasts on every interface");
     // A last guard before broadcasting: every IPv4 address must be loopback
     // or in the namespace's 198.18.0.0/15.
     const auto namespace_net = QHostAddress::parseSubnet(QStringLiteral("198.18.0.0/15"));

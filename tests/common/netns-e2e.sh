@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
-# End-to-end check of discovery and upgrade commands, run inside a private
-# network namespace so that no probe reaches a real network.
-#   netns-e2e.sh DEVSIM CHECK
-# DEVSIM is ondaspa-devsim, CHECK the QtTest program that drives the window.
-# Exits 77 (skipped) where a namespace with veth links cannot be made.
+# End-to-end checks of discovery and upgrades: the program's window (and,
+# where CHECK starts it, the HTTP server) against two simulated devices,
+# inside a private network namespace so that no probe reaches a real network
+# and port 81 is free.
+#   netns-e2e.sh DEVSIM CHECK [OPTION...]
+# DEVSIM is ondaspa-devsim, CHECK the QtTest program that drives the window,
+# OPTIONs are extra options of the first simulator (E2E-A), such as --head;
+# it finds the simulators' logs and downloads through ONDASPA_E2E_WORK (a.log,
+# b.log, a/, b/) or ONDASPA_E2E_LOG_A / ONDASPA_E2E_LOG_B. Exits 77 (skipped)
+# where the namespaces cannot be made.
 set -u
 
-if [ $# -ne 2 ]; then
-    echo "usage: netns-e2e.sh DEVSIM CHECK" >&2
+if [ $# -lt 2 ]; then
+    echo "usage: netns-e2e.sh DEVSIM CHECK [OPTION...]" >&2
     exit 2
 fi
 devsim=$1
 check=$2
+shift 2
 
 skip() {
     echo "SKIP: $* - the namespace end-to-end check did not run"
@@ -19,23 +25,23 @@ skip() {
 }
 
 command -v unshare >/dev/null || skip "unshare (util-linux) is not installed"
+command -v nsenter >/dev/null || skip "nsenter (util-linux) is not installed"
 command -v ip >/dev/null || skip "ip (iproute2) is not installed"
 unshare -n true 2>/dev/null || skip "cannot create a network namespace (unshare -n failed: needs root or CAP_SYS_ADMIN)"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Everything below runs in a new namespace, the program's side, whose only
-# links are lo and one end of a veth pair. The devices get a namespace of
-# their own behind the other end: were their addresses local to the program's
-# namespace, the kernel would send commands from the device's own address
-# instead of the program's. Both namespaces vanish with their processes.
-command -v nsenter >/dev/null || skip "nsenter (util-linux) is not installed"
-unshare -n bash -s "$devsim" "$check" "$work" <<'INSIDE'
+# The program's namespace holds lo and one end of a veth pair; the devices
+# sit in a namespace of their own behind the other end, since addresses local
+# to the program's namespace would make the kernel answer from the device's
+# own address. Both namespaces vanish with their processes.
+unshare -n bash -s "$devsim" "$check" "$work" "$@" <<'INSIDE'
 set -u
 devsim=$1
 check=$2
 work=$3
+shift 3
 
 pids=()
 stop_all() {
@@ -72,12 +78,12 @@ fi
 # Let the links come up before anything binds or broadcasts.
 sleep 1
 
-# nsenter (called directly, not through the function, which would put a
-# subshell in between) runs the simulator in place of itself, so $! is the
-# simulator.
-nsenter -t "$holder" -n "$devsim" --sn E2E-A --ver 1.0 --bind 198.18.0.2 >"$work/a.log" 2>&1 &
+# Both keep what they download for the check to compare.
+nsenter -t "$holder" -n "$devsim" --sn E2E-A --ver 1.0 --bind 198.18.0.2 "$@" \
+    --save "$work/a" >"$work/a.log" 2>&1 &
 pids+=($!)
-nsenter -t "$holder" -n "$devsim" --sn E2E-B --snd 7 --bind 198.18.0.3 >"$work/b.log" 2>&1 &
+nsenter -t "$holder" -n "$devsim" --sn E2E-B --snd 7 --bind 198.18.0.3 \
+    --save "$work/b" >"$work/b.log" 2>&1 &
 pids+=($!)
 
 for log in a b; do
@@ -92,7 +98,8 @@ for log in a b; do
     fi
 done
 
-QT_QPA_PLATFORM=offscreen ONDASPA_E2E_LOG_A="$work/a.log" ONDASPA_E2E_LOG_B="$work/b.log" "$check"
+QT_QPA_PLATFORM=offscreen ONDASPA_E2E_WORK="$work" ONDASPA_E2E_LOG_A="$work/a.log" \
+    ONDASPA_E2E_LOG_B="$work/b.log" "$check"
 status=$?
 for log in a b; do
     echo "--- simulator $log"
