@@ -46,7 +46,7 @@ check "maintainer filled in" grep -q '<.*@.*>' <<<"$(field Maintainer)"
 echo "Depends: $(field Depends)"
 field Depends | tr ',|' '\n\n' | sed 's/^ *//; s/ .*//' >"$WORK/dependencies"
 for dependency in libc6 libstdc++6 libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5 \
-    adduser libcap2-bin; do
+    acl adduser libcap2-bin; do
     check "depends on $dependency" grep -qxF "$dependency" "$WORK/dependencies"
 done
 
@@ -112,9 +112,46 @@ check "manual pages carry version $VERSION" grep -q "$VERSION" "$WORK/ondaspa-de
 for script in postinst postrm; do
     check "$script is valid sh" sh -n "$WORK/control/$script"
 done
-check "postinst grants port 81 to the window and ondaspa-cli" grep -q \
-    "setcap cap_net_bind_service=+ep \"\$tree/ondaspa\" \"\$tree/ondaspa-cli\"" \
-    "$WORK/control/postinst"
+
+# The maintainer scripts, run against stand-ins of the system commands that
+# record their calls. STUB_FOUND tells whether the group and overrides exist.
+STUBS="$WORK/stubs"
+mkdir "$STUBS"
+for command in getent addgroup delgroup dpkg-statoverride setcap setfacl chown chmod; do
+    cat >"$STUBS/$command" <<'STUB'
+#!/bin/sh
+echo "${0##*/} $*" >>"$STUB_CALLS"
+case "${0##*/} $1" in
+"getent "* | "dpkg-statoverride --list") exit $((1 - STUB_FOUND)) ;;
+esac
+STUB
+    chmod +x "$STUBS/$command"
+done
+run_maintainer_script() { # SCRIPT ARGUMENT FOUND
+    : >"$WORK/calls"
+    STUB_CALLS="$WORK/calls" STUB_FOUND=$3 PATH="$STUBS:$PATH" \
+        sh "$WORK/control/$1" "$2" >/dev/null 2>&1
+}
+called() { grep -qxF "$1" "$WORK/calls"; }
+check "postinst configure succeeds" run_maintainer_script postinst configure 0
+check "postinst creates the group" called "addgroup --system --quiet ondaspa"
+for folder in html sound; do
+    check "postinst makes $folder/ group-writable and setgid" \
+        called "dpkg-statoverride --update --add root ondaspa 2775 $TREE/$folder"
+    check "postinst makes files in $folder/ group-writable" \
+        called "setfacl -d -m u::rwx,g::rwx,o::rx $TREE/$folder"
+done
+for program in ondaspa ondaspa-cli; do
+    check "postinst grants $program port 81" \
+        called "setcap cap_net_bind_service=+ep $TREE/$program"
+done
+check "postrm purge succeeds" run_maintainer_script postrm purge 1
+for folder in html sound; do
+    check "postrm drops the override of $folder/" called "dpkg-statoverride --remove $TREE/$folder"
+done
+check "postrm purge deletes the group" called "delgroup --system --quiet ondaspa"
+check "postrm remove keeps the group" run_maintainer_script postrm remove 1
+check "postrm remove deletes no group" test -z "$(grep delgroup "$WORK/calls")"
 
 # --- The TGZ: the same tree as /opt/ondaspa in the DEB.
 mkdir "$WORK/tgz-root"
