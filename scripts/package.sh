@@ -4,7 +4,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
-ensure_packages "${BASE_PACKAGES[@]}" dpkg-dev help2man gzip
+ensure_packages "${BASE_PACKAGES[@]}" dpkg-dev file help2man gzip
 # Configure again even when build/ exists: a tree configured before help2man
 # was installed then finds it.
 cmake -S "$ROOT_DIR" -B "$ROOT_DIR/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
