@@ -7,8 +7,9 @@
 
 namespace {
 
-// Digits of the devices' numbers at the least, so that names sort.
-constexpr int min_number_width = 3;
+// Digits of the devices' numbers, zero-padded so that names sort: enough
+// for max_count.
+constexpr int number_width = 3;
 
 } // namespace
 
@@ -17,10 +18,9 @@ SimulatorFleet::SimulatorFleet(const Settings &settings, QObject *parent)
 {
 }
 
-QString SimulatorFleet::serial_number(const QString &prefix, int number, int count)
+QString SimulatorFleet::serial_number(const QString &prefix, int number)
 {
-    const int width = qMax(min_number_width, QString::number(count).size());
-    return QStringLiteral("%1-%2").arg(prefix).arg(number, width, 10, QLatin1Char('0'));
+    return QStringLiteral("%1-%2").arg(prefix).arg(number, number_width, 10, QLatin1Char('0'));
 }
 
 DeviceSimulator::Settings SimulatorFleet::device_settings(int index) const
@@ -28,7 +28,7 @@ DeviceSimulator::Settings SimulatorFleet::device_settings(int index) const
     DeviceSimulator::Settings device = settings.device;
     if (settings.count == 0)
         return device;
-    device.serial_number = serial_number(settings.device.serial_number, index + 1, settings.count);
+    device.serial_number = serial_number(settings.device.serial_number, index + 1);
     device.label = device.serial_number;
     device.own_address = QHostAddress(settings.device.own_address.toIPv4Address() + quint32(index));
     // Every device fetches the same file name.

@@ -32,9 +32,9 @@ public:
 
     explicit SimulatorFleet(const Settings &settings, QObject *parent = nullptr);
 
-    // Serial number of device number (1-based) among count: prefix, "-" and
-    // the number zero-padded to at least three digits (SN-001, SN-1000).
-    static QString serial_number(const QString &prefix, int number, int count);
+    // Serial number of device number (from 1): prefix, "-" and the number
+    // zero-padded to three digits (SN-001).
+    static QString serial_number(const QString &prefix, int number);
 
     // Creates the save folders and binds every socket; on failure returns
     // false with a reason in error (which names the address or folder).

@@ -12,7 +12,7 @@ constexpr qint64 max_read_rate = 1024LL * 1024 * 1024;
 constexpr double max_reboot_seconds = 3600;
 
 const char after_options[] =
-        "\nWith --count, device k (from 1) is PREFIX-k, k zero-padded to at least three digits\n"
+        "\nWith --count, device k (from 1) is PREFIX-k, k zero-padded to three digits\n"
         "(SN-001 ... SN-050, or HOTEL-001 with --sn HOTEL), at the address --bind + k - 1, and\n"
         "each output line starts with its serial number and a colon.\n"
         "\n"
