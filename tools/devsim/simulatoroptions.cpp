@@ -37,21 +37,26 @@ SimulatorOptions refuse(const QString &reason)
     return options;
 }
 
-// A whole number from minimum to maximum; false when the text is none.
-bool read_number(const QString &text, qint64 minimum, qint64 maximum, qint64 *value)
+// Reads the whole number of option, when it is given, into value; false
+// with the reason in problem when it is not one from minimum to maximum.
+bool read_number(const QCommandLineParser &parser, const QCommandLineOption &option, qint64 minimum,
+        qint64 maximum, qint64 *value, QString *problem)
 {
+    if (!parser.isSet(option))
+        return true;
+    const QString text = parser.value(option);
     bool valid = false;
-    *value = text.toLongLong(&valid);
-    return valid && *value >= minimum && *value <= maximum;
-}
-
-QString number_wanted(const QString &option, qint64 minimum, qint64 maximum, const QString &text)
-{
-    return QStringLiteral("--%1 needs a whole number from %2 to %3, not '%4'")
-            .arg(option)
-            .arg(minimum)
-            .arg(maximum)
-            .arg(text);
+    const qint64 number = text.toLongLong(&valid);
+    if (valid && number >= minimum && number <= maximum) {
+        *value = number;
+        return true;
+    }
+    *problem = QStringLiteral("--%1 needs a whole number from %2 to %3, not '%4'")
+                       .arg(option.names().constFirst())
+                       .arg(minimum)
+                       .arg(maximum)
+                       .arg(text);
+    return false;
 }
 
 } // namespace
@@ -147,13 +152,11 @@ SimulatorOptions SimulatorOptions::parse(const QStringList &arguments)
 
     SimulatorFleet::Settings &fleet = options.settings;
     DeviceSimulator::Settings &device = fleet.device;
-    qint64 number = 0;
-    if (parser.isSet(count)) {
-        if (!read_number(parser.value(count), 1, SimulatorFleet::max_count, &number))
-            return refuse(number_wanted(
-                    QStringLiteral("count"), 1, SimulatorFleet::max_count, parser.value(count)));
-        fleet.count = int(number);
-    }
+    QString problem;
+    qint64 devices = 0;
+    if (!read_number(parser, count, 1, SimulatorFleet::max_count, &devices, &problem))
+        return refuse(problem);
+    fleet.count = int(devices);
     device.serial_number = parser.value(sn);
     if (parser.isSet(sn) && device.serial_number.isEmpty())
         return refuse(QStringLiteral("--sn cannot be empty"));
@@ -177,9 +180,10 @@ SimulatorOptions SimulatorOptions::parse(const QStringList &arguments)
         return refuse(QStringLiteral("--count %1 from --bind %2 runs past 255.255.255.255")
                               .arg(fleet.count)
                               .arg(device.own_address.toString()));
-    if (!read_number(parser.value(udpPort), 1, 65535, &number))
-        return refuse(number_wanted(QStringLiteral("udp-port"), 1, 65535, parser.value(udpPort)));
-    device.udp_port = quint16(number);
+    qint64 port = device.udp_port;
+    if (!read_number(parser, udpPort, 1, 65535, &port, &problem))
+        return refuse(problem);
+    device.udp_port = quint16(port);
     device.file_system_path = parser.value(fsPath);
     device.firmware_path = parser.value(updatePath);
     for (const QString &path : { device.file_system_path, device.firmware_path }) {
@@ -190,18 +194,11 @@ SimulatorOptions SimulatorOptions::parse(const QStringList &arguments)
     device.save_folder = parser.value(save);
     if (parser.isSet(save) && device.save_folder.isEmpty())
         return refuse(QStringLiteral("--save needs a folder"));
-    if (parser.isSet(rate)) {
-        if (!read_number(parser.value(rate), 1, max_read_rate, &device.read_rate))
-            return refuse(
-                    number_wanted(QStringLiteral("rate"), 1, max_read_rate, parser.value(rate)));
-    }
+    if (!read_number(parser, rate, 1, max_read_rate, &device.read_rate, &problem)
+            || !read_number(parser, dropAfter, 0, HttpDownload::max_body_size, &device.drop_after,
+                    &problem))
+        return refuse(problem);
     device.ignore_commands = parser.isSet(ignoreCommands);
-    if (parser.isSet(dropAfter)) {
-        if (!read_number(
-                    parser.value(dropAfter), 0, HttpDownload::max_body_size, &device.drop_after))
-            return refuse(number_wanted(QStringLiteral("drop-after"), 0,
-                    HttpDownload::max_body_size, parser.value(dropAfter)));
-    }
     if (parser.isSet(reboot)) {
         bool valid = false;
         const double seconds = parser.value(reboot).toDouble(&valid);
