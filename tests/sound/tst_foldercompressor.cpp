@@ -1,6 +1,8 @@
 #include "foldercompressor.h"
 #include "wavfile.h"
 
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -9,6 +11,9 @@
 #include <unistd.h>
 
 namespace {
+
+// Writing a tenth of a second of sound takes the tools well under a second.
+constexpr int toolTimeoutMilliseconds = 30000;
 
 class RecordingReporter : public FolderCompressor::Reporter
 {
@@ -73,6 +78,8 @@ private slots:
     void workedExampleFile();
     void oneFile_data();
     void oneFile();
+    void toolWrittenFiles_data();
+    void toolWrittenFiles();
     void hugeFileIsNotRead();
     void listingOrderAndFilter();
     void emptyFolderCountsOutputFolder();
@@ -215,6 +222,73 @@ void tst_FolderCompressor::oneFile()
     QCOMPARE(qFromLittleEndian<quint32>(written.constData() + 4), dataBytes + 36);
     QCOMPARE(qFromLittleEndian<quint16>(written.constData() + 20), quint16(17));
     QCOMPARE(written.mid(22, 14), content.mid(22, 14));
+}
+
+void tst_FolderCompressor::toolWrittenFiles_data()
+{
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QStringList>("rawFormat");
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<bool>("listBeforeData");
+
+    // Both write the same 16 kHz mono 16-bit tone once as WAV, once as raw
+    // samples; no dither, so both runs give the same samples.
+    QTest::newRow("sox") << "sox"
+                         << QStringList{ "-D", "-R", "-n", "-r", "16000", "-c", "1", "-b", "16",
+                                "-e", "signed-integer" }
+                         << QStringList{ "-t", "raw" }
+                         << QStringList{ "synth", "0.1", "sine", "440" } << false;
+    QTest::newRow("ffmpeg") << "ffmpeg"
+                            << QStringList{ "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
+                                   "-f", "lavfi", "-i",
+                                   "sine=frequency=440:sample_rate=16000:duration=0.1", "-ac", "1",
+                                   "-c:a", "pcm_s16le" }
+                            << QStringList{ "-f", "s16le" } << QStringList() << true;
+}
+
+void tst_FolderCompressor::toolWrittenFiles()
+{
+    QFETCH(QString, tool);
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, rawFormat);
+    QFETCH(QStringList, after);
+    QFETCH(bool, listBeforeData);
+    const QString program = QStandardPaths::findExecutable(tool);
+    if (program.isEmpty())
+        QSKIP(qPrintable(tool + QStringLiteral(" is not installed (Debian package ") + tool + ')'));
+    const auto write = [&](const QStringList &format, const QString &path) {
+        QProcess process;
+        process.start(program, before + format + QStringList{ path } + after);
+        return process.waitForFinished(toolTimeoutMilliseconds)
+                && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    };
+    QVERIFY(write({}, in + QStringLiteral("/tone.wav")));
+    QVERIFY(write(rawFormat, scratch->filePath(QStringLiteral("tone.raw"))));
+    const QByteArray written = readAll(in + QStringLiteral("/tone.wav"));
+    QCOMPARE(written.indexOf("LIST") >= 0 && written.indexOf("LIST") < written.indexOf("data"),
+            listBeforeData);
+
+    WavFile canonical;
+    canonical.sampleRate = 16000;
+    canonical.data = readAll(scratch->filePath(QStringLiteral("tone.raw")));
+    QCOMPARE(canonical.data.size(), 3200);
+    const QString canonicalIn = scratch->filePath(QStringLiteral("canonical"));
+    QVERIFY(QDir().mkpath(canonicalIn));
+    QVERIFY(canonical.write(canonicalIn + QStringLiteral("/tone.wav")));
+
+    RecordingReporter fromTool;
+    FolderCompressor toolRun(out, &fromTool);
+    QCOMPARE(toolRun.run(in), FolderCompressor::Finished);
+    QCOMPARE(toolRun.successCount(), 1);
+    const QString canonicalOut = scratch->filePath(QStringLiteral("canonicalOut"));
+    RecordingReporter fromCanonical;
+    QCOMPARE(FolderCompressor(canonicalOut, &fromCanonical).run(canonicalIn),
+            FolderCompressor::Finished);
+    QCOMPARE(fromTool.lines, fromCanonical.lines);
+    const QByteArray compressed = readAll(out + QStringLiteral("/tone.wav"));
+    QCOMPARE(compressed.size(), 44 + 800);
+    QCOMPARE(compressed, readAll(canonicalOut + QStringLiteral("/tone.wav")));
 }
 
 void tst_FolderCompressor::hugeFileIsNotRead()
