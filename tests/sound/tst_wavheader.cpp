@@ -39,26 +39,17 @@ void tst_WavHeader::chunkSearch_data()
             << accepted << 92 << 12;
     QTest::newRow("oddChunk-padded")
             << WavFile::riff(WavFile::chunk("junk", "12345") + fmt + data) << accepted << 58 << 12;
-    QTest::newRow("oddChunk-padMissing")
-            << WavFile::riff(WavFile::chunk("junk", "12345").chopped(1) + fmt + data) << unsupported
-            << -1 << 0;
     QTest::newRow("fmtAfterData") << WavFile::riff(data + fmt) << accepted << 20 << 12;
     QTest::newRow("fmtExtended") << WavFile::riff(
             WavFile::chunk("fmt ", wav.formatBody() + QByteArray(2, '\0')) + data)
                                  << accepted << 46 << 12;
     QTest::newRow("dataMissing") << WavFile::riff(fmt + list + list) << unsupported << -1 << 0;
-    QTest::newRow("fmtMissing") << WavFile::riff(list + data) << unsupported << 20 + 34 << 12;
-    QTest::newRow("fmtShort") << WavFile::riff(
-            WavFile::chunk("fmt ", wav.formatBody().left(14)) + data)
-                              << unsupported << 42 << 12;
     QTest::newRow("fmtTruncated") << WavFile::riff(data + fmt.left(18)) << unsupported << 20 << 12;
     QTest::newRow("chunkBeyondFile-beforeData")
             << WavFile::riff(fmt + WavFile::chunk("LIST", list, 0xfffffff0) + data) << unsupported
             << -1 << 0;
     QTest::newRow("dataBeyondFile")
             << WavFile::riff(fmt + WavFile::chunk("data", wav.data, 1000)) << accepted << 44 << 12;
-    QTest::newRow("dataHeaderCut")
-            << WavFile::riff(fmt + list + data.left(4)) << unsupported << -1 << 0;
 }
 
 void tst_WavHeader::chunkSearch()
@@ -71,10 +62,6 @@ void tst_WavHeader::chunkSearch()
     QCOMPARE(int(WavHeader::checkPcm(file.constData(), file.size(), &layout)), verdict);
     QCOMPARE(layout.dataOffset, qint64(dataOffset));
     QCOMPARE(layout.sampleCount(), samples);
-    if (samples > 0)
-        QCOMPARE(qFromLittleEndian<qint16>(file.constData() + dataOffset), qint16(1));
-    if (verdict == WavHeader::PcmAccepted)
-        QCOMPARE(layout.format.sampleRate, 8000u);
 }
 
 void tst_WavHeader::everyPrefixStaysInsideTheFile()
