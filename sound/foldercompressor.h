@@ -72,18 +72,39 @@ public:
     int failureCount() const { return failure_count; }
 
 private:
-    void compressFile(const QString &filePath);
-    bool writeOutput(const QString &targetPath, const QString &name, int dataBytes);
+    // A file read in the current batch: accepted (its content waits in an
+    // input slot) or refused (its report waits for its turn).
+    struct Pending
+    {
+        QString name;
+        int slot = -1; // input slot of an accepted file; -1 for a refused one
+        WavHeader::Layout layout;
+        qint64 size = 0; // bytes, as reported for a refused file
+        QString refusal; // log line of a refused file
+        bool refusalCounts = false; // the refusal counts as a failure
+    };
+
+    // Reads and checks one file into the batch.
+    void readFile(const QString &filePath);
+    // Codes the batch's accepted files side by side, then writes and reports
+    // every file of the batch in listing order. Returns false when
+    // Reporter::stopRequested() ended the run between two of them.
+    bool finishBatch();
+    void writeFile(const Pending &file);
+    bool writeOutput(const QString &targetPath, const QString &name, const std::vector<char> &data);
     void fail(const QString &text);
 
     QString output_folder;
     Reporter *reporter;
     int success_count = 0;
     int failure_count = 0;
-    // Reused by every file of a run so a folder of many files costs no
-    // allocation per file.
-    std::vector<char> input;
-    std::vector<char> output;
+    std::vector<Pending> batch;
+    int batch_accepted = 0;
+    // One input and one output buffer per file coded side by side, reused by
+    // every batch of a run so a folder of many files costs no allocation per
+    // file.
+    std::vector<std::vector<char>> inputs;
+    std::vector<std::vector<char>> outputs;
 };
 
 #endif // FOLDERCOMPRESSOR_H

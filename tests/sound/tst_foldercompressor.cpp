@@ -1,3 +1,4 @@
+#include "adpcm.h"
 #include "foldercompressor.h"
 #include "wavfile.h"
 
@@ -83,6 +84,7 @@ private slots:
     void toolWrittenFiles();
     void hugeFileIsNotRead();
     void listingOrderAndFilter();
+    void manyFilesKeepOrderAndBytes();
     void emptyFolderCountsOutputFolder();
     void earlyReturns();
     void outputFolderCreatedOrNot();
@@ -305,6 +307,45 @@ void tst_FolderCompressor::listingOrderAndFilter()
                     QStringLiteral("压缩:A.wav >> 46bytes 成功"),
                     QStringLiteral("压缩:b.wav >> 46bytes 成功") })
                     + summary(3, 0, 3));
+}
+
+void tst_FolderCompressor::manyFilesKeepOrderAndBytes()
+{
+    // Files are read ahead and coded several at a time; refusals between
+    // them must still come in listing order, and every output must be what
+    // the coder makes of that file alone.
+    QStringList expected = { QStringLiteral("开始压缩:") };
+    QHash<QString, QByteArray> outputs;
+    int failures = 0;
+    for (int i = 0; i < 11; ++i) {
+        const QString name = QStringLiteral("f%1.wav").arg(i, 2, 10, QLatin1Char('0'));
+        const QString path = in + QLatin1Char('/') + name;
+        if (i == 2) {
+            QVERIFY(writeBytes(path, QByteArray(100, 't')));
+            expected << QStringLiteral("压缩:%1失败:格式不支持!").arg(name);
+            ++failures;
+        } else if (i == 5) {
+            QVERIFY(writeBytes(path, QByteArray(int(FolderCompressor::maxInputBytes) + 1, 'x')));
+            expected << QStringLiteral("压缩音频大于1Mbytes,请裁剪!");
+        } else {
+            const WavFile file = samplesOf(1000 + 37 * i);
+            QVERIFY(file.write(path));
+            std::vector<qint16> samples(size_t(1000 + 37 * i));
+            qFromLittleEndian<qint16>(
+                    file.data.constData(), qsizetype(samples.size()), samples.data());
+            QByteArray coded((int(samples.size()) + 1) / 2, '\0');
+            AdpcmState state = { 0, 0 };
+            adpcm_coder(samples.data(), int(samples.size()),
+                    reinterpret_cast<unsigned char *>(coded.data()), &state);
+            outputs.insert(name, coded);
+            expected << QStringLiteral("压缩:%1 >> %2bytes 成功").arg(name).arg(44 + coded.size());
+        }
+    }
+    RecordingReporter reporter;
+    QCOMPARE(FolderCompressor(out, &reporter).run(in), FolderCompressor::Finished);
+    QCOMPARE(reporter.lines, expected + summary(outputs.size(), failures, outputs.size()));
+    for (auto it = outputs.cbegin(); it != outputs.cend(); ++it)
+        QCOMPARE(readAll(out + QLatin1Char('/') + it.key()).mid(44), it.value());
 }
 
 void tst_FolderCompressor::emptyFolderCountsOutputFolder()
