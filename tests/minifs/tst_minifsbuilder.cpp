@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -131,7 +132,9 @@ private slots:
     void oldImageInFolderNotPacked();
     void refusals_data();
     void refusals();
+    void writeFailureKeepsOldImage_data();
     void writeFailureKeepsOldImage();
+    void sequentialInputReadThroughBuffer();
     void fourGibibytesRefused();
     void defaultImagePath_data();
     void defaultImagePath();
@@ -372,16 +375,23 @@ void tst_MiniFsBuilder::unreadableFile()
 
 void tst_MiniFsBuilder::fileChangedAfterListing_data()
 {
+    QTest::addColumn<int>("listedSize");
     QTest::addColumn<QByteArray>("replacement");
-    QTest::newRow("grew") << pattern(5000, 'g');
-    QTest::newRow("shrank") << QByteArray("tiny");
-    QTest::newRow("emptied") << QByteArray();
+    // Large files are copied inside the kernel, small ones through the buffer.
+    const int large = 2 * 1024 * 1024;
+    QTest::newRow("grew") << 1000 << pattern(5000, 'g');
+    QTest::newRow("shrank") << 1000 << QByteArray("tiny");
+    QTest::newRow("emptied") << 1000 << QByteArray();
+    QTest::newRow("large-grew") << large << pattern(large + large / 2 + 5, 'g');
+    QTest::newRow("large-shrank") << large << pattern(large / 2 + 3, 's');
+    QTest::newRow("large-emptied") << large << QByteArray();
 }
 
 void tst_MiniFsBuilder::fileChangedAfterListing()
 {
+    QFETCH(int, listedSize);
     QFETCH(QByteArray, replacement);
-    QVERIFY(writeFile(source + QStringLiteral("/a.bin"), pattern(1000, 'a')));
+    QVERIFY(writeFile(source + QStringLiteral("/a.bin"), pattern(listedSize, 'a')));
     QVERIFY(writeFile(source + QStringLiteral("/b.bin"), "after"));
     opener = [&](const QString &path) -> std::unique_ptr<QIODevice> {
         if (path.endsWith(QLatin1String("a.bin")) && !writeFile(path, replacement))
@@ -468,10 +478,18 @@ void tst_MiniFsBuilder::refusals()
             outcome != MiniFsBuilder::FolderNotSet && outcome != MiniFsBuilder::OpenFailed);
 }
 
+void tst_MiniFsBuilder::writeFailureKeepsOldImage_data()
+{
+    QTest::addColumn<int>("fileSize");
+    QTest::newRow("through-the-buffer") << 256 * 1024;
+    QTest::newRow("inside-the-kernel") << 4 * 1024 * 1024;
+}
+
 void tst_MiniFsBuilder::writeFailureKeepsOldImage()
 {
+    QFETCH(int, fileSize);
     constexpr rlim_t fileSizeLimit = 64 * 1024;
-    QVERIFY(writeFile(source + QStringLiteral("/big.bin"), pattern(4 * fileSizeLimit, 'b')));
+    QVERIFY(writeFile(source + QStringLiteral("/big.bin"), pattern(fileSize, 'b')));
     QVERIFY(QDir().mkpath(QFileInfo(imagePath).path()));
     QVERIFY(writeFile(imagePath, "old image"));
 
@@ -490,6 +508,31 @@ void tst_MiniFsBuilder::writeFailureKeepsOldImage()
     QCOMPARE(QDir(QFileInfo(imagePath).path()).entryList(QDir::Files | QDir::Hidden),
             QStringList({ "minifs_rom.img" }));
     QCOMPARE(MiniFsBuilder::warningText(outcome), QStringLiteral("写入失败!"));
+}
+
+void tst_MiniFsBuilder::sequentialInputReadThroughBuffer()
+{
+    // A large listed file whose opened device is no regular file (a pipe
+    // here) is not copied inside the kernel: it is read through the buffer.
+    QVERIFY(writeFile(source + QStringLiteral("/a.bin"), pattern(2 * 1024 * 1024, 'a')));
+    QVERIFY(writeFile(source + QStringLiteral("/b.bin"), pattern(3000, 'b')));
+    int ends[2];
+    QVERIFY(pipe(ends) == 0);
+    const QByteArray piped = pattern(20000, 'p');
+    QCOMPARE(::write(ends[1], piped.constData(), size_t(piped.size())), ssize_t(piped.size()));
+    ::close(ends[1]);
+    opener = [&](const QString &path) -> std::unique_ptr<QIODevice> {
+        auto file = std::make_unique<QFile>(path);
+        const bool opened = path.endsWith(QLatin1String("a.bin"))
+                ? file->open(ends[0], QIODevice::ReadOnly | QIODevice::Unbuffered,
+                        QFileDevice::AutoCloseHandle)
+                : file->open(QIODevice::ReadOnly);
+        return opened ? std::move(file) : nullptr;
+    };
+    QCOMPARE(build(source), MiniFsBuilder::Built);
+    const auto packed = contents(imagePath);
+    QCOMPARE(packed.value("a.bin"), piped);
+    QCOMPARE(packed.value("b.bin"), pattern(3000, 'b'));
 }
 
 void tst_MiniFsBuilder::fourGibibytesRefused()
