@@ -1,3 +1,4 @@
+#include "guieventloop.h"
 #include "httpserverstartup.h"
 #include "widget.h"
 
@@ -6,6 +7,7 @@
 
 int main(int argc, char *argv[])
 {
+    GuiEventLoop::choose();
     QApplication application(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 

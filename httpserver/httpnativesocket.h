@@ -27,6 +27,13 @@ bool closeDescriptor(qintptr descriptor);
 // socket buffer is full, or where this is not supported), or -1 when the connection failed.
 qint64 sendWithoutBlocking(qintptr descriptor, const char *data, qint64 size);
 
+// Sends up to size bytes of the file fileDescriptor, from offset, as far as the kernel takes them
+// at once, without blocking and without copying them through the process (sendfile). The file's
+// own position does not move. Returns the bytes sent: fewer when the socket buffer fills or the
+// file ends; 0 also where this is not supported or the file cannot be sent this way (reading it
+// then tells why); -1 when the connection failed. Blocks SIGPIPE in the calling thread for good.
+qint64 sendFileWithoutBlocking(qintptr descriptor, int fileDescriptor, qint64 offset, qint64 size);
+
 // Sets the accept queue length of a listening socket again (the system caps it at its own limit).
 bool setListenBacklog(qintptr descriptor, int backlog);
 
