@@ -3,7 +3,10 @@
 #ifdef Q_OS_WIN
 #include <winsock2.h>
 #else
+#include <QDeadlineTimer>
+
 #include <cerrno>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #ifdef Q_OS_LINUX
@@ -45,7 +48,12 @@ qint64 sendWithoutBlocking(qintptr, const char *, qint64)
 
 qint64 sendFileWithoutBlocking(qintptr, int, qint64, qint64)
 {
-    return 0;
+    return FileSendUnsupported;
+}
+
+bool waitUntilWritable(qintptr, int)
+{
+    return false;
 }
 
 #else
@@ -96,7 +104,7 @@ qint64 sendFileWithoutBlocking(qintptr descriptor, int fileDescriptor, qint64 of
         sigemptyset(&brokenPipe);
         sigaddset(&brokenPipe, SIGPIPE);
         if (pthread_sigmask(SIG_BLOCK, &brokenPipe, nullptr) != 0)
-            return 0;
+            return FileSendUnsupported;
         brokenPipeBlocked = true;
     }
     for (;;) {
@@ -110,15 +118,16 @@ qint64 sendFileWithoutBlocking(qintptr descriptor, int fileDescriptor, qint64 of
         case EINTR:
             continue;
         case EAGAIN:
+            return FileSendWouldBlock;
         case EINVAL:
         case ENOSYS:
         case EIO:
         case EOVERFLOW:
         case ESPIPE:
         case ENOMEM:
-            return 0;
+            return FileSendUnsupported;
         default:
-            return -1;
+            return FileSendFailed;
         }
     }
 #else
@@ -126,8 +135,21 @@ qint64 sendFileWithoutBlocking(qintptr descriptor, int fileDescriptor, qint64 of
     Q_UNUSED(fileDescriptor)
     Q_UNUSED(offset)
     Q_UNUSED(size)
-    return 0;
+    return FileSendUnsupported;
 #endif
+}
+
+bool waitUntilWritable(qintptr descriptor, int milliseconds)
+{
+    pollfd socket = { static_cast<int>(descriptor), POLLOUT, 0 };
+    QDeadlineTimer deadline(milliseconds);
+    for (;;) {
+        const int ready = ::poll(&socket, 1, int(deadline.remainingTime()));
+        if (ready > 0)
+            return (socket.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0;
+        if (ready == 0 || errno != EINTR)
+            return false;
+    }
 }
 
 #endif

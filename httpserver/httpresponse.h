@@ -55,10 +55,10 @@ public:
     // the response is finished: the last chunk goes out and the socket is flushed.
     void write(const QByteArray &data, bool lastPart = false);
     // Sends size bytes of file from offset as body data, like write() of those bytes with lastPart
-    // false. On plain TCP, without chunks, the part the kernel takes at once goes from file to
-    // socket inside it (sendfile) while nothing is queued; the rest is read and written as usual.
-    // The file's position is left undefined. Returns the bytes of the file taken: fewer than size
-    // when the file ended or could not be read.
+    // false. On plain TCP, without chunks and while nothing is queued, they go from file to socket
+    // inside the kernel (sendfile), waiting for room as write() does; otherwise they are read and
+    // written as usual. The file's position is left undefined. Returns the bytes of the file
+    // taken: fewer than size when the file ended or could not be read, or the connection ended.
     qint64 writeFile(QFileDevice &file, qint64 offset, qint64 size);
     // True once write() was called with lastPart.
     bool lastPartSent() const { return lastPartDone; }

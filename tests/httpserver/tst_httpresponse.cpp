@@ -19,6 +19,7 @@ private slots:
     void redirect();
     void fileBlocks_data();
     void fileBlocks();
+    void stalledPeerIsAborted_data();
     void stalledPeerIsAborted();
     void closedPeerEndsWriting();
 };
@@ -191,21 +192,35 @@ void tst_HttpResponse::fileBlocks()
     QCOMPARE(received.mid(received.indexOf("\r\n\r\n") + 4), body);
 }
 
+void tst_HttpResponse::stalledPeerIsAborted_data()
+{
+    QTest::addColumn<bool>("fromFile");
+    QTest::newRow("bytes") << false;
+    QTest::newRow("file-blocks") << true;
+}
+
 void tst_HttpResponse::stalledPeerIsAborted()
 {
     // The client never reads: once the kernel buffers are full, a write must give up after the
     // stall limit instead of blocking for ever.
+    QFETCH(bool, fromFile);
     SocketPair pair;
     QVERIFY(pair.open());
     HttpResponse response(pair.serverSide);
     QCOMPARE(response.writeStallTimeout(), HttpResponse::defaultWriteStallTimeout);
     response.setWriteStallTimeout(200);
     const QByteArray block(1 << 20, 'x');
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    QCOMPARE(file.write(block), qint64(block.size()));
     // 256 MiB is far beyond what loopback buffers can hold.
     constexpr int maxBlocks = 256;
     int blocks = 0;
     while (response.isConnected() && blocks < maxBlocks) {
-        response.write(block);
+        if (fromFile)
+            response.writeFile(file, 0, block.size());
+        else
+            response.write(block);
         ++blocks;
     }
     QVERIFY2(!response.isConnected(), "the stalled connection was not aborted");
