@@ -1,18 +1,6 @@
-#include "guieventloop.h"
-#include "httpserverstartup.h"
-#include "widget.h"
-
-#include <QApplication>
-#include <QStyleFactory>
+#include "launcherprogram.h"
 
 int main(int argc, char *argv[])
 {
-    GuiEventLoop::choose();
-    QApplication application(argc, argv);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-
-    Widget launcher;
-    start_http_server(launcher.upgrade_window, application);
-    launcher.show();
-    return application.exec();
+    return run_launcher_program(argc, argv);
 }

@@ -1,17 +1,14 @@
-// The program as main.cpp builds it, with the upgrade window shown (as during
+// The program as main.cpp runs it, with the upgrade window shown (as during
 // an upgrade) and a probe of the GUI thread's event-loop latency: a 10 ms
 // single-shot timer, re-armed at every call, records how late each call comes
 // after its due time. On SIGUSR1 the probe prints the lateness percentiles
 // since the previous report to standard output and starts afresh. Used by
 // serving.sh in place of the bare program; POSIX only.
 
-#include "guieventloop.h"
-#include "httpserverstartup.h"
+#include "launcherprogram.h"
 #include "widget.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
-#include <QStyleFactory>
 #include <QTimer>
 
 #include <algorithm>
@@ -31,10 +28,11 @@ void requestReport(int)
     reportRequested = true;
 }
 
-class LatencyProbe
+// Owned by its parent, so it goes before the application object.
+class LatencyProbe : public QObject
 {
 public:
-    LatencyProbe()
+    explicit LatencyProbe(QObject *parent) : QObject(parent)
     {
         timer.setSingleShot(true);
         timer.setTimerType(Qt::PreciseTimer);
@@ -81,14 +79,9 @@ private:
 
 int main(int argc, char *argv[])
 {
-    GuiEventLoop::choose();
-    QApplication application(argc, argv);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-
-    Widget launcher;
-    start_http_server(launcher.upgrade_window, application);
-    launcher.upgrade_window.show();
-    std::signal(SIGUSR1, requestReport);
-    LatencyProbe probe;
-    return application.exec();
+    return run_launcher_program(argc, argv, [](Widget &launcher) {
+        launcher.upgrade_window.show();
+        std::signal(SIGUSR1, requestReport);
+        new LatencyProbe(&launcher);
+    });
 }
