@@ -9,8 +9,14 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QRandomGenerator>
+#include <QThread>
 
 #include <cstdio>
+#include <thread>
+
+#ifdef Q_OS_LINUX
+#include <sched.h>
+#endif
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -20,9 +26,22 @@ Q_LOGGING_CATEGORY(soundLog, "ondaspa.sound")
 
 namespace {
 
-// Files coded side by side: enough to keep the processor busy while each
+// Files coded side by side on one core: enough to keep it busy while each
 // file's samples wait on the one before.
-constexpr int batchFiles = 4;
+constexpr int filesPerCore = 4;
+// Most cores a run codes on; more would only hold more files in memory.
+constexpr int maxCodingCores = 4;
+
+// The cores this thread may run on.
+int usableCores()
+{
+#ifdef Q_OS_LINUX
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0)
+        return CPU_COUNT(&allowed);
+#endif
+    return QThread::idealThreadCount();
+}
 
 const QDir::Filters listFilter = QDir::Files | QDir::Hidden | QDir::NoSymLinks;
 const QDir::SortFlags listOrder = QDir::Name | QDir::IgnoreCase;
@@ -113,15 +132,17 @@ FolderCompressor::Outcome FolderCompressor::run(const QString &folderPath)
             return OutputFolderFailed;
     }
 
-    inputs.assign(batchFiles, std::vector<char>(maxInputBytes + 1));
-    outputs.resize(batchFiles);
+    coding_cores = qBound(1, usableCores(), maxCodingCores);
+    batch_capacity = filesPerCore * coding_cores;
+    inputs.assign(size_t(batch_capacity), std::vector<char>(maxInputBytes + 1));
+    outputs.resize(size_t(batch_capacity));
     batch.clear();
     batch_accepted = 0;
     for (const QString &name : names) {
         if (reporter->stopRequested())
             return Stopped;
         readFile(folder.filePath(name));
-        if (batch_accepted == batchFiles && !finishBatch())
+        if (batch_accepted == batch_capacity && !finishBatch())
             return Stopped;
     }
     if (!finishBatch())
@@ -151,7 +172,7 @@ void FolderCompressor::readFile(const QString &filePath)
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly))
         return;
-    std::vector<char> &input = inputs[batch_accepted];
+    std::vector<char> &input = inputs[size_t(batch_accepted)];
     // However large the file, at most one buffer is read: enough to tell a
     // refused file's format, and one byte past the limit also catches a file
     // that grew after its size was taken.
@@ -184,9 +205,8 @@ void FolderCompressor::readFile(const QString &filePath)
 
 bool FolderCompressor::finishBatch()
 {
-    AdpcmState states[batchFiles] = {};
-    AdpcmStream streams[batchFiles];
-    int streamCount = 0;
+    std::vector<AdpcmState> states(size_t(batch_accepted), AdpcmState{ 0, 0 });
+    std::vector<AdpcmStream> streams;
     for (const Pending &file : batch) {
         if (file.slot < 0)
             continue;
@@ -197,12 +217,12 @@ bool FolderCompressor::finishBatch()
         // The samples are coded in place: little-endian, as on every host the
         // program is built for, and aligned, as every chunk starts at an even
         // offset.
-        streams[streamCount++] = { reinterpret_cast<const qint16 *>(
-                                           inputs[file.slot].data() + file.layout.dataOffset),
-            sampleCount, reinterpret_cast<unsigned char *>(output.data() + headerBytes),
-            &states[file.slot] };
+        streams.push_back({ reinterpret_cast<const qint16 *>(
+                                    inputs[size_t(file.slot)].data() + file.layout.dataOffset),
+                sampleCount, reinterpret_cast<unsigned char *>(output.data() + headerBytes),
+                &states[size_t(file.slot)] });
     }
-    adpcm_coder_streams(streams, streamCount);
+    codeOnCores(streams);
 
     // Reading ahead is not seen from outside: a stop still ends the run
     // after the last file written and reported.
@@ -222,6 +242,21 @@ bool FolderCompressor::finishBatch()
     batch.clear();
     batch_accepted = 0;
     return true;
+}
+
+void FolderCompressor::codeOnCores(const std::vector<AdpcmStream> &streams) const
+{
+    // Each core takes a share of the files; the outputs are written and
+    // reported afterwards in listing order, whichever core finished first.
+    const int count = int(streams.size());
+    const int share = (count + coding_cores - 1) / qMax(1, coding_cores);
+    std::vector<std::thread> helpers;
+    for (int first = share; first < count; first += share)
+        helpers.emplace_back(
+                adpcm_coder_streams, streams.data() + first, qMin(share, count - first));
+    adpcm_coder_streams(streams.data(), qMin(share, count));
+    for (std::thread &helper : helpers)
+        helper.join();
 }
 
 void FolderCompressor::writeFile(const Pending &file)

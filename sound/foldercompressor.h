@@ -1,6 +1,7 @@
 #ifndef FOLDERCOMPRESSOR_H
 #define FOLDERCOMPRESSOR_H
 
+#include "adpcm.h"
 #include "wavheader.h"
 
 #include <QString>
@@ -12,6 +13,8 @@
 // an output folder, reporting each step as a log line and a status code. The
 // inputs' chunks may lie anywhere; outputs get the canonical 44-byte header.
 // Runs on whichever thread calls run(); the reporter is called on that thread.
+// Files are read a few at a time and coded side by side, on every core the
+// thread may run on, then written and reported one by one in listing order.
 class FolderCompressor
 {
 public:
@@ -90,6 +93,8 @@ private:
     // every file of the batch in listing order. Returns false when
     // Reporter::stopRequested() ended the run between two of them.
     bool finishBatch();
+    // Codes the streams side by side, spread over the run's coding cores.
+    void codeOnCores(const std::vector<AdpcmStream> &streams) const;
     void writeFile(const Pending &file);
     bool writeOutput(const QString &targetPath, const QString &name, const std::vector<char> &data);
     void fail(const QString &text);
@@ -98,11 +103,14 @@ private:
     Reporter *reporter;
     int success_count = 0;
     int failure_count = 0;
+    // Cores the run codes on (those it may run on, at most four), and the
+    // files it reads ahead: four for each.
+    int coding_cores = 1;
+    int batch_capacity = 1;
     std::vector<Pending> batch;
     int batch_accepted = 0;
-    // One input and one output buffer per file coded side by side, reused by
-    // every batch of a run so a folder of many files costs no allocation per
-    // file.
+    // One input and one output buffer per file read ahead, reused by every
+    // batch of a run so a folder of many files costs no allocation per file.
     std::vector<std::vector<char>> inputs;
     std::vector<std::vector<char>> outputs;
 };

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -84,6 +85,7 @@ private slots:
     void toolWrittenFiles();
     void hugeFileIsNotRead();
     void listingOrderAndFilter();
+    void manyFilesKeepOrderAndBytes_data();
     void manyFilesKeepOrderAndBytes();
     void emptyFolderCountsOutputFolder();
     void earlyReturns();
@@ -309,11 +311,33 @@ void tst_FolderCompressor::listingOrderAndFilter()
                     + summary(3, 0, 3));
 }
 
+void tst_FolderCompressor::manyFilesKeepOrderAndBytes_data()
+{
+    QTest::addColumn<bool>("oneCore");
+    QTest::newRow("all-cores") << false;
+    QTest::newRow("one-core") << true;
+}
+
 void tst_FolderCompressor::manyFilesKeepOrderAndBytes()
 {
-    // Files are read ahead and coded several at a time; refusals between
-    // them must still come in listing order, and every output must be what
-    // the coder makes of that file alone.
+    // Files are read ahead and coded several at a time, on every core the
+    // run may use; refusals between them must still come in listing order,
+    // and every output must be what the coder makes of that file alone.
+    QFETCH(bool, oneCore);
+    cpu_set_t allowed;
+    QCOMPARE(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    if (oneCore) {
+        cpu_set_t first;
+        CPU_ZERO(&first);
+        for (int core = 0; core < CPU_SETSIZE; ++core) {
+            if (CPU_ISSET(core, &allowed)) {
+                CPU_SET(core, &first);
+                break;
+            }
+        }
+        QCOMPARE(sched_setaffinity(0, sizeof first, &first), 0);
+    }
+    const auto restore = qScopeGuard([&] { sched_setaffinity(0, sizeof allowed, &allowed); });
     QStringList expected = { QStringLiteral("开始压缩:") };
     QHash<QString, QByteArray> outputs;
     int failures = 0;
