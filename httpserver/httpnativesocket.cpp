@@ -3,10 +3,7 @@
 #ifdef Q_OS_WIN
 #include <winsock2.h>
 #else
-#include <QDeadlineTimer>
-
 #include <cerrno>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #ifdef Q_OS_LINUX
@@ -49,11 +46,6 @@ qint64 sendWithoutBlocking(qintptr, const char *, qint64)
 qint64 sendFileWithoutBlocking(qintptr, int, qint64, qint64)
 {
     return FileSendUnsupported;
-}
-
-bool waitUntilWritable(qintptr, int)
-{
-    return false;
 }
 
 #else
@@ -137,19 +129,6 @@ qint64 sendFileWithoutBlocking(qintptr descriptor, int fileDescriptor, qint64 of
     Q_UNUSED(size)
     return FileSendUnsupported;
 #endif
-}
-
-bool waitUntilWritable(qintptr descriptor, int milliseconds)
-{
-    pollfd socket = { static_cast<int>(descriptor), POLLOUT, 0 };
-    QDeadlineTimer deadline(milliseconds);
-    for (;;) {
-        const int ready = ::poll(&socket, 1, int(deadline.remainingTime()));
-        if (ready > 0)
-            return (socket.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0;
-        if (ready == 0 || errno != EINTR)
-            return false;
-    }
 }
 
 #endif

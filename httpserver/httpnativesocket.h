@@ -40,10 +40,6 @@ enum FileSendResult : qint64 {
 // file ends; 0 at its end) or a FileSendResult. Blocks SIGPIPE in the calling thread for good.
 qint64 sendFileWithoutBlocking(qintptr descriptor, int fileDescriptor, qint64 offset, qint64 size);
 
-// Waits up to milliseconds until the socket can take more output. False on time-out, or when the
-// connection failed or was shut down.
-bool waitUntilWritable(qintptr descriptor, int milliseconds);
-
 // Sets the accept queue length of a listening socket again (the system caps it at its own limit).
 bool setListenBacklog(qintptr descriptor, int backlog);
 

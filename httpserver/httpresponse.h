@@ -55,9 +55,9 @@ public:
     // the response is finished: the last chunk goes out and the socket is flushed.
     void write(const QByteArray &data, bool lastPart = false);
     // Sends size bytes of file from offset as body data, like write() of those bytes with lastPart
-    // false. On plain TCP, without chunks and while nothing is queued, they go from file to socket
-    // inside the kernel (sendfile), waiting for room as write() does; otherwise they are read and
-    // written as usual. The file's position is left undefined. Returns the bytes of the file
+    // false. On plain TCP, without chunks and while nothing is queued, what the socket takes at
+    // once goes from file to socket inside the kernel (sendfile); the rest is read and written as
+    // usual. The file's position is left undefined. Returns the bytes of the file
     // taken: fewer than size when the file ended or could not be read, or the connection ended.
     qint64 writeFile(QFileDevice &file, qint64 offset, qint64 size);
     // True once write() was called with lastPart.
