@@ -1,6 +1,5 @@
 #include "minifsbuilder.h"
 
-#include "kernelcopy.h"
 #include "minifsbuildlistener.h"
 #include "minifsimage.h"
 
@@ -12,7 +11,6 @@
 #include <QSet>
 
 #include <limits>
-#include <optional>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -118,10 +116,6 @@ public:
     Result copyFrom(QIODevice &input, qint64 listedSize)
     {
         qint64 copied = 0;
-        if (listedSize >= copyBufferSize) {
-            if (const std::optional<Result> result = copyInKernel(input, listedSize, copied))
-                return *result;
-        }
         for (;;) {
             const qint64 wanted = buffer.size() - fill;
             const qint64 got = readSome(input, buffer.data() + fill, wanted);
@@ -136,32 +130,6 @@ public:
             if (got == 0 || (got < wanted && copied >= listedSize))
                 return Copied;
         }
-    }
-
-    // Large contents go from file to image inside the kernel, sparing two
-    // copies through the buffer. Gives no result when the rest is to be read
-    // through the buffer (not two regular files, or the kernel refused, also
-    // part-way): that path also names a failure if there was one.
-    std::optional<Result> copyInKernel(QIODevice &input, qint64 listedSize, qint64 &copied)
-    {
-        auto *file = qobject_cast<QFileDevice *>(&input);
-        if (!file || file->isSequential() || file->handle() < 0 || output.handle() < 0)
-            return std::nullopt;
-        if (!flush())
-            return WriteFailed;
-        const qint64 start = file->pos();
-        qint64 inputOffset = start;
-        const KernelCopy::Result result = KernelCopy::copy(file->handle(), &inputOffset,
-                output.handle(), &flushedEnd, listedSize, qint64(MiniFsImage::sizeLimit));
-        copied = inputOffset - start;
-        // Both devices' positions must follow what was copied behind their backs.
-        if (!output.seek(flushedEnd))
-            return WriteFailed;
-        if (result == KernelCopy::ReachedEnd)
-            return quint64(end()) >= MiniFsImage::sizeLimit ? TooLarge : Copied;
-        if (inputOffset != start && !input.seek(inputOffset))
-            return ReadFailed;
-        return std::nullopt;
     }
 
     // Forgets every byte taken in after position; later contents overwrite
