@@ -17,6 +17,16 @@ struct DownloadReport
         Refused, // a path leaving the served folder, or a method that fetches nothing (POST)
     };
 
+    // Connections to a dual-stack listener show IPv4 peers in their
+    // IPv4-mapped IPv6 form (::ffff:198.18.0.2); reports carry the plain
+    // IPv4 form, as devices are known by it.
+    static QHostAddress plain_address(const QHostAddress &address)
+    {
+        bool is_ipv4 = false;
+        const quint32 ipv4 = address.toIPv4Address(&is_ipv4);
+        return is_ipv4 ? QHostAddress(ipv4) : address;
+    }
+
     QHostAddress peer;
     QByteArray method;
     // The decoded request path as text, e.g. "/minifs_rom.img".

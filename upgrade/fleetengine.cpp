@@ -7,19 +7,6 @@
 #include "servedfolder.h"
 #include "systemfleetclock.h"
 
-namespace {
-
-// Connections to a dual-stack listener show IPv4 peers in their IPv4-mapped
-// IPv6 form (::ffff:198.18.0.2); devices are known by the plain IPv4 form.
-QHostAddress normalised(const QHostAddress &address)
-{
-    bool is_ipv4 = false;
-    const quint32 ipv4 = address.toIPv4Address(&is_ipv4);
-    return is_ipv4 ? QHostAddress(ipv4) : address;
-}
-
-} // namespace
-
 // Takes the file service's reports on its connection threads and hands them
 // to the engine's thread. Queued calls whose engine is gone are dropped.
 class FleetEngine::Feed : public DownloadObserver
@@ -122,7 +109,7 @@ int FleetEngine::add_device(const QString &serial_number, const QString &version
     device.serial_number = serial_number;
     device.version = version;
     device.sound_version = sound_version;
-    device.address = normalised(address);
+    device.address = DownloadReport::plain_address(address);
     devices.append(device);
     tracking.append(Tracking());
     emit device_added(devices.size() - 1);
@@ -131,7 +118,7 @@ int FleetEngine::add_device(const QString &serial_number, const QString &version
 
 int FleetEngine::find_device(const QHostAddress &address) const
 {
-    const QHostAddress wanted = normalised(address);
+    const QHostAddress wanted = DownloadReport::plain_address(address);
     for (int index = 0; index < devices.size(); ++index) {
         if (devices.at(index).address == wanted)
             return index;
@@ -230,9 +217,10 @@ int FleetEngine::active_count() const
 
 void FleetEngine::take_report(const DownloadReport &report)
 {
-    const int index = find_device(report.peer);
+    const int known = find_device(report.peer);
+    const int index = known >= 0 && running && tracking.at(known).in_run ? known : -1;
     const bool final = report.outcome != DownloadReport::Outcome::InProgress;
-    if (index < 0 || !running || !tracking.at(index).in_run || !follows_reports(index)) {
+    if (index < 0 || !follows_reports(index)) {
         if (final)
             emit request_answered(report, index);
         return;

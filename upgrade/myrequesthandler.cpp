@@ -85,7 +85,7 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
     qDebug() << "path:" << path;
 
     DownloadReport report;
-    report.peer = request.peerAddress();
+    report.peer = DownloadReport::plain_address(request.peerAddress());
     report.method = method;
     report.path = path_text(path);
     if (method.compare("POST", Qt::CaseInsensitive) == 0) {
