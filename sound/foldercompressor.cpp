@@ -8,7 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QTemporaryFile>
+#include <QRandomGenerator>
 #include <QtEndian>
 
 #include <cstdio>
@@ -28,10 +28,6 @@ constexpr int dataSizeOffset = 40;
 const QDir::Filters listFilter = QDir::Files | QDir::Hidden | QDir::NoSymLinks;
 const QDir::SortFlags listOrder = QDir::Name | QDir::IgnoreCase;
 
-const QFileDevice::Permissions newFilePermissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner
-        | QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ReadGroup
-        | QFileDevice::ReadOther;
-
 // Replaces to by from in one step, whether or not to exists. QFile::rename
 // refuses an existing target, and removing it first would leave a moment
 // with neither file. No sync to disk: it would cost more than encoding the
@@ -47,6 +43,23 @@ bool replaceFile(const QString &from, const QString &to)
 #else
     return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
 #endif
+}
+
+// Creates a new file with a short unique name in folder, the way any new file
+// is created (mode 0666 less the umask, or the folder's default ACL), so an
+// output that replaces nothing gets the permissions the user's other new
+// files get: group-writable in a shared folder.
+bool openNewUniqueFile(const QString &folder, QFile &file)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        file.setFileName(folder + QStringLiteral("/.ondaspa-")
+                + QString::number(QRandomGenerator::global()->generate(), 36));
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return true;
+        if (!file.exists())
+            return false; // not a name clash: the folder refuses new files
+    }
+    return false;
 }
 
 } // namespace
@@ -180,9 +193,10 @@ bool FolderCompressor::writeOutput(const QString &targetPath, const QString &nam
     // That replacement would also pass over a read-only target, so the
     // target's own permission is checked first.
     const QFileInfo target(targetPath);
-    // A short fixed name, so a target name near the length limit still fits.
-    QTemporaryFile file(output_folder + QStringLiteral("/.ondaspa-XXXXXX"));
-    if ((target.exists() && (target.isDir() || !target.isWritable())) || !file.open()) {
+    // A short name, so a target name near the length limit still fits.
+    QFile file;
+    if ((target.exists() && (target.isDir() || !target.isWritable()))
+            || !openNewUniqueFile(output_folder, file)) {
         reporter->code(CodeOpenFailed, targetPath);
         ++failure_count;
         return false;
@@ -193,14 +207,13 @@ bool FolderCompressor::writeOutput(const QString &targetPath, const QString &nam
     const bool written =
             file.write(output.data(), total) == total && file.flush() && file.size() == total;
     file.close();
-    // A temporary file is private to its owner; the output gets the earlier
-    // file's permissions, or those of an ordinary new file.
-    if (!written
-            || !file.setPermissions(target.exists() ? target.permissions() : newFilePermissions)
+    // A replaced file keeps its permissions; a new one keeps those it was
+    // created with.
+    if (!written || (target.exists() && !file.setPermissions(target.permissions()))
             || !replaceFile(file.fileName(), targetPath)) {
+        file.remove();
         fail(QStringLiteral("压缩:%1失败:写入失败!").arg(name));
         return false;
     }
-    file.setAutoRemove(false);
     return true;
 }

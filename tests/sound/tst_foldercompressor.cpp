@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -80,6 +81,8 @@ private slots:
     void outputFolderCreatedOrNot();
     void unopenableTargetGivesCodeAndRunContinues();
     void readOnlyTargetGivesCode();
+    void newOutputGetsNewFilePermissions_data();
+    void newOutputGetsNewFilePermissions();
     void failedWriteKeepsEarlierFile_data();
     void failedWriteKeepsEarlierFile();
     void outputFolderAsInput();
@@ -328,6 +331,32 @@ void tst_FolderCompressor::readOnlyTargetGivesCode()
             QList<int>({ FolderCompressor::CodeOpenFailed, FolderCompressor::CodeFinished }));
     QCOMPARE(compressor.failureCount(), 1);
     QCOMPARE(readAll(target), QByteArray("earlier"));
+}
+
+void tst_FolderCompressor::newOutputGetsNewFilePermissions_data()
+{
+    QTest::addColumn<int>("mask");
+    QTest::addColumn<int>("expected");
+    const QFile::Permissions owner =
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
+    // A shared folder's members set 002 so each may replace the others' files.
+    QTest::newRow("shared") << 002
+                            << int(owner | QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther);
+    QTest::newRow("private") << 077 << int(owner);
+}
+
+void tst_FolderCompressor::newOutputGetsNewFilePermissions()
+{
+    QFETCH(int, mask);
+    QFETCH(int, expected);
+    QVERIFY(writeBytes(in + QStringLiteral("/a.wav"), samplesOf(8000).bytes()));
+    RecordingReporter reporter;
+    FolderCompressor compressor(out, &reporter);
+    const mode_t previous = umask(mode_t(mask));
+    const FolderCompressor::Outcome outcome = compressor.run(in);
+    umask(previous);
+    QCOMPARE(outcome, FolderCompressor::Finished);
+    QCOMPARE(int(QFileInfo(out + QStringLiteral("/a.wav")).permissions()), expected);
 }
 
 void tst_FolderCompressor::failedWriteKeepsEarlierFile_data()

@@ -15,7 +15,7 @@ const char usage[] = "usage: ondaspa-cli COMMAND ...\n"
                      "  adpcm compress|decode       compress WAV files to IMA ADPCM and back\n"
                      "  upgrade fs|update           upgrade many devices at once over the network\n"
                      "\n"
-                     "Each command takes --help.\n";
+                     "Each command takes --help; --version prints the version.\n";
 
 } // namespace
 
@@ -30,6 +30,10 @@ int main(int argc, char *argv[])
         return adpcmCommand(arguments);
     if (command == QLatin1String("upgrade"))
         return upgradeCommand(arguments);
+    if (command == QLatin1String("--version")) {
+        QTextStream(stdout) << "ondaspa-cli " ONDASPA_VERSION "\n";
+        return 0;
+    }
     if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
         QTextStream(stdout) << usage;
         return 0;
