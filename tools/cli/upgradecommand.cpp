@@ -63,6 +63,7 @@ const char help[] =
         "  --json             JSON Lines on stdout: one object per event and a closing\n"
         "                     summary\n"
         "  -h, --help         show this text\n"
+        "  --version          show the program's version\n"
         "\n"
         "Progress goes to stderr, one line per state change, and ends with a table.\n"
         "Probes and commands leave from a UDP port of their own, not the window's 15724,\n"
@@ -125,13 +126,18 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
     const QCommandLineOption retries(QStringLiteral("retries"), QString(), QStringLiteral("N"));
     const QCommandLineOption confirm(QStringLiteral("confirm"), QString(), QStringLiteral("S"));
     const QCommandLineOption json(QStringLiteral("json"));
-    parser.addOptions({ helpOption, all, sn, ip, folder, file, port, parallel, timeout, retries,
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions({ helpOption, version, all, sn, ip, folder, file, port, parallel, timeout, retries,
             confirm, json });
     // The parser takes the first argument for the program's name.
     if (!parser.parse(QStringList{ QStringLiteral("upgrade") } + arguments))
         return usageError(parser.errorText());
     if (parser.isSet(helpOption)) {
         QTextStream(stdout) << help;
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        QTextStream(stdout) << "ondaspa-cli " ONDASPA_VERSION "\n";
         return 0;
     }
 
