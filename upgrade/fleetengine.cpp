@@ -242,8 +242,12 @@ void FleetEngine::take_report(const DownloadReport &report)
             emit progress_changed(index, percent);
         }
     } else if (head && report.outcome == DownloadReport::Outcome::Complete) {
-        track.deadline = clock->now() + current_run.timeout_ms;
-        set_state(index, State::HeadersAsked);
+        // The HEAD's connection thread may report after the GET that
+        // followed it has begun on another.
+        if (device.state != State::Downloading) {
+            track.deadline = clock->now() + current_run.timeout_ms;
+            set_state(index, State::HeadersAsked);
+        }
     } else {
         download_ended(index, report);
     }

@@ -118,6 +118,7 @@ private slots:
     void timeoutEndsWithoutAnswer_data();
     void timeoutEndsWithoutAnswer();
     void interruptedDownloadRetried();
+    void lateHeadReportKeepsDownload();
     void missingFileEndsWithoutRetry();
     void parallelLimitNeverExceeded_data();
     void parallelLimitNeverExceeded();
@@ -326,6 +327,17 @@ void tst_FleetEngine::interruptedDownloadRetried()
                     State::Interrupted, State::CommandSent, State::Downloading, State::FileSent }));
     QCOMPARE(engine->device(0).bytes, quint64(image_size));
     QVERIFY(!engine->is_running());
+}
+
+void tst_FleetEngine::lateHeadReportKeepsDownload()
+{
+    add_devices(1);
+    QVERIFY(start(1));
+    engine->take_report(report(0, "GET", Outcome::InProgress));
+    engine->take_report(report(0, "HEAD", Outcome::Complete));
+    QCOMPARE(engine->device(0).state, State::Downloading);
+    clock->advance(timeout);
+    QCOMPARE(engine->device(0).state, State::Downloading);
 }
 
 void tst_FleetEngine::missingFileEndsWithoutRetry()
