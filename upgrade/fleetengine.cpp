@@ -20,9 +20,8 @@ public:
 private:
     void forward(const DownloadReport &report)
     {
-        FleetEngine *target = engine;
         QMetaObject::invokeMethod(
-                target, [target, report] { target->take_report(report); }, Qt::QueuedConnection);
+                engine, "take_report", Qt::QueuedConnection, Q_ARG(DownloadReport, report));
     }
 
     FleetEngine *const engine;

@@ -121,9 +121,10 @@ public:
     int active_count() const;
     const Run &run() const { return current_run; }
 
-    // A report of the file service. Fed automatically; public for tests and
-    // for owners that collect reports themselves.
-    void take_report(const DownloadReport &report);
+    // A report of the file service. Fed automatically (invoked by name from
+    // the connection threads); public for tests and for owners that collect
+    // reports themselves.
+    Q_INVOKABLE void take_report(const DownloadReport &report);
 
 signals:
     void device_added(int index);

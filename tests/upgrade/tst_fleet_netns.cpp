@@ -70,7 +70,8 @@ struct CliRun
     QMap<QString, QJsonObject> devices() const
     {
         QMap<QString, QJsonObject> found;
-        for (const QJsonValue &device : summary().value(QStringLiteral("devices")).toArray())
+        const QJsonArray devices = summary().value(QStringLiteral("devices")).toArray();
+        for (const QJsonValue device : devices)
             found.insert(device[QStringLiteral("sn")].toString(), device.toObject());
         return found;
     }

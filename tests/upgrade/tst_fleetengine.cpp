@@ -145,8 +145,7 @@ void tst_FleetEngine::initTestCase()
     QFile image(folder.filePath(QStringLiteral("image.bin")));
     QVERIFY(image.open(QIODevice::WriteOnly));
     QCOMPARE(image.write(QByteArray(int(image_size), 'x')), image_size);
-    const QString path = folder.path();
-    ServedFolder::set_provider([path] { return path; });
+    ServedFolder::set_provider([this] { return folder.path(); });
 }
 
 void tst_FleetEngine::init()

@@ -611,7 +611,7 @@ void tst_MyRequestHandler::servedFolderFromProvider()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(content(300));
     file.close();
-    ServedFolder::set_provider([other] { return other; });
+    ServedFolder::set_provider([this] { return work.filePath(QStringLiteral("chosen")); });
 
     const HttpTestReply reply = HttpTestClient::parse(
             HttpTestClient::exchange(port, HttpTestClient::request("GET", "/p.img")));

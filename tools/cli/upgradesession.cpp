@@ -67,8 +67,7 @@ UpgradeSession::~UpgradeSession()
 
 int UpgradeSession::run()
 {
-    const QString folder = options.folder;
-    ServedFolder::set_provider([folder] { return folder; });
+    ServedFolder::set_provider([this] { return options.folder; });
     // Nothing leaves before the file is known to be there.
     const FleetPreflight preflight = FleetEngine::preflight(options.file);
     console.preflight(preflight);
