@@ -28,14 +28,12 @@ void tst_Ipv4AddressList::parse_data()
     QTest::newRow("rangeAcrossNetworks")
             << "10.0.0.255-10.0.1.1" << QStringList{ "10.0.0.255", "10.0.1.0", "10.0.1.1" } << 3
             << "";
-    QTest::newRow("oneAddressRange") << "10.0.0.5-5" << QStringList{ "10.0.0.5" } << 1 << "";
     QTest::newRow("duplicatesOnce")
             << "10.0.0.1,10.0.0.1-2" << QStringList{ "10.0.0.1", "10.0.0.2" } << 1 << "";
     QTest::newRow("reversed") << "10.0.0.9-3" << QStringList() << 0 << "ends before it starts";
     QTest::newRow("octetTooLarge") << "10.0.0.256" << QStringList() << 0 << "not an IPv4";
     QTest::newRow("threeParts") << "10.0.1" << QStringList() << 0 << "not an IPv4";
     QTest::newRow("hexadecimal") << "0x0a.0.0.1" << QStringList() << 0 << "not an IPv4";
-    QTest::newRow("signed") << "10.0.0.+1" << QStringList() << 0 << "not an IPv4";
     QTest::newRow("ipv6") << "::1" << QStringList() << 0 << "not an IPv4";
     QTest::newRow("emptyItem") << "10.0.0.1," << QStringList{ "10.0.0.1" } << 0 << "not an IPv4";
     QTest::newRow("rangeEndMissing") << "10.0.0.1-" << QStringList() << 0 << "not an IPv4";

@@ -40,31 +40,27 @@ public slots:
 class ReportRecorder : public DownloadObserver
 {
 public:
-    void download_progress(const DownloadReport &report) override
-    {
-        QMutexLocker locker(&lock);
-        progress << report;
-    }
+    void download_progress(const DownloadReport &report) override { request_answered(report); }
     void request_answered(const DownloadReport &report) override
     {
         QMutexLocker locker(&lock);
-        answers << report;
+        reports << report;
     }
-    QList<DownloadReport> answered()
+    // The answers, or with progress the reports of downloads under way.
+    QList<DownloadReport> all(bool progress)
     {
         QMutexLocker locker(&lock);
-        return answers;
-    }
-    int progress_count()
-    {
-        QMutexLocker locker(&lock);
-        return progress.size();
+        QList<DownloadReport> chosen;
+        for (const DownloadReport &report : qAsConst(reports)) {
+            if ((report.outcome == DownloadReport::Outcome::InProgress) == progress)
+                chosen << report;
+        }
+        return chosen;
     }
 
 private:
     QMutex lock;
-    QList<DownloadReport> progress;
-    QList<DownloadReport> answers;
+    QList<DownloadReport> reports;
 };
 
 Q_DECLARE_METATYPE(DownloadReport::Outcome)
@@ -482,8 +478,8 @@ void tst_MyRequestHandler::clientClosingMidDownloadIsInterrupted()
     QCOMPARE(recorder->codes.first(), 0);
     QVERIFY(!recorder->codes.contains(100));
     QCOMPARE(warning_count(QStringLiteral("ended early")), 1);
-    QTRY_COMPARE(reports->answered().size(), 1);
-    const DownloadReport interrupted = reports->answered().first();
+    QTRY_COMPARE(reports->all(false).size(), 1);
+    const DownloadReport interrupted = reports->all(false).first();
     QCOMPARE(interrupted.outcome, DownloadReport::Outcome::Interrupted);
     QVERIFY(interrupted.bytes_sent >= 65536 && interrupted.bytes_sent < quint64(size));
 }
@@ -655,15 +651,15 @@ void tst_MyRequestHandler::reportsEveryAnswer()
 
     HttpTestClient::exchange(port, HttpTestClient::request(method, path));
 
-    QTRY_COMPARE(reports->answered().size(), 1);
-    const DownloadReport report = reports->answered().first();
+    QTRY_COMPARE(reports->all(false).size(), 1);
+    const DownloadReport report = reports->all(false).first();
     QCOMPARE(report.peer, QHostAddress(QHostAddress::LocalHost));
     QCOMPARE(report.method, method);
     QCOMPARE(report.path, QString::fromLatin1(path));
     QCOMPARE(report.outcome, outcome);
     QCOMPARE(report.bytes_sent, quint64(bytes));
     QCOMPARE(report.file_size, qint64(file_size));
-    QCOMPARE(reports->progress_count(), progress);
+    QCOMPARE(reports->all(true).size(), progress);
 }
 
 void tst_MyRequestHandler::concurrentDownloads()
@@ -684,6 +680,12 @@ void tst_MyRequestHandler::concurrentDownloads()
     QTRY_COMPARE(recorder->codes.size(), clients * (size / 4096 + 2));
     QCOMPARE(recorder->codes.count(100), 2 * clients);
     QVERIFY(!recorder->codes.contains(-2));
+    // The observers hear every connection thread: a start and 100 whole
+    // percentages per download, then its answer.
+    QTRY_COMPARE(reports->all(false).size(), clients);
+    QCOMPARE(reports->all(true).size(), clients * 101);
+    for (const DownloadReport &report : reports->all(false))
+        QCOMPARE(report.bytes_sent, quint64(size));
 }
 
 void tst_MyRequestHandler::windowShowsInterruption()
