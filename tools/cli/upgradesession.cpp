@@ -105,12 +105,18 @@ bool UpgradeSession::startServer()
     listener.reset(new quenmar::HttpListener(serverSettings.get(), handler.get()));
     if (listener->isListening())
         return true;
-    console.error(QStringLiteral("cannot listen on TCP port %1: %2. Ports below 1024 need a "
-                                 "capability: grant it once with \"sudo setcap "
-                                 "cap_net_bind_service=+ep %3\", or choose another port with "
-                                 "--port (a running Ondaspa window holds port 81)")
+    QString advice = QStringLiteral("choose another port with --port");
+    if (listener->serverError() == QAbstractSocket::SocketAccessError)
+        advice = QStringLiteral("ports below 1024 need root or a capability: grant it once with "
+                                "\"sudo setcap cap_net_bind_service=+ep %1\", or %2")
+                         .arg(QCoreApplication::applicationFilePath(), advice);
+    else if (listener->serverError() == QAbstractSocket::AddressInUseError)
+        advice = QStringLiteral("another program holds it (a running Ondaspa window holds port "
+                                "81); ")
+                + advice;
+    console.error(QStringLiteral("cannot listen on TCP port %1: %2; %3")
                           .arg(options.port)
-                          .arg(listener->errorString(), QCoreApplication::applicationFilePath()));
+                          .arg(listener->errorString(), advice));
     return false;
 }
 
