@@ -9,10 +9,8 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QRandomGenerator>
-#include <QtEndian>
 
 #include <cstdio>
-#include <cstring>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -21,9 +19,6 @@
 Q_LOGGING_CATEGORY(soundLog, "ondaspa.sound")
 
 namespace {
-
-// Where the data size sits in the header, for the developers' diagnostics.
-constexpr int dataSizeOffset = 40;
 
 const QDir::Filters listFilter = QDir::Files | QDir::Hidden | QDir::NoSymLinks;
 const QDir::SortFlags listOrder = QDir::Name | QDir::IgnoreCase;
@@ -60,6 +55,23 @@ bool openNewUniqueFile(const QString &folder, QFile &file)
             return false; // not a name clash: the folder refuses new files
     }
     return false;
+}
+
+// The log line of a file that checkPcm() refused.
+QString refusalLine(WavHeader::PcmVerdict verdict, const QString &name, qint64 length)
+{
+    switch (verdict) {
+    case WavHeader::TooShort:
+        return QStringLiteral("压缩:%1(%2bytes) 失败").arg(name).arg(length);
+    case WavHeader::NotMono:
+        return QStringLiteral("压缩:%1失败:非单声道音频!").arg(name);
+    case WavHeader::RateTooHigh:
+        return QStringLiteral("压缩:%1失败:采样率大于16Khz!").arg(name);
+    case WavHeader::Unsupported:
+    case WavHeader::PcmAccepted:
+        break;
+    }
+    return QStringLiteral("压缩:%1失败:格式不支持!").arg(name);
 }
 
 } // namespace
@@ -128,51 +140,41 @@ void FolderCompressor::compressFile(const QString &filePath)
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly))
         return;
-    // The size is known before anything is read, so a huge file never costs
-    // more than one buffer; reading one byte past the limit also catches a
-    // file that grew after its size was taken.
-    if (file.size() > maxInputBytes) {
-        reporter->line(QStringLiteral("压缩音频大于1Mbytes,请裁剪!"));
-        return;
-    }
+    // However large the file, at most one buffer is read: enough to tell a
+    // refused file's format, and one byte past the limit also catches a file
+    // that grew after its size was taken.
+    const qint64 size = file.size();
     const qint64 length = file.read(input.data(), maxInputBytes + 1);
     file.close();
+    if (size > maxInputBytes || length > maxInputBytes) {
+        reporter->line(QStringLiteral("压缩音频大于1Mbytes,请裁剪!"));
+        reporter->refused(
+                name, qMax(size, length), WavHeader::locate(input.data(), qMax<qint64>(length, 0)));
+        return;
+    }
     if (length < 0)
         return;
-    if (length > maxInputBytes) {
-        reporter->line(QStringLiteral("压缩音频大于1Mbytes,请裁剪!"));
+    WavHeader::Layout layout;
+    const WavHeader::PcmVerdict verdict = WavHeader::checkPcm(input.data(), length, &layout);
+    if (verdict != WavHeader::PcmAccepted) {
+        fail(refusalLine(verdict, name, length));
+        reporter->refused(name, length, layout);
         return;
-    }
-    int sampleCount = 0;
-    switch (WavHeader::checkPcm(input.data(), length, &sampleCount)) {
-    case WavHeader::TooShort:
-        fail(QStringLiteral("压缩:%1(%2bytes) 失败").arg(name).arg(length));
-        return;
-    case WavHeader::Unsupported:
-        fail(QStringLiteral("压缩:%1失败:格式不支持!").arg(name));
-        return;
-    case WavHeader::NotMono:
-        fail(QStringLiteral("压缩:%1失败:非单声道音频!").arg(name));
-        return;
-    case WavHeader::RateTooHigh:
-        fail(QStringLiteral("压缩:%1失败:采样率大于16Khz!").arg(name));
-        return;
-    case WavHeader::PcmAccepted:
-        break;
     }
 
-    const char *header = input.data();
-    const quint32 declared = qFromLittleEndian<quint32>(header + dataSizeOffset);
-    qCDebug(soundLog) << name << "Subchunk2Size:" << declared;
+    const int sampleCount = layout.sampleCount();
+    qCDebug(soundLog) << name << "Subchunk2Size:" << layout.declaredDataBytes;
     output.resize(headerBytes + (sampleCount + 1) / 2);
     AdpcmState state = { 0, 0 };
     // The samples are coded in place: little-endian, as on every host the
-    // program is built for.
-    const int dataBytes = adpcm_coder(reinterpret_cast<const qint16 *>(header + headerBytes),
-            sampleCount, reinterpret_cast<unsigned char *>(output.data() + headerBytes), &state);
+    // program is built for, and aligned, as every chunk starts at an even
+    // offset.
+    const int dataBytes = adpcm_coder(
+            reinterpret_cast<const qint16 *>(input.data() + layout.dataOffset), sampleCount,
+            reinterpret_cast<unsigned char *>(output.data() + headerBytes), &state);
     qCDebug(soundLog) << name << "Subchunk2Size OK";
 
-    WavHeader::writeCompressed(header, static_cast<quint32>(dataBytes), output.data());
+    WavHeader::writeCompressed(layout.format, static_cast<quint32>(dataBytes), output.data());
 
     const QString targetPath = output_folder + QLatin1Char('/') + name;
     qCDebug(soundLog) << "path:" << targetPath;

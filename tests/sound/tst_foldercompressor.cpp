@@ -1,6 +1,8 @@
 #include "foldercompressor.h"
 #include "wavfile.h"
 
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -10,6 +12,9 @@
 #include <unistd.h>
 
 namespace {
+
+// Writing a tenth of a second of sound takes the tools well under a second.
+constexpr int toolTimeoutMilliseconds = 30000;
 
 class RecordingReporter : public FolderCompressor::Reporter
 {
@@ -74,6 +79,8 @@ private slots:
     void workedExampleFile();
     void oneFile_data();
     void oneFile();
+    void toolWrittenFiles_data();
+    void toolWrittenFiles();
     void hugeFileIsNotRead();
     void listingOrderAndFilter();
     void emptyFolderCountsOutputFolder();
@@ -218,6 +225,51 @@ void tst_FolderCompressor::oneFile()
     QCOMPARE(qFromLittleEndian<quint32>(written.constData() + 4), dataBytes + 36);
     QCOMPARE(qFromLittleEndian<quint16>(written.constData() + 20), quint16(17));
     QCOMPARE(written.mid(22, 14), content.mid(22, 14));
+}
+
+void tst_FolderCompressor::toolWrittenFiles_data()
+{
+    QTest::addColumn<QString>("wavCommand");
+    QTest::addColumn<QString>("rawCommand");
+    // The same 16 kHz mono 16-bit tone as WAV and as raw samples; no dither,
+    // so both runs give the same samples. ffmpeg puts a LIST chunk before "data".
+    const QString sox = QStringLiteral(
+            "sox -D -R -n -r 16000 -c 1 -b 16 -e signed-integer %1 synth 0.1 sine 440");
+    const QString ffmpeg = QStringLiteral(
+            "ffmpeg -nostdin -loglevel error -y -f lavfi -i "
+            "sine=frequency=440:sample_rate=16000:duration=0.1 -ac 1 -c:a pcm_s16le %1");
+    QTest::newRow("sox") << sox.arg(QStringLiteral("WAV")) << sox.arg(QStringLiteral("-t raw RAW"));
+    QTest::newRow("ffmpeg") << ffmpeg.arg(QStringLiteral("WAV"))
+                            << ffmpeg.arg(QStringLiteral("-f s16le RAW"));
+}
+
+void tst_FolderCompressor::toolWrittenFiles()
+{
+    QFETCH(QString, wavCommand);
+    QFETCH(QString, rawCommand);
+    const QString tool = wavCommand.section(QLatin1Char(' '), 0, 0);
+    if (QStandardPaths::findExecutable(tool).isEmpty())
+        QSKIP(qPrintable(tool + QStringLiteral(" is not installed (Debian package ") + tool + ')'));
+    const QString raw = scratch->filePath(QStringLiteral("tone.raw"));
+    for (const QString &command : { wavCommand, rawCommand }) {
+        QStringList arguments = command.split(QLatin1Char(' '));
+        arguments.replaceInStrings(QStringLiteral("WAV"), in + QStringLiteral("/tone.wav"));
+        arguments.replaceInStrings(QStringLiteral("RAW"), raw);
+        QProcess process;
+        process.start(arguments.takeFirst(), arguments);
+        QVERIFY(process.waitForFinished(toolTimeoutMilliseconds) && process.exitCode() == 0);
+    }
+    RecordingReporter reporter;
+    QCOMPARE(FolderCompressor(out, &reporter).run(in), FolderCompressor::Finished);
+    QCOMPARE(reporter.lines.at(1), QStringLiteral("压缩:tone.wav >> 844bytes 成功"));
+    // The canonical file is compressed in place, beside the tool's compressed one.
+    WavFile canonical;
+    canonical.sampleRate = 16000;
+    canonical.data = readAll(raw);
+    QVERIFY(canonical.write(out + QStringLiteral("/canonical.wav")));
+    QCOMPARE(FolderCompressor(out, &reporter).run(out), FolderCompressor::Finished);
+    QCOMPARE(readAll(out + QStringLiteral("/tone.wav")),
+            readAll(out + QStringLiteral("/canonical.wav")));
 }
 
 void tst_FolderCompressor::hugeFileIsNotRead()
