@@ -1,6 +1,7 @@
 #include "upgradesession.h"
 
 #include "devicemessages.h"
+#include "httpconnectionhandlerpool.h"
 #include "httplistener.h"
 #include "myrequesthandler.h"
 #include "servedfolder.h"
@@ -33,6 +34,12 @@ constexpr int collectTickMs = 500;
 // request may arrive before its last connection's thread is free).
 constexpr int serverDefaultThreads = 100;
 constexpr int spareConnections = 8;
+// A download counts as sent while its last bytes may still wait in the
+// server's own buffer; before the server closes, its connections are given
+// this long (in ms) to hand everything to the system, polled this often. A
+// peer that takes no data is cut by the server itself after 30 s.
+constexpr int drainLimitMs = 60000;
+constexpr int drainPollMs = 20;
 
 } // namespace
 
@@ -57,6 +64,8 @@ UpgradeSession::UpgradeSession(const UpgradeOptions &options)
     connect(&engine, &FleetEngine::run_finished, this, &UpgradeSession::finish);
     collectTimer.setInterval(collectTickMs);
     connect(&collectTimer, &QTimer::timeout, this, &UpgradeSession::collect);
+    drainTimer.setInterval(drainPollMs);
+    connect(&drainTimer, &QTimer::timeout, this, &UpgradeSession::drain);
 }
 
 UpgradeSession::~UpgradeSession()
@@ -210,6 +219,20 @@ void UpgradeSession::finish(const FleetEngine::Summary &summary)
 
 void UpgradeSession::end(int exitCode)
 {
-    // Called from inside the loop's handlers; the loop returns afterwards.
-    loop.exit(exitCode);
+    // Closing the server cuts the connections still sending: they are waited for.
+    exitStatus = exitCode;
+    draining.start();
+    drainTimer.start();
+    drain();
+}
+
+void UpgradeSession::drain()
+{
+    const quenmar::HttpConnectionHandlerPool *pool =
+            listener ? listener->connectionHandlerPool() : nullptr;
+    if (pool && pool->idleHandlerCount() < pool->handlerCount()
+            && !draining.hasExpired(drainLimitMs))
+        return;
+    drainTimer.stop();
+    loop.exit(exitStatus);
 }

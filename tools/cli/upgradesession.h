@@ -6,6 +6,7 @@
 #include "ipv4addresslist.h"
 #include "udptransport.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QObject>
 #include <QSettings>
@@ -63,7 +64,10 @@ private:
     void startRun();
     QVector<int> chooseTargets();
     void finish(const FleetEngine::Summary &summary);
+    // Ends the loop with exitCode once the server has handed every answer to
+    // the system.
     void end(int exitCode);
+    void drain();
 
     const UpgradeOptions options;
     UdpTransport transport;
@@ -77,6 +81,9 @@ private:
     std::unique_ptr<quenmar::HttpListener> listener;
     QTimer collectTimer;
     int collectTicks = 0;
+    QTimer drainTimer;
+    QElapsedTimer draining;
+    int exitStatus = exitSuccess;
     QList<FleetConsole::Missing> missing;
     QEventLoop loop;
 };
