@@ -6,7 +6,7 @@
 
 namespace {
 
-// JSON progress events per download: one per tenth, so a hundred devices do
+// JSON progress events per download: one per tenth passed, so a hundred devices do
 // not flood a script with ten thousand lines.
 constexpr int progressStepPercent = 10;
 
@@ -108,6 +108,8 @@ void FleetConsole::silentRangeAddresses(int count)
 void FleetConsole::stateChanged(int index)
 {
     const FleetDevice &device = engine.device(index);
+    if (device.state == FleetDevice::State::CommandSent)
+        reportedSteps.remove(index);
     QString text = deviceLabel(index) + QLatin1Char(' ') + FleetDevice::state_name(device.state);
     if (device.state == FleetDevice::State::CommandSent && device.attempts > 1)
         text += QStringLiteral(" (attempt %1)").arg(device.attempts);
@@ -128,8 +130,12 @@ void FleetConsole::stateChanged(int index)
 
 void FleetConsole::progressChanged(int index, int percent)
 {
-    if (percent % progressStepPercent != 0 && percent != 100)
+    // Small images move several percent a block: a tenth is reported when
+    // it has been passed, not only when hit exactly.
+    const int step = percent / progressStepPercent;
+    if (step == reportedSteps.value(index, 0) && percent != 100)
         return;
+    reportedSteps.insert(index, step);
     QJsonObject object = deviceObject(index);
     object.insert(QStringLiteral("percent"), percent);
     object.insert(QStringLiteral("bytes"), qint64(engine.device(index).bytes));

@@ -4,6 +4,7 @@
 #include "downloadobserver.h"
 #include "fleetengine.h"
 
+#include <QHash>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -54,6 +55,8 @@ private:
     const bool json;
     QTextStream human;
     QTextStream machine;
+    // Per device, the tenths of its download reported so far.
+    QHash<int, int> reportedSteps;
 };
 
 #endif // FLEETCONSOLE_H
