@@ -1,10 +1,8 @@
 #include "devicetable.h"
 #include "devicemessages.h"
+#include "devicereply.h"
 
 #include <QDebug>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonParseError>
 
 QString DeviceTable::empty_text()
 {
@@ -27,45 +25,42 @@ void DeviceTable::clear()
 
 DeviceTable::Outcome DeviceTable::take_reply(const QByteArray &datagram, const QHostAddress &sender)
 {
-    if (datagram.size() > max_reply_size) {
+    DeviceReply reply;
+    QByteArray text;
+    const DeviceReply::Check check = DeviceReply::parse(datagram, &reply, &text);
+    if (check == DeviceReply::Check::TooLong) {
         qDebug() << "read: dropped over-long datagram of" << datagram.size()
                  << "bytes from:" << sender.toString();
         return Outcome::TooLong;
     }
-    const int zero = datagram.indexOf('\0');
-    const QByteArray text = zero < 0 ? datagram : datagram.left(zero);
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
-    if (document.isNull() || error.error != QJsonParseError::NoError)
+    if (check == DeviceReply::Check::NotJson)
         return Outcome::NotJson;
     qDebug() << "read:" << QString::fromUtf8(text) << "from:" << sender.toString();
-    if (!document.isObject())
+    switch (check) {
+    case DeviceReply::Check::NotObject:
         return Outcome::NotObject;
-
-    const QJsonObject reply = document.object();
-    const QString type = reply.value(QStringLiteral("type")).toString();
-    if (type == DeviceMessages::probe_type()) {
-        qDebug() << "jsonObject[type]==" << type;
+    case DeviceReply::Check::Probe:
+        qDebug() << "jsonObject[type]==" << DeviceMessages::probe_type();
         return Outcome::Probe;
-    }
-    const QString serial_number = reply.value(QStringLiteral("sn")).toString();
-    if (serial_number.isEmpty())
+    case DeviceReply::Check::NoSerial:
         return Outcome::NoSerial;
+    default:
+        break;
+    }
     if (device_count >= slot_count)
         return Outcome::Full;
-    if (is_known(serial_number, sender))
+    if (is_known(reply.serial_number, sender))
         return Outcome::Duplicate;
 
-    QString row_text = serial_number;
-    for (const QString &key : { QStringLiteral("ver"), QStringLiteral("snd") }) {
-        const QString value = reply.value(key).toString();
+    QString row_text = reply.serial_number;
+    for (const QString &value : { reply.version, reply.sound_version }) {
         if (!value.isEmpty())
             row_text += QLatin1Char(',') + value;
     }
     device_texts[device_count] = row_text;
     device_addresses[device_count] = sender;
     ++device_count;
-    qDebug() << "Set SN:" << serial_number;
+    qDebug() << "Set SN:" << reply.serial_number;
     return Outcome::Added;
 }
 

@@ -1,6 +1,8 @@
 #ifndef DEVICETABLE_H
 #define DEVICETABLE_H
 
+#include "devicereply.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QString>
@@ -15,7 +17,7 @@ public:
     static constexpr int slot_count = 10;
     // Longest reply taken, in bytes; a longer datagram is dropped whole
     // rather than parsed from a truncated prefix.
-    static constexpr int max_reply_size = 1023;
+    static constexpr int max_reply_size = DeviceReply::max_size;
 
     enum class Outcome {
         Added, // the reply filled the next free slot

@@ -1,13 +1,15 @@
 #include "myrequesthandler.h"
 
+#include "downloadobserver.h"
+#include "downloadreports.h"
 #include "httprequest.h"
 #include "httpresponse.h"
+#include "servedfolder.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 #include <QThread>
 #include <QVector>
 
@@ -21,19 +23,6 @@ namespace {
 
 // Bytes per block of a download; the devices see one progress code per block.
 constexpr qint64 block_size = 4096;
-
-// Inside a macOS bundle the program's folder ends in this; the served folder
-// lies beside the bundle, not inside it.
-const QLatin1String bundle_name("/tavirex_tools.app");
-
-QString served_folder()
-{
-    QSettings settings(QStringLiteral("./config.ini"), QSettings::IniFormat);
-    settings.beginGroup(QStringLiteral("UPDATE"));
-    const QString base = settings.value(QStringLiteral("QZPATH")).toString();
-    const int bundle = base.indexOf(bundle_name);
-    return (bundle < 0 ? base : base.left(bundle)) + QStringLiteral("/html");
-}
 
 // The request path as text: UTF-8 up to its first zero byte.
 QString path_text(const QByteArray &path)
@@ -95,19 +84,27 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
     const QByteArray path = request.path();
     qDebug() << "path:" << path;
 
-    if (method.compare("POST", Qt::CaseInsensitive) == 0)
-        return;
-
-    const QString folder = served_folder();
-    const QString path_name = path_text(path);
-    if (!stays_inside(folder, path_name)) {
-        qWarning() << "MyRequestHandler: refused a path outside the served folder:" << path_name;
-        response.setStatus(403, "Forbidden");
-        response.write("403 forbidden", true);
+    DownloadReport report;
+    report.peer = DownloadReport::plain_address(request.peerAddress());
+    report.method = method;
+    report.path = path_text(path);
+    if (method.compare("POST", Qt::CaseInsensitive) == 0) {
+        report.outcome = DownloadReport::Outcome::Refused;
+        DownloadReports::publish_answer(report);
         return;
     }
 
-    const QString file_name = folder + path_name;
+    const QString folder = ServedFolder::current();
+    if (!stays_inside(folder, report.path)) {
+        qWarning() << "MyRequestHandler: refused a path outside the served folder:" << report.path;
+        response.setStatus(403, "Forbidden");
+        response.write("403 forbidden", true);
+        report.outcome = DownloadReport::Outcome::Refused;
+        DownloadReports::publish_answer(report);
+        return;
+    }
+
+    const QString file_name = folder + report.path;
     qDebug() << "method" << method;
     qDebug() << "Open File: " << file_name;
     QFile file;
@@ -116,11 +113,14 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
         response.setStatus(501, "not implemented");
         response.write("501 not implemented", true);
         if (method.compare("GET", Qt::CaseInsensitive) == 0)
-            emit send_transmission_string(QStringLiteral("/html") + path_name);
+            emit send_transmission_string(QStringLiteral("/html") + report.path);
+        report.outcome = DownloadReport::Outcome::NotFound;
+        DownloadReports::publish_answer(report);
         return;
     }
 
     const qint64 size = file.size();
+    report.file_size = size;
     response.setHeader("Content-Length", QByteArray::number(size));
     response.setHeader("Server", "lwip");
     response.setHeader("Content-Type", "application/octet-stream");
@@ -130,39 +130,55 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
     if (method.compare("HEAD", Qt::CaseInsensitive) == 0) {
         emit send_data_transmission_progress(progress_headers_sent);
         response.write(QByteArray(), false);
+        report.outcome = DownloadReport::Outcome::Complete;
+        DownloadReports::publish_answer(report);
         return;
     }
 
     emit send_data_transmission_progress(progress_started);
-    if (send_file(file, quint64(size), response)) {
+    DownloadReports::publish_progress(report);
+    if (send_file(file, report, response)) {
         emit send_data_transmission_progress(progress_complete);
+        report.outcome = DownloadReport::Outcome::Complete;
     } else {
         qWarning() << "MyRequestHandler: download of" << file_name << "ended early";
         emit send_data_transmission_progress(progress_interrupted);
+        report.outcome = DownloadReport::Outcome::Interrupted;
     }
+    DownloadReports::publish_answer(report);
 }
 
-bool MyRequestHandler::send_file(QFile &file, quint64 size, quenmar::HttpResponse &response)
+bool MyRequestHandler::send_file(
+        QFile &file, DownloadReport &report, quenmar::HttpResponse &response)
 {
+    const quint64 size = quint64(report.file_size);
     // Divisor of the percentage; zero for files under 100 bytes, whose one
     // block then counts as everything.
     const quint64 step = size / 100;
     // One buffer for the whole download: resizing within its capacity
     // allocates nothing.
     QByteArray block(int(block_size), Qt::Uninitialized);
-    quint64 sent = 0;
-    while (sent < size) {
+    quint64 whole_percent = 0;
+    while (report.bytes_sent < size) {
         if (!response.isConnected() || QThread::currentThread()->isInterruptionRequested())
             return false;
-        block.resize(int(qMin(quint64(block_size), size - sent)));
+        block.resize(int(qMin(quint64(block_size), size - report.bytes_sent)));
         const qint64 read = file.read(block.data(), block.size());
         if (read <= 0)
             return false;
         block.resize(int(read));
         response.write(block, false);
         response.flush();
-        sent += quint64(read);
-        emit send_data_transmission_progress(step == 0 ? progress_complete : int(sent / step));
+        report.bytes_sent += quint64(read);
+        emit send_data_transmission_progress(
+                step == 0 ? progress_complete : int(report.bytes_sent / step));
+        // Observers hear of whole percentages only: a large image would
+        // otherwise report thousands of times.
+        const quint64 percent = report.bytes_sent * 100 / size;
+        if (percent != whole_percent) {
+            whole_percent = percent;
+            DownloadReports::publish_progress(report);
+        }
     }
     return response.isConnected();
 }

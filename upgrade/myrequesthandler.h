@@ -6,11 +6,13 @@
 #include <QString>
 
 class QFile;
+struct DownloadReport;
 
 // The upgrade file service: answers the devices' HTTP requests with files of
 // the served folder "html". service() runs on the HTTP connection threads,
 // several at once; the object keeps no state, and its signals reach the
-// upgrade window (GUI thread) as queued calls.
+// upgrade window (GUI thread) as queued calls. Every request is also
+// reported to the observers registered with DownloadReports.
 class MyRequestHandler : public quenmar::HttpRequestHandler
 {
     Q_OBJECT
@@ -38,9 +40,10 @@ signals:
     void send_transmission_string(QString);
 
 private:
-    // Sends exactly size bytes of file as the body; false when the send
-    // ended early (read failure, client gone, thread asked to stop).
-    bool send_file(QFile &file, quint64 size, quenmar::HttpResponse &response);
+    // Sends exactly report.file_size bytes of file as the body, counting
+    // them in report.bytes_sent; false when the send ended early (read
+    // failure, client gone, thread asked to stop).
+    bool send_file(QFile &file, DownloadReport &report, quenmar::HttpResponse &response);
 };
 
 #endif // MYREQUESTHANDLER_H

@@ -1,12 +1,12 @@
 #include "httplistener.h"
 #include "httpserverstartup.h"
 #include "modalboxcatcher.h"
+#include "privatenetwork.h"
 #include "widget.h"
 
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
-#include <QNetworkInterface>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -100,16 +100,8 @@ void tst_UpgradeEndToEnd::initTestCase()
     work = qEnvironmentVariable("ONDASPA_E2E_WORK");
     if (work.isEmpty())
         QFAIL("run through netns-e2e.sh: the search broadcasts on every interface");
-    // A last guard before broadcasting: every IPv4 address must be loopback
-    // or in the namespace's 198.18.0.0/15.
-    const auto namespace_net = QHostAddress::parseSubnet(QStringLiteral("198.18.0.0/15"));
-    for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
-        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback()
-                && !address.isInSubnet(namespace_net))
-            QFAIL(qPrintable(QStringLiteral("refusing to broadcast: %1 is outside the private "
-                                            "namespace")
-                                     .arg(address.toString())));
-    }
+    const QString guard = broadcast_guard_error();
+    QVERIFY2(guard.isEmpty(), qPrintable(guard));
 
     // "config.ini" lives in the working directory.
     QVERIFY(config_dir.isValid());

@@ -1,6 +1,7 @@
 #ifndef PRIVATENETWORK_H
 #define PRIVATENETWORK_H
 
+#include <QNetworkInterface>
 #include <QString>
 
 #ifdef Q_OS_LINUX
@@ -38,6 +39,26 @@ inline QString enter_private_network()
 #else
     return QStringLiteral("private network namespaces exist only on Linux");
 #endif
+}
+
+// A last guard for checks that broadcast, run by the namespace scripts: every
+// IPv4 address must be loopback or in the namespaces' 198.18.0.0/15, and one
+// must be there. Returns an empty string when that holds, otherwise why the
+// check must not go on.
+inline QString broadcast_guard_error()
+{
+    const auto test_network = QHostAddress::parseSubnet(QStringLiteral("198.18.0.0/15"));
+    bool linked = false;
+    for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
+        if (address.protocol() != QAbstractSocket::IPv4Protocol || address.isLoopback())
+            continue;
+        if (!address.isInSubnet(test_network))
+            return QStringLiteral("refusing to broadcast: %1 is outside the private namespace")
+                    .arg(address.toString());
+        linked = true;
+    }
+    return linked ? QString()
+                  : QStringLiteral("no 198.18.0.0/15 address: the namespace links are missing");
 }
 
 #endif // PRIVATENETWORK_H

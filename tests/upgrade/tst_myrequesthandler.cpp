@@ -1,8 +1,11 @@
+#include "downloadobserver.h"
+#include "downloadreports.h"
 #include "httplistener.h"
 #include "httpresponse.h"
 #include "httptestclient.h"
 #include "modalboxcatcher.h"
 #include "myrequesthandler.h"
+#include "servedfolder.h"
 #include "upgrade.h"
 
 #include <QDir>
@@ -33,6 +36,35 @@ public slots:
     void record_missing(QString name) { missing << name; }
 };
 
+// Collects the service's reports; they come from the connection threads.
+class ReportRecorder : public DownloadObserver
+{
+public:
+    void download_progress(const DownloadReport &report) override { request_answered(report); }
+    void request_answered(const DownloadReport &report) override
+    {
+        QMutexLocker locker(&lock);
+        reports << report;
+    }
+    // The answers, or with progress the reports of downloads under way.
+    QList<DownloadReport> all(bool progress)
+    {
+        QMutexLocker locker(&lock);
+        QList<DownloadReport> chosen;
+        for (const DownloadReport &report : qAsConst(reports)) {
+            if ((report.outcome == DownloadReport::Outcome::InProgress) == progress)
+                chosen << report;
+        }
+        return chosen;
+    }
+
+private:
+    QMutex lock;
+    QList<DownloadReport> reports;
+};
+
+Q_DECLARE_METATYPE(DownloadReport::Outcome)
+
 class tst_MyRequestHandler : public QObject
 {
     Q_OBJECT
@@ -61,6 +93,9 @@ private slots:
     void hugeSparseFileAnnouncedWithFullLength();
     void servedFolderFromSettings_data();
     void servedFolderFromSettings();
+    void servedFolderFromProvider();
+    void reportsEveryAnswer_data();
+    void reportsEveryAnswer();
     void concurrentDownloads();
     void windowShowsInterruption();
     void windowWarnsWithEscapedName();
@@ -81,6 +116,7 @@ private:
     std::unique_ptr<MyRequestHandler> handler;
     std::unique_ptr<quenmar::HttpListener> listener;
     std::unique_ptr<SignalRecorder> recorder;
+    std::unique_ptr<ReportRecorder> reports;
     quint16 port = 0;
 
     static QMutex messages_lock;
@@ -136,6 +172,8 @@ void tst_MyRequestHandler::init()
             &SignalRecorder::record_missing);
 
     listen_with(handler.get());
+    reports.reset(new ReportRecorder);
+    DownloadReports::add_observer(reports.get());
 }
 
 void tst_MyRequestHandler::listen_with(MyRequestHandler *serving)
@@ -163,6 +201,8 @@ void tst_MyRequestHandler::listen_with(MyRequestHandler *serving)
 void tst_MyRequestHandler::cleanup()
 {
     listener.reset();
+    DownloadReports::remove_observer(reports.get());
+    ServedFolder::set_provider(nullptr);
     settings.reset();
     recorder.reset();
     handler.reset();
@@ -438,6 +478,10 @@ void tst_MyRequestHandler::clientClosingMidDownloadIsInterrupted()
     QCOMPARE(recorder->codes.first(), 0);
     QVERIFY(!recorder->codes.contains(100));
     QCOMPARE(warning_count(QStringLiteral("ended early")), 1);
+    QTRY_COMPARE(reports->all(false).size(), 1);
+    const DownloadReport interrupted = reports->all(false).first();
+    QCOMPARE(interrupted.outcome, DownloadReport::Outcome::Interrupted);
+    QVERIFY(interrupted.bytes_sent >= 65536 && interrupted.bytes_sent < quint64(size));
 }
 
 void tst_MyRequestHandler::serverClosingMidDownloadIsInterrupted()
@@ -555,6 +599,69 @@ void tst_MyRequestHandler::servedFolderFromSettings()
         QVERIFY(reply.body == content(100));
 }
 
+void tst_MyRequestHandler::servedFolderFromProvider()
+{
+    const QString other = work.filePath(QStringLiteral("chosen"));
+    QVERIFY(QDir().mkpath(other));
+    QFile file(other + QStringLiteral("/p.img"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content(300));
+    file.close();
+    ServedFolder::set_provider([this] { return work.filePath(QStringLiteral("chosen")); });
+
+    const HttpTestReply reply = HttpTestClient::parse(
+            HttpTestClient::exchange(port, HttpTestClient::request("GET", "/p.img")));
+
+    QCOMPARE(reply.status, 200);
+    QVERIFY(reply.body == content(300));
+}
+
+void tst_MyRequestHandler::reportsEveryAnswer_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<DownloadReport::Outcome>("outcome");
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<int>("file_size");
+    QTest::addColumn<int>("progress");
+
+    using Outcome = DownloadReport::Outcome;
+    // Progress: the start, then each block that changed the whole percentage.
+    QTest::newRow("get") << QByteArray("GET") << QByteArray("/r.img") << Outcome::Complete << 10000
+                         << 10000 << 4;
+    QTest::newRow("head") << QByteArray("HEAD") << QByteArray("/r.img") << Outcome::Complete << 0
+                          << 10000 << 0;
+    QTest::newRow("missing") << QByteArray("GET") << QByteArray("/none.img") << Outcome::NotFound
+                             << 0 << -1 << 0;
+    QTest::newRow("leavesFolder") << QByteArray("GET") << QByteArray("/../r.img")
+                                  << Outcome::Refused << 0 << -1 << 0;
+    QTest::newRow("post") << QByteArray("POST") << QByteArray("/r.img") << Outcome::Refused << 0
+                          << -1 << 0;
+}
+
+void tst_MyRequestHandler::reportsEveryAnswer()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, path);
+    QFETCH(DownloadReport::Outcome, outcome);
+    QFETCH(int, bytes);
+    QFETCH(int, file_size);
+    QFETCH(int, progress);
+    write_file(QStringLiteral("r.img"), content(10000));
+
+    HttpTestClient::exchange(port, HttpTestClient::request(method, path));
+
+    QTRY_COMPARE(reports->all(false).size(), 1);
+    const DownloadReport report = reports->all(false).first();
+    QCOMPARE(report.peer, QHostAddress(QHostAddress::LocalHost));
+    QCOMPARE(report.method, method);
+    QCOMPARE(report.path, QString::fromLatin1(path));
+    QCOMPARE(report.outcome, outcome);
+    QCOMPARE(report.bytes_sent, quint64(bytes));
+    QCOMPARE(report.file_size, qint64(file_size));
+    QCOMPARE(reports->all(true).size(), progress);
+}
+
 void tst_MyRequestHandler::concurrentDownloads()
 {
     constexpr int clients = 8;
@@ -573,6 +680,12 @@ void tst_MyRequestHandler::concurrentDownloads()
     QTRY_COMPARE(recorder->codes.size(), clients * (size / 4096 + 2));
     QCOMPARE(recorder->codes.count(100), 2 * clients);
     QVERIFY(!recorder->codes.contains(-2));
+    // The observers hear every connection thread: a start and 100 whole
+    // percentages per download, then its answer.
+    QTRY_COMPARE(reports->all(false).size(), clients);
+    QCOMPARE(reports->all(true).size(), clients * 101);
+    for (const DownloadReport &report : reports->all(false))
+        QCOMPARE(report.bytes_sent, quint64(size));
 }
 
 void tst_MyRequestHandler::windowShowsInterruption()

@@ -1,10 +1,10 @@
 #include "modalboxcatcher.h"
+#include "privatenetwork.h"
 #include "upgrade.h"
 
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
-#include <QNetworkInterface>
 #include <QPushButton>
 #include <QtTest>
 
@@ -33,23 +33,8 @@ void tst_UpgradeNetns::initTestCase()
     logB = qEnvironmentVariable("ONDASPA_E2E_LOG_B");
     if (logA.isEmpty() || logB.isEmpty())
         QFAIL("run through netns-e2e.sh: the search broadcasts on every interface");
-    // A last guard before broadcasting: every IPv4 address must be loopback
-    // or in the namespace's 198.18.0.0/15.
-    const auto benchmarkNet = QHostAddress::parseSubnet(QStringLiteral("198.18.0.0/15"));
-    bool ownNet = false;
-    for (const QNetworkInterface &network_interface : QNetworkInterface::allInterfaces()) {
-        for (const QNetworkAddressEntry &entry : network_interface.addressEntries()) {
-            const QHostAddress ip = entry.ip();
-            if (ip.protocol() != QAbstractSocket::IPv4Protocol || ip.isLoopback())
-                continue;
-            if (!ip.isInSubnet(benchmarkNet))
-                QFAIL(qPrintable(QStringLiteral("refusing to broadcast: %1 is outside the "
-                                                "private namespace")
-                                         .arg(ip.toString())));
-            ownNet = true;
-        }
-    }
-    QVERIFY2(ownNet, "no 198.18.0.0/15 address: the namespace links are missing");
+    const QString guard = broadcast_guard_error();
+    QVERIFY2(guard.isEmpty(), qPrintable(guard));
 }
 
 QByteArray tst_UpgradeNetns::log(const char *device) const

@@ -7,5 +7,6 @@
 // process exit code.
 int minifsCommand(const QStringList &arguments);
 int adpcmCommand(const QStringList &arguments);
+int upgradeCommand(const QStringList &arguments);
 
 #endif // COMMANDS_H

@@ -1,4 +1,5 @@
-// ondaspa-cli: the image builder and the audio compressor without a window.
+// ondaspa-cli: the image builder, the audio compressor and the fleet upgrade
+// without a window.
 
 #include "commands.h"
 
@@ -12,6 +13,7 @@ const char usage[] = "usage: ondaspa-cli COMMAND ...\n"
                      "commands:\n"
                      "  minifs build|list|extract   build, check and unpack MiniFs images\n"
                      "  adpcm compress|decode       compress WAV files to IMA ADPCM and back\n"
+                     "  upgrade fs|update           upgrade many devices at once over the network\n"
                      "\n"
                      "Each command takes --help; --version prints the version.\n";
 
@@ -26,6 +28,8 @@ int main(int argc, char *argv[])
         return minifsCommand(arguments);
     if (command == QLatin1String("adpcm"))
         return adpcmCommand(arguments);
+    if (command == QLatin1String("upgrade"))
+        return upgradeCommand(arguments);
     if (command == QLatin1String("--version")) {
         QTextStream(stdout) << "ondaspa-cli " ONDASPA_VERSION "\n";
         return 0;

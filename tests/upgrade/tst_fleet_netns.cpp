@@ -1,0 +1,329 @@
+#include "privatenetwork.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+// The fleet: SN-001 to SN-050 from 198.18.0.2, each reading at a limited rate.
+constexpr int fleet_size = 50;
+constexpr int parallel = 16;
+// About ten seconds per device alone: the whole check takes about a minute.
+constexpr int image_size = 1000000;
+constexpr int read_rate = 100000; // bytes per second
+// The dropping device closes its first download after this many body bytes.
+constexpr int drop_after = 100000;
+// The fleet run's allowance for the first slowest-to-finish share of a round.
+constexpr double time_bound_factor = 1.3;
+// Longest wait for one run of the command line and for a simulator to start, in ms.
+constexpr int run_limit = 240000;
+constexpr int start_limit = 20000;
+
+QByteArray read_file(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool write_file(const QString &name, const QByteArray &content)
+{
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray random_bytes(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
+}
+
+// One run of ondaspa-cli: its exit status, its JSON events and its human lines.
+struct CliRun
+{
+    int exit_code = -1;
+    QList<QJsonObject> events;
+    QString errors;
+
+    QList<QJsonObject> all(const QString &name) const
+    {
+        QList<QJsonObject> found;
+        for (const QJsonObject &event : events) {
+            if (event.value(QStringLiteral("event")).toString() == name)
+                found << event;
+        }
+        return found;
+    }
+    QJsonObject summary() const { return all(QStringLiteral("summary")).value(0); }
+    // The summary's device object of each serial number.
+    QMap<QString, QJsonObject> devices() const
+    {
+        QMap<QString, QJsonObject> found;
+        const QJsonArray devices = summary().value(QStringLiteral("devices")).toArray();
+        for (const QJsonValue device : devices)
+            found.insert(device[QStringLiteral("sn")].toString(), device.toObject());
+        return found;
+    }
+};
+
+CliRun run_cli(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(CLI_PATH), QStringList{ QStringLiteral("upgrade") } + arguments);
+    CliRun run;
+    if (!process.waitForFinished(run_limit) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exit_code = process.exitCode();
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    for (const QByteArray &line : process.readAllStandardOutput().split('\n')) {
+        if (!line.isEmpty())
+            run.events << QJsonDocument::fromJson(line).object();
+    }
+    return run;
+}
+
+// Simulated devices in the devices' namespace, their lines in a log file.
+class Simulator
+{
+public:
+    explicit Simulator(const QString &log) : log_name(log) { }
+    ~Simulator()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+
+    bool start(const QStringList &arguments)
+    {
+        process.setStandardOutputFile(log_name);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("nsenter"),
+                QStringList{ QStringLiteral("-t"), qEnvironmentVariable("ONDASPA_DEVICES_NS"),
+                        QStringLiteral("-n"), QStringLiteral(DEVSIM_PATH) }
+                        + arguments);
+        QDeadlineTimer deadline(start_limit);
+        while (!deadline.hasExpired() && process.state() != QProcess::NotRunning) {
+            if (log().contains("\nlistening") || log().startsWith("listening"))
+                return true;
+            QTest::qWait(50);
+        }
+        return false;
+    }
+    QByteArray log() const { return read_file(log_name); }
+
+private:
+    const QString log_name;
+    QProcess process;
+};
+
+} // namespace
+
+// Runs only under fleet-netns-e2e.sh: the program's side of a private network
+// namespace, the simulated devices behind a veth link. The searches broadcast
+// for real and the devices download from the command line's server on port 81.
+class tst_FleetNetns : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void cleanupTestCase();
+    void missingFileSendsNothing();
+    void fleetWithinTimeBound();
+    void confirmationReportsVersions();
+
+private:
+    QString path(const QString &name) const { return work.filePath(name); }
+    QStringList served() const { return { QStringLiteral("--folder"), path("html") }; }
+    QByteArray logs() const;
+    double seconds_until_complete(int fleet_downloads, int dropping_downloads);
+
+    QTemporaryDir work;
+    QByteArray image;
+    std::unique_ptr<Simulator> fleet;
+    std::unique_ptr<Simulator> ignoring;
+    std::unique_ptr<Simulator> dropping;
+    std::unique_ptr<Simulator> rebooting;
+    CliRun last_run;
+    bool failed = false;
+};
+
+void tst_FleetNetns::initTestCase()
+{
+    if (qEnvironmentVariableIsEmpty("ONDASPA_DEVICES_NS"))
+        QFAIL("run through fleet-netns-e2e.sh: the search broadcasts on every interface");
+    const QString guard = broadcast_guard_error();
+    QVERIFY2(guard.isEmpty(), qPrintable(guard));
+    QVERIFY(work.isValid());
+    QVERIFY(QDir().mkpath(path("html")));
+    image = random_bytes(image_size);
+    QVERIFY(write_file(path("html/minifs_rom.img"), image));
+    QVERIFY(write_file(path("html/firmware.bin"), random_bytes(200000)));
+
+    const QString rate = QString::number(read_rate);
+    fleet.reset(new Simulator(path("fleet.log")));
+    QVERIFY(fleet->start({ "--count", QString::number(fleet_size), "--bind", "198.18.0.2", "--ver",
+            "1.0", "--rate", rate, "--save", path("fleet") }));
+    ignoring.reset(new Simulator(path("ignoring.log")));
+    QVERIFY(ignoring->start({ "--sn", "IGN-1", "--bind", "198.18.0.52", "--ignore-commands" }));
+    dropping.reset(new Simulator(path("dropping.log")));
+    QVERIFY(dropping->start({ "--sn", "DROP-1", "--bind", "198.18.0.53", "--rate", rate,
+            "--drop-after", QString::number(drop_after), "--save", path("drop") }));
+}
+
+void tst_FleetNetns::cleanup()
+{
+    failed = failed || QTest::currentTestFailed();
+}
+
+void tst_FleetNetns::cleanupTestCase()
+{
+    if (failed)
+        qInfo().noquote() << "--- command line\n"
+                          << last_run.errors << "--- simulators\n"
+                          << logs().right(20000);
+    rebooting.reset();
+    dropping.reset();
+    ignoring.reset();
+    fleet.reset();
+}
+
+QByteArray tst_FleetNetns::logs() const
+{
+    QByteArray all;
+    for (const Simulator *simulator :
+            { fleet.get(), ignoring.get(), dropping.get(), rebooting.get() }) {
+        if (simulator)
+            all += simulator->log();
+    }
+    return all;
+}
+
+void tst_FleetNetns::missingFileSendsNothing()
+{
+    last_run = run_cli(QStringList{ "fs", "--all", "--file", "absent.img", "--json" } + served());
+
+    QCOMPARE(last_run.exit_code, 2);
+    QVERIFY2(last_run.errors.contains(QStringLiteral("absent.img: no such file")),
+            qPrintable(last_run.errors));
+    QCOMPARE(last_run.all(QStringLiteral("preflight")).size(), 1);
+    QVERIFY(!last_run.all(QStringLiteral("preflight")).first()[QStringLiteral("ok")].toBool());
+    // Nothing left the program: no probe, no command.
+    QVERIFY(!logs().contains("command type="));
+    QVERIFY(!logs().contains("probe from"));
+}
+
+// "file sent" means the server handed the last byte to the system, whose
+// socket buffers may still hold a good part of a slow device's image; the
+// times here end when the devices say they have it all.
+double tst_FleetNetns::seconds_until_complete(int fleet_downloads, int dropping_downloads)
+{
+    QDateTime first_command;
+    for (const QJsonObject &event : last_run.all(QStringLiteral("state"))) {
+        const QDateTime time =
+                QDateTime::fromString(event[QStringLiteral("time")].toString(), Qt::ISODateWithMs);
+        if (event[QStringLiteral("state")].toString() == QLatin1String("command sent")
+                && (!first_command.isValid() || time < first_command))
+            first_command = time;
+    }
+    const QByteArray completed =
+            QByteArrayLiteral("result complete, ") + QByteArray::number(image_size) + " bytes";
+    const QDeadlineTimer deadline(run_limit);
+    while ((fleet->log().count(completed) < fleet_downloads
+                   || dropping->log().count(completed) < dropping_downloads)
+            && !deadline.hasExpired())
+        QTest::qWait(20);
+    if (!first_command.isValid() || deadline.hasExpired())
+        return -1;
+    return double(first_command.msecsTo(QDateTime::currentDateTimeUtc())) / 1000;
+}
+
+void tst_FleetNetns::fleetWithinTimeBound()
+{
+    last_run = run_cli(QStringList{ "fs", "--ip", "198.18.0.2", "--json" } + served());
+    QCOMPARE(last_run.exit_code, 0);
+    const double alone = seconds_until_complete(1, 0);
+    QVERIFY2(alone >= double(image_size) / read_rate, qPrintable(QString::number(alone)));
+
+    last_run = run_cli(QStringList{ "fs", "--all", "--parallel", QString::number(parallel),
+                               "--timeout", "5", "--retries", "1", "--json" }
+            + served());
+
+    QCOMPARE(last_run.exit_code, 1);
+    const double elapsed = seconds_until_complete(fleet_size + 1, 1);
+    const double bound = time_bound_factor * std::ceil(double(fleet_size) / parallel) * alone;
+    qInfo("one device alone %.1f s; %d devices, %d at once: %.1f s (bound %.1f s)", alone,
+            fleet_size + 2, parallel, elapsed, bound);
+    QVERIFY(elapsed > 0 && elapsed <= bound);
+
+    const QMap<QString, QJsonObject> devices = last_run.devices();
+    QCOMPARE(devices.size(), fleet_size + 2);
+    for (int number = 1; number <= fleet_size; ++number) {
+        const QString serial_number = QStringLiteral("SN-%1").arg(number, 3, 10, QLatin1Char('0'));
+        QCOMPARE(devices.value(serial_number)[QStringLiteral("state")].toString(),
+                QStringLiteral("file sent"));
+        QVERIFY2(read_file(path("fleet/") + serial_number + "/minifs_rom.img") == image,
+                qPrintable(serial_number));
+    }
+    QCOMPARE(devices.value("IGN-1")[QStringLiteral("state")].toString(),
+            QStringLiteral("no answer"));
+    QCOMPARE(devices.value("IGN-1")[QStringLiteral("attempts")].toInt(), 2);
+    QCOMPARE(ignoring->log().count("ignored, --ignore-commands"), 2);
+    QCOMPARE(devices.value("DROP-1")[QStringLiteral("state")].toString(),
+            QStringLiteral("file sent"));
+    QCOMPARE(devices.value("DROP-1")[QStringLiteral("attempts")].toInt(), 2);
+    QVERIFY(dropping->log().contains("result dropped"));
+    QVERIFY(read_file(path("drop/minifs_rom.img")) == image);
+    QVERIFY(!logs().contains("status 503"));
+
+    // In flight: from "command sent" to the end of the attempt.
+    QSet<QString> in_flight;
+    int most = 0;
+    for (const QJsonObject &event : last_run.all(QStringLiteral("state"))) {
+        const QString state = event[QStringLiteral("state")].toString();
+        const QString serial_number = event[QStringLiteral("sn")].toString();
+        if (state == QLatin1String("command sent"))
+            in_flight.insert(serial_number);
+        else if (state != QLatin1String("headers asked") && state != QLatin1String("downloading"))
+            in_flight.remove(serial_number);
+        most = qMax(most, in_flight.size());
+    }
+    QCOMPARE(most, parallel);
+}
+
+void tst_FleetNetns::confirmationReportsVersions()
+{
+    rebooting.reset(new Simulator(path("rebooting.log")));
+    QVERIFY(rebooting->start({ "--sn", "CONF", "--count", "3", "--bind", "198.18.0.54", "--ver",
+            "1.0", "--reboot", "1", "--ver-after", "2.0" }));
+
+    last_run =
+            run_cli(QStringList{ "update", "--ip", "198.18.0.54-56", "--confirm", "15", "--json" }
+                    + served());
+
+    QCOMPARE(last_run.exit_code, 0);
+    const QList<QJsonObject> versions = last_run.all(QStringLiteral("versions"));
+    QCOMPARE(versions.size(), 3);
+    for (const QJsonObject &event : versions) {
+        QCOMPARE(event[QStringLiteral("ver_before")].toString(), QStringLiteral("1.0"));
+        QCOMPARE(event[QStringLiteral("ver_after")].toString(), QStringLiteral("2.0"));
+    }
+    for (const QJsonObject &device : last_run.devices())
+        QCOMPARE(device[QStringLiteral("state")].toString(), QStringLiteral("back"));
+    QCOMPARE(last_run.errors.count(QRegularExpression(QStringLiteral("1\\.0 -> 2\\.0 +back"))), 3);
+}
+
+QTEST_GUILESS_MAIN(tst_FleetNetns)
+#include "tst_fleet_netns.moc"

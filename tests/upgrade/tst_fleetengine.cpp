@@ -1,0 +1,444 @@
+#include "devicemessages.h"
+#include "fleetclock.h"
+#include "fleetengine.h"
+#include "fleettransport.h"
+#include "servedfolder.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+using State = FleetDevice::State;
+using Outcome = DownloadReport::Outcome;
+
+// Time-out of the runs below, in ms.
+constexpr int timeout = 5000;
+constexpr qint64 image_size = 1000;
+
+// A clock the test moves by hand; due wake-ups run on the way.
+class FakeClock : public FleetClock
+{
+public:
+    qint64 now() const override { return time; }
+    void set_wake(std::function<void()> function) override { wake = std::move(function); }
+    void wake_at(qint64 at) override { pending = at; }
+
+    void advance(qint64 milliseconds)
+    {
+        const qint64 end = time + milliseconds;
+        while (pending >= 0 && pending <= end) {
+            time = qMax(time, pending);
+            pending = -1;
+            wake();
+        }
+        time = end;
+    }
+
+    qint64 time = 0;
+    qint64 pending = -1;
+    std::function<void()> wake;
+};
+
+// Records what the engine sends instead of sending it.
+class FakeTransport : public FleetTransport
+{
+public:
+    bool send_datagram(
+            const QByteArray &datagram, const QHostAddress &address, quint16 port) override
+    {
+        sent.append({ datagram, address, port });
+        return true;
+    }
+
+    int count_to(const QHostAddress &address, const QByteArray &needle) const
+    {
+        return int(std::count_if(sent.cbegin(), sent.cend(), [&](const Datagram &datagram) {
+            return datagram.address == address && datagram.bytes.contains(needle);
+        }));
+    }
+
+    struct Datagram
+    {
+        QByteArray bytes;
+        QHostAddress address;
+        quint16 port;
+    };
+    QVector<Datagram> sent;
+};
+
+QHostAddress device_address(int number)
+{
+    return QHostAddress(QStringLiteral("198.18.0.%1").arg(10 + number));
+}
+
+QByteArray reply(const QString &serial_number, const QString &version = QString())
+{
+    QJsonObject object{ { "sn", serial_number } };
+    if (!version.isEmpty())
+        object.insert(QStringLiteral("ver"), version);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+DownloadReport report(int device, const QByteArray &method, Outcome outcome, quint64 bytes = 0)
+{
+    DownloadReport result;
+    result.peer = device_address(device);
+    result.method = method;
+    result.path = QStringLiteral("/image.bin");
+    result.bytes_sent = bytes;
+    result.file_size = image_size;
+    result.outcome = outcome;
+    return result;
+}
+
+} // namespace
+
+class tst_FleetEngine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void repliesAddEachDeviceOnce();
+    void preflightRefusalSendsNothing_data();
+    void preflightRefusalSendsNothing();
+    void preflightReportsSizeAndHash();
+    void attempts_data();
+    void attempts();
+    void parallelLimitNeverExceeded_data();
+    void parallelLimitNeverExceeded();
+    void confirmation();
+    void reportsMatchedByPeerAddress_data();
+    void reportsMatchedByPeerAddress();
+    void endedDeviceFollowedWhileRunGoesOn();
+    void stopSendsNoFurtherCommands();
+
+private:
+    void add_devices(int count);
+    bool start(int parallel, int retries = 0, int confirm_ms = 0, int count = -1);
+
+    QTemporaryDir folder;
+    std::unique_ptr<FakeClock> clock;
+    std::unique_ptr<FakeTransport> transport;
+    std::unique_ptr<FleetEngine> engine;
+};
+
+void tst_FleetEngine::initTestCase()
+{
+    QVERIFY(folder.isValid());
+    QFile image(folder.filePath(QStringLiteral("image.bin")));
+    QVERIFY(image.open(QIODevice::WriteOnly));
+    QCOMPARE(image.write(QByteArray(int(image_size), 'x')), image_size);
+    ServedFolder::set_provider([this] { return folder.path(); });
+}
+
+void tst_FleetEngine::init()
+{
+    clock.reset(new FakeClock);
+    transport.reset(new FakeTransport);
+    engine.reset(new FleetEngine(*transport, clock.get()));
+}
+
+void tst_FleetEngine::cleanup()
+{
+    engine.reset();
+}
+
+void tst_FleetEngine::add_devices(int count)
+{
+    for (int number = 0; number < count; ++number)
+        engine->take_datagram(
+                reply(QStringLiteral("SN-%1").arg(number), "1.0"), device_address(number));
+    QCOMPARE(engine->device_count(), count);
+}
+
+bool tst_FleetEngine::start(int parallel, int retries, int confirm_ms, int count)
+{
+    FleetEngine::Run run;
+    run.type = DeviceMessages::file_system_type();
+    run.file_name = QStringLiteral("image.bin");
+    run.parallel = parallel;
+    run.timeout_ms = timeout;
+    run.retries = retries;
+    run.confirm_ms = confirm_ms;
+    QVector<int> indexes;
+    for (int index = 0; index < (count < 0 ? engine->device_count() : count); ++index)
+        indexes << index;
+    return engine->start(run, indexes);
+}
+
+void tst_FleetEngine::repliesAddEachDeviceOnce()
+{
+    QSignalSpy added(engine.get(), &FleetEngine::device_added);
+    QVERIFY(engine->take_datagram(reply("A", "1.0"), device_address(1)));
+    QVERIFY(engine->take_datagram(reply("A", "1.0"), device_address(1)));
+    // The same device answering on a second network.
+    QVERIFY(engine->take_datagram(reply("A", "1.0"), device_address(2)));
+    QVERIFY(!engine->take_datagram(DeviceMessages::probe(), device_address(3)));
+    QVERIFY(!engine->take_datagram("not json", device_address(4)));
+    QVERIFY(engine->take_datagram(reply("B"), QHostAddress(QStringLiteral("::ffff:198.18.0.15"))));
+    QCOMPARE(added.count(), 2);
+    QCOMPARE(engine->device(1).address, device_address(5));
+    QCOMPARE(engine->device(0).version, QStringLiteral("1.0"));
+}
+
+void tst_FleetEngine::preflightRefusalSendsNothing_data()
+{
+    QTest::addColumn<QString>("file_name");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("missing") << "absent.bin"
+                             << "no such file";
+    QTest::newRow("folder") << "sub"
+                            << "not a regular file";
+    QTest::newRow("fifo") << "pipe"
+                          << "not a regular file";
+    QTest::newRow("climbsOut") << "../image.bin"
+                               << "leaves the served folder";
+    QTest::newRow("empty") << ""
+                           << "no file named";
+}
+
+void tst_FleetEngine::preflightRefusalSendsNothing()
+{
+    QFETCH(QString, file_name);
+    QFETCH(QString, reason);
+    QDir(folder.path()).mkdir(QStringLiteral("sub"));
+    ::mkfifo(QFile::encodeName(folder.filePath(QStringLiteral("pipe"))).constData(), 0600);
+    add_devices(2);
+    QSignalSpy checked(engine.get(), &FleetEngine::preflight_checked);
+    FleetEngine::Run run;
+    run.type = DeviceMessages::firmware_type();
+    run.file_name = file_name;
+    QString error;
+    QVERIFY(!engine->start(run, { 0, 1 }, &error));
+    QVERIFY2(error.contains(reason), qPrintable(error));
+    QCOMPARE(checked.count(), 1);
+    QVERIFY(!checked.first().first().value<FleetPreflight>().ok);
+    QVERIFY(transport->sent.isEmpty());
+    QVERIFY(!engine->is_running());
+}
+
+void tst_FleetEngine::preflightReportsSizeAndHash()
+{
+    QFile file(folder.filePath(QStringLiteral("abc")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("abc");
+    file.close();
+    const FleetPreflight checked = FleetEngine::preflight(QStringLiteral("/abc"));
+    QVERIFY(checked.ok);
+    QCOMPARE(checked.file_name, QStringLiteral("abc"));
+    QCOMPARE(checked.size, qint64(3));
+    QCOMPARE(checked.sha256,
+            QByteArray("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+}
+
+void tst_FleetEngine::attempts_data()
+{
+    QTest::addColumn<int>("retries");
+    // What happens, in order: a report of the file service (method and
+    // outcome; "GET" alone is progress), or "almost" / "tick" / "wait": the
+    // clock moves to 1 ms before the time-out, by 1 ms, by the whole time-out.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QList<State>>("states");
+
+    QTest::newRow("timeout") << 0 << QStringList{ "almost", "tick" }
+                             << QList<State>{ State::CommandSent, State::NoAnswer };
+    QTest::newRow("timeoutRetried") << 1 << QStringList{ "wait", "almost", "tick" }
+                                    << QList<State>{ State::CommandSent, State::NoAnswer,
+                                           State::CommandSent, State::NoAnswer };
+    QTest::newRow("headThenSilence")
+            << 0 << QStringList{ "HEAD done", "almost", "tick" }
+            << QList<State>{ State::CommandSent, State::HeadersAsked, State::NoAnswer };
+    QTest::newRow("interruptedRetried")
+            << 1 << QStringList{ "HEAD done", "GET", "GET cut", "GET", "GET done" }
+            << QList<State>{ State::CommandSent, State::HeadersAsked, State::Downloading,
+                   State::Interrupted, State::CommandSent, State::Downloading, State::FileSent };
+    QTest::newRow("interruptedTwice") << 1 << QStringList{ "GET cut", "GET cut" }
+                                      << QList<State>{ State::CommandSent, State::Interrupted,
+                                             State::CommandSent, State::Interrupted };
+    QTest::newRow("missingFileNotRetried") << 3 << QStringList{ "GET missing" }
+                                           << QList<State>{ State::CommandSent, State::NotFound };
+    // Downloads are ended by the server, never by the time-out.
+    QTest::newRow("slowDownloadNotTimedOut")
+            << 0 << QStringList{ "GET", "wait", "wait", "GET done" }
+            << QList<State>{ State::CommandSent, State::Downloading, State::FileSent };
+    // The HEAD's connection may report after its GET began on another.
+    QTest::newRow("lateHeadReport")
+            << 0 << QStringList{ "GET", "HEAD done", "wait", "GET done" }
+            << QList<State>{ State::CommandSent, State::Downloading, State::FileSent };
+    // A device that answers its first command late is followed all the same.
+    QTest::newRow("lateDeviceFollowed")
+            << 1 << QStringList{ "wait", "GET", "GET done" }
+            << QList<State>{ State::CommandSent, State::NoAnswer, State::CommandSent,
+                   State::Downloading, State::FileSent };
+}
+
+void tst_FleetEngine::attempts()
+{
+    QFETCH(int, retries);
+    QFETCH(QStringList, steps);
+    QFETCH(QList<State>, states);
+    const QMap<QString, Outcome> outcomes{ { "done", Outcome::Complete },
+        { "cut", Outcome::Interrupted }, { "missing", Outcome::NotFound } };
+    add_devices(1);
+    QList<State> seen;
+    connect(engine.get(), &FleetEngine::state_changed, this,
+            [&seen](int, State state) { seen << state; });
+    QVERIFY(start(1, retries));
+    for (const QString &step : steps) {
+        if (step == QLatin1String("almost") || step == QLatin1String("wait"))
+            clock->advance(step == QLatin1String("wait") ? timeout : timeout - 1);
+        else if (step == QLatin1String("tick"))
+            clock->advance(1);
+        else
+            engine->take_report(report(0, step.section(' ', 0, 0).toLatin1(),
+                    outcomes.value(step.section(' ', 1), Outcome::InProgress),
+                    step.endsWith(QLatin1String("done")) ? image_size : 0));
+    }
+    QCOMPARE(seen, states);
+    QCOMPARE(engine->device(0).attempts, int(states.count(State::CommandSent)));
+    QCOMPARE(transport->sent.size(), engine->device(0).attempts);
+    QVERIFY(!engine->is_running());
+}
+
+void tst_FleetEngine::parallelLimitNeverExceeded_data()
+{
+    QTest::addColumn<int>("devices");
+    QTest::addColumn<int>("parallel");
+    QTest::newRow("oneAtATime") << 5 << 1;
+    QTest::newRow("tenByThree") << 10 << 3;
+    QTest::newRow("limitAboveCount") << 4 << 8;
+    QTest::newRow("fiftyBySixteen") << 50 << 16;
+}
+
+// Devices finish in a random order, some by time-out; after every change no
+// more than the limit may be under way, and no fewer while any waits.
+void tst_FleetEngine::parallelLimitNeverExceeded()
+{
+    QFETCH(int, devices);
+    QFETCH(int, parallel);
+    add_devices(devices);
+    int waiting = devices;
+    int highest = 0;
+    connect(engine.get(), &FleetEngine::state_changed, this, [&](int, State state) {
+        if (state == State::CommandSent)
+            --waiting;
+        highest = qMax(highest, engine->active_count());
+    });
+    QVERIFY(start(parallel));
+    QRandomGenerator random(devices * 100 + parallel);
+    while (engine->is_running()) {
+        QCOMPARE(engine->active_count(), qMin(parallel, engine->active_count() + waiting));
+        QVector<int> active;
+        for (int index = 0; index < devices; ++index) {
+            if (FleetDevice::is_active(engine->device(index).state))
+                active << index;
+        }
+        const int chosen = active.at(int(random.bounded(active.size())));
+        if (random.bounded(5) == 0)
+            clock->advance(timeout);
+        else
+            engine->take_report(report(chosen, "GET", Outcome::Complete, image_size));
+    }
+    QCOMPARE(highest, qMin(parallel, devices));
+    QCOMPARE(waiting, 0);
+}
+
+void tst_FleetEngine::confirmation()
+{
+    add_devices(2);
+    QSignalSpy versions(engine.get(), &FleetEngine::versions_known);
+    QSignalSpy finished(engine.get(), &FleetEngine::run_finished);
+    QVERIFY(start(1, 0, 10000));
+    engine->take_report(report(0, "GET", Outcome::Complete, image_size));
+    QCOMPARE(engine->device(0).state, State::FileSent);
+    // Waiting to come back does not hold the device's slot.
+    QCOMPARE(engine->device(1).state, State::CommandSent);
+    engine->take_report(report(1, "GET", Outcome::Complete, image_size));
+
+    clock->advance(FleetEngine::confirm_probe_interval_ms * 3);
+    QCOMPARE(transport->count_to(device_address(0), "hellotavirex"), 3);
+    engine->take_datagram(reply("SN-0", "2.0"), device_address(0));
+    QCOMPARE(engine->device(0).state, State::Back);
+    QCOMPARE(versions.count(), 1);
+    QCOMPARE(versions.first().at(1).toString(), QStringLiteral("1.0"));
+    QCOMPARE(versions.first().at(2).toString(), QStringLiteral("2.0"));
+
+    clock->advance(10000);
+    QCOMPARE(engine->device(1).state, State::NotBack);
+    QCOMPARE(finished.count(), 1);
+    const auto summary = finished.first().first().value<FleetEngine::Summary>();
+    QCOMPARE(summary.succeeded, 1);
+    QCOMPARE(summary.failed, 1);
+}
+
+void tst_FleetEngine::reportsMatchedByPeerAddress_data()
+{
+    QTest::addColumn<QString>("peer");
+    QTest::addColumn<int>("matched");
+    QTest::newRow("plain") << "198.18.0.11" << 1;
+    QTest::newRow("ipv4Mapped") << "::ffff:198.18.0.11" << 1;
+    QTest::newRow("unknown") << "198.18.0.99" << -1;
+    QTest::newRow("notInRun") << "198.18.0.12" << -1;
+}
+
+void tst_FleetEngine::reportsMatchedByPeerAddress()
+{
+    QFETCH(QString, peer);
+    QFETCH(int, matched);
+    add_devices(3);
+    QSignalSpy answered(engine.get(), &FleetEngine::request_answered);
+    QVERIFY(start(3, 0, 0, 2));
+    DownloadReport head = report(0, "HEAD", Outcome::Complete);
+    head.peer = QHostAddress(peer);
+    engine->take_report(head);
+    for (int index = 0; index < 3; ++index) {
+        const State expected = index == matched ? State::HeadersAsked
+                : index < 2                     ? State::CommandSent
+                                                : State::Listed;
+        QCOMPARE(engine->device(index).state, expected);
+    }
+    QCOMPARE(answered.count(), 1);
+    QCOMPARE(answered.first().at(1).toInt(), matched);
+}
+
+void tst_FleetEngine::endedDeviceFollowedWhileRunGoesOn()
+{
+    add_devices(2);
+    QVERIFY(start(2));
+    engine->take_report(report(1, "GET", Outcome::InProgress));
+    clock->advance(timeout);
+    QCOMPARE(engine->device(0).state, State::NoAnswer);
+    engine->take_report(report(0, "GET", Outcome::Complete, image_size));
+    QCOMPARE(engine->device(0).state, State::FileSent);
+}
+
+void tst_FleetEngine::stopSendsNoFurtherCommands()
+{
+    add_devices(3);
+    QSignalSpy finished(engine.get(), &FleetEngine::run_finished);
+    QVERIFY(start(1, 2));
+    engine->stop();
+    QVERIFY(engine->is_running());
+    clock->advance(timeout);
+    QCOMPARE(engine->device(0).state, State::NoAnswer);
+    QCOMPARE(transport->sent.size(), 1);
+    QCOMPARE(finished.count(), 1);
+    const auto summary = finished.first().first().value<FleetEngine::Summary>();
+    QVERIFY(summary.stopped);
+    QCOMPARE(summary.not_started, 2);
+    QCOMPARE(summary.failed, 3);
+}
+
+QTEST_GUILESS_MAIN(tst_FleetEngine)
+#include "tst_fleetengine.moc"

@@ -1,0 +1,73 @@
+#include "ipv4addresslist.h"
+
+#include <QtTest>
+
+class tst_Ipv4AddressList : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parse_data();
+    void parse();
+    void limitHolds();
+};
+
+void tst_Ipv4AddressList::parse_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("addresses");
+    QTest::addColumn<int>("from_range");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("single") << "192.168.1.20" << QStringList{ "192.168.1.20" } << 0 << "";
+    QTest::newRow("listWithSpaces")
+            << " 10.0.0.1 , 10.0.0.2" << QStringList{ "10.0.0.1", "10.0.0.2" } << 0 << "";
+    QTest::newRow("lastPartRange")
+            << "192.168.1.20-22" << QStringList{ "192.168.1.20", "192.168.1.21", "192.168.1.22" }
+            << 3 << "";
+    QTest::newRow("rangeAcrossNetworks")
+            << "10.0.0.255-10.0.1.1" << QStringList{ "10.0.0.255", "10.0.1.0", "10.0.1.1" } << 3
+            << "";
+    QTest::newRow("duplicatesOnce")
+            << "10.0.0.1,10.0.0.1-2" << QStringList{ "10.0.0.1", "10.0.0.2" } << 1 << "";
+    QTest::newRow("reversed") << "10.0.0.9-3" << QStringList() << 0 << "ends before it starts";
+    QTest::newRow("octetTooLarge") << "10.0.0.256" << QStringList() << 0 << "not an IPv4";
+    QTest::newRow("threeParts") << "10.0.1" << QStringList() << 0 << "not an IPv4";
+    QTest::newRow("hexadecimal") << "0x0a.0.0.1" << QStringList() << 0 << "not an IPv4";
+    QTest::newRow("ipv6") << "::1" << QStringList() << 0 << "not an IPv4";
+    QTest::newRow("emptyItem") << "10.0.0.1," << QStringList{ "10.0.0.1" } << 0 << "not an IPv4";
+    QTest::newRow("rangeEndMissing") << "10.0.0.1-" << QStringList() << 0 << "not an IPv4";
+}
+
+void tst_Ipv4AddressList::parse()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, addresses);
+    QFETCH(int, from_range);
+    QFETCH(QString, error);
+    QVector<Ipv4AddressList::Entry> entries;
+    QString reason;
+    QCOMPARE(Ipv4AddressList::parse(text, &entries, &reason), error.isEmpty());
+    QVERIFY2(reason.contains(error), qPrintable(reason));
+    QStringList parsed;
+    int ranged = 0;
+    for (const Ipv4AddressList::Entry &entry : entries) {
+        parsed << entry.address.toString();
+        ranged += entry.from_range ? 1 : 0;
+    }
+    QCOMPARE(parsed, addresses);
+    QCOMPARE(ranged, from_range);
+}
+
+void tst_Ipv4AddressList::limitHolds()
+{
+    QVector<Ipv4AddressList::Entry> entries;
+    QString error;
+    QVERIFY(Ipv4AddressList::parse(QStringLiteral("10.0.0.0-10.0.15.255"), &entries, &error));
+    QCOMPARE(entries.size(), Ipv4AddressList::max_addresses);
+    QVERIFY(!Ipv4AddressList::parse(QStringLiteral("10.1.0.0"), &entries, &error));
+    QVERIFY(error.contains(QStringLiteral("more than 4096")));
+}
+
+QTEST_APPLESS_MAIN(tst_Ipv4AddressList)
+#include "tst_ipv4addresslist.moc"

@@ -1,0 +1,312 @@
+#include "fleetconsole.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace {
+
+// JSON progress events per download: one per tenth passed, so a hundred devices do
+// not flood a script with ten thousand lines.
+constexpr int progressStepPercent = 10;
+
+QString outcomeName(DownloadReport::Outcome outcome)
+{
+    switch (outcome) {
+    case DownloadReport::Outcome::InProgress:
+        return QStringLiteral("in progress");
+    case DownloadReport::Outcome::Complete:
+        return QStringLiteral("complete");
+    case DownloadReport::Outcome::Interrupted:
+        return QStringLiteral("interrupted");
+    case DownloadReport::Outcome::NotFound:
+        return QStringLiteral("not found");
+    case DownloadReport::Outcome::Refused:
+        return QStringLiteral("refused");
+    }
+    return QString();
+}
+
+QString seconds(qint64 milliseconds)
+{
+    return QString::number(double(milliseconds) / 1000.0, 'f', 1);
+}
+
+} // namespace
+
+FleetConsole::FleetConsole(const FleetEngine &engine, const FleetEngine::Run &planned, bool json)
+    : engine(engine), planned(planned), json(json), human(stderr), machine(stdout)
+{
+    human.setCodec("UTF-8");
+    machine.setCodec("UTF-8");
+}
+
+void FleetConsole::preflight(const FleetPreflight &checked)
+{
+    QJsonObject object{ { "folder", checked.folder }, { "file", checked.file_name },
+        { "path", checked.path }, { "ok", checked.ok } };
+    if (checked.ok) {
+        object.insert(QStringLiteral("size"), checked.size);
+        object.insert(QStringLiteral("sha256"), QString::fromLatin1(checked.sha256));
+        object.insert(QStringLiteral("modified"), checked.modified.toUTC().toString(Qt::ISODate));
+        line(QStringLiteral("file %1: %2 bytes, sha256 %3")
+                        .arg(checked.path)
+                        .arg(checked.size)
+                        .arg(QString::fromLatin1(checked.sha256)));
+    } else {
+        object.insert(QStringLiteral("error"), checked.error);
+    }
+    event(QStringLiteral("preflight"), object);
+}
+
+void FleetConsole::serving(quint16 httpPort, quint16 udpPort, const QString &folder)
+{
+    line(QStringLiteral("serving %1 on TCP port %2; probes and commands from UDP port %3")
+                    .arg(folder)
+                    .arg(httpPort)
+                    .arg(udpPort));
+    event(QStringLiteral("serving"),
+            { { "folder", folder }, { "http_port", httpPort }, { "udp_port", udpPort } });
+}
+
+void FleetConsole::deviceFound(int index)
+{
+    const FleetDevice &device = engine.device(index);
+    QString text = deviceLabel(index) + QStringLiteral(" found");
+    if (!device.version.isEmpty())
+        text += QStringLiteral(", ver ") + device.version;
+    if (!device.sound_version.isEmpty())
+        text += QStringLiteral(", snd ") + device.sound_version;
+    line(text);
+    QJsonObject object = deviceObject(index);
+    object.insert(QStringLiteral("ver"), device.version);
+    object.insert(QStringLiteral("snd"), device.sound_version);
+    event(QStringLiteral("found"), object);
+}
+
+void FleetConsole::missing(const Missing &target)
+{
+    QJsonObject object;
+    if (!target.serialNumber.isEmpty()) {
+        line(target.serialNumber + QStringLiteral(" did not answer the search"));
+        object.insert(QStringLiteral("sn"), target.serialNumber);
+    } else {
+        line(target.address + QStringLiteral(" did not answer the probe"));
+        object.insert(QStringLiteral("address"), target.address);
+    }
+    event(QStringLiteral("missing"), object);
+}
+
+void FleetConsole::silentRangeAddresses(int count)
+{
+    if (count == 0)
+        return;
+    line(QStringLiteral("%1 addresses of ranges did not answer").arg(count));
+    event(QStringLiteral("silent"), { { "addresses", count } });
+}
+
+void FleetConsole::stateChanged(int index)
+{
+    const FleetDevice &device = engine.device(index);
+    if (device.state == FleetDevice::State::CommandSent)
+        reportedSteps.remove(index);
+    QString text = deviceLabel(index) + QLatin1Char(' ') + FleetDevice::state_name(device.state);
+    if (device.state == FleetDevice::State::CommandSent && device.attempts > 1)
+        text += QStringLiteral(" (attempt %1)").arg(device.attempts);
+    else if (device.state == FleetDevice::State::FileSent
+            || device.state == FleetDevice::State::Interrupted)
+        text += QStringLiteral(" (%1, %2 bytes)").arg(device.path).arg(device.bytes);
+    else if (device.state == FleetDevice::State::NotFound)
+        text += QStringLiteral(" (%1)").arg(device.path);
+    line(text);
+    QJsonObject object = deviceObject(index);
+    object.insert(QStringLiteral("state"), FleetDevice::state_name(device.state));
+    object.insert(QStringLiteral("attempt"), device.attempts);
+    if (!device.path.isEmpty())
+        object.insert(QStringLiteral("path"), device.path);
+    object.insert(QStringLiteral("bytes"), qint64(device.bytes));
+    event(QStringLiteral("state"), object);
+}
+
+void FleetConsole::progressChanged(int index, int percent)
+{
+    // Small images move several percent a block: a tenth is reported when
+    // it has been passed, not only when hit exactly.
+    const int step = percent / progressStepPercent;
+    if (step == reportedSteps.value(index, 0) && percent != 100)
+        return;
+    reportedSteps.insert(index, step);
+    QJsonObject object = deviceObject(index);
+    object.insert(QStringLiteral("percent"), percent);
+    object.insert(QStringLiteral("bytes"), qint64(engine.device(index).bytes));
+    event(QStringLiteral("progress"), object);
+}
+
+void FleetConsole::versionsKnown(int index)
+{
+    const FleetDevice &device = engine.device(index);
+    line(deviceLabel(index)
+            + QStringLiteral(" ver %1 -> %2").arg(device.version, device.version_after));
+    QJsonObject object = deviceObject(index);
+    object.insert(QStringLiteral("ver_before"), device.version);
+    object.insert(QStringLiteral("ver_after"), device.version_after);
+    event(QStringLiteral("versions"), object);
+}
+
+void FleetConsole::requestAnswered(const DownloadReport &report, int index)
+{
+    const bool inRun = index >= 0;
+    const QString expected = QLatin1Char('/') + planned.file_name;
+    // Requests of the run's devices for the announced file show as states.
+    if (!inRun || report.path != expected) {
+        line(QStringLiteral("%1 %2 %3: %4, %5 bytes%6")
+                        .arg(index >= 0 ? deviceLabel(index) : report.peer.toString(),
+                                QString::fromLatin1(report.method), report.path,
+                                outcomeName(report.outcome))
+                        .arg(report.bytes_sent)
+                        .arg(inRun ? QString() : QStringLiteral(" (not a device of this run)")));
+    }
+    QJsonObject object{ { "address", report.peer.toString() },
+        { "method", QString::fromLatin1(report.method) }, { "path", report.path },
+        { "bytes", qint64(report.bytes_sent) }, { "size", report.file_size },
+        { "outcome", outcomeName(report.outcome) } };
+    object.insert(QStringLiteral("sn"),
+            index >= 0 ? QJsonValue(engine.device(index).serial_number) : QJsonValue());
+    event(QStringLiteral("request"), object);
+}
+
+void FleetConsole::summary(
+        const FleetEngine::Summary &summary, const QList<Missing> &missingTargets, int exitCode)
+{
+    printTable(summary, missingTargets);
+    QStringList failed;
+    QJsonArray devices;
+    for (int index : summary.devices) {
+        const FleetDevice &device = engine.device(index);
+        const bool good = device.state
+                == (planned.confirm_ms > 0 ? FleetDevice::State::Back
+                                           : FleetDevice::State::FileSent);
+        if (!good)
+            failed << device.serial_number;
+        QJsonObject object = deviceObject(index);
+        object.insert(QStringLiteral("ver_before"), device.version);
+        object.insert(QStringLiteral("ver_after"), device.version_after);
+        object.insert(QStringLiteral("state"), FleetDevice::state_name(device.state));
+        object.insert(QStringLiteral("attempts"), device.attempts);
+        object.insert(QStringLiteral("bytes"), qint64(device.bytes));
+        object.insert(QStringLiteral("seconds"),
+                device.started_ms >= 0 && device.ended_ms >= 0
+                        ? QJsonValue(double(device.ended_ms - device.started_ms) / 1000.0)
+                        : QJsonValue());
+        devices.append(object);
+    }
+    QJsonArray missingArray;
+    for (const Missing &target : missingTargets) {
+        failed << (target.serialNumber.isEmpty() ? target.address : target.serialNumber);
+        missingArray.append(target.serialNumber.isEmpty()
+                        ? QJsonObject{ { "address", target.address } }
+                        : QJsonObject{ { "sn", target.serialNumber } });
+    }
+    QString totals = QStringLiteral("%1 of %2 upgraded")
+                             .arg(summary.succeeded)
+                             .arg(summary.devices.size() + missingTargets.size());
+    if (!failed.isEmpty())
+        totals += QStringLiteral(", failed: ") + failed.join(QStringLiteral(", "));
+    if (summary.elapsed_ms >= 0)
+        totals += QStringLiteral("; %1 s from the first command to the last end")
+                          .arg(seconds(summary.elapsed_ms));
+    if (summary.stopped)
+        totals += QStringLiteral(" (stopped)");
+    line(totals);
+    event(QStringLiteral("summary"),
+            { { "type", planned.type }, { "file", planned.file_name },
+                    { "succeeded", summary.succeeded },
+                    { "failed", summary.failed + missingTargets.size() },
+                    { "seconds",
+                            summary.elapsed_ms >= 0
+                                    ? QJsonValue(double(summary.elapsed_ms) / 1000.0)
+                                    : QJsonValue() },
+                    { "stopped", summary.stopped }, { "exit", exitCode }, { "devices", devices },
+                    { "missing", missingArray } });
+}
+
+void FleetConsole::error(const QString &text)
+{
+    human << "ondaspa-cli upgrade: " << text << Qt::endl;
+    event(QStringLiteral("error"), { { "message", text } });
+}
+
+void FleetConsole::notice(const QString &text)
+{
+    line(text);
+}
+
+void FleetConsole::line(const QString &text)
+{
+    human << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")) << ' '
+          << text << Qt::endl;
+}
+
+void FleetConsole::event(const QString &name, QJsonObject object)
+{
+    if (!json)
+        return;
+    object.insert(QStringLiteral("event"), name);
+    object.insert(
+            QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+    machine << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
+}
+
+QJsonObject FleetConsole::deviceObject(int index) const
+{
+    const FleetDevice &device = engine.device(index);
+    return { { "sn", device.serial_number }, { "address", device.address.toString() } };
+}
+
+QString FleetConsole::deviceLabel(int index) const
+{
+    const FleetDevice &device = engine.device(index);
+    return device.serial_number + QLatin1Char(' ') + device.address.toString();
+}
+
+void FleetConsole::printTable(
+        const FleetEngine::Summary &summary, const QList<Missing> &missingTargets)
+{
+    QList<QStringList> rows{ { QStringLiteral("serial"), QStringLiteral("address"),
+            QStringLiteral("ver before -> after"), QStringLiteral("state"), QStringLiteral("bytes"),
+            QStringLiteral("seconds") } };
+    for (int index : summary.devices) {
+        const FleetDevice &device = engine.device(index);
+        const QString after =
+                device.version_after.isEmpty() ? QStringLiteral("?") : device.version_after;
+        rows.append({ device.serial_number, device.address.toString(),
+                planned.confirm_ms > 0 ? device.version + QStringLiteral(" -> ") + after
+                                       : device.version,
+                FleetDevice::state_name(device.state), QString::number(device.bytes),
+                device.started_ms >= 0 && device.ended_ms >= 0
+                        ? seconds(device.ended_ms - device.started_ms)
+                        : QStringLiteral("-") });
+    }
+    for (const Missing &target : missingTargets) {
+        rows.append({ target.serialNumber.isEmpty() ? QStringLiteral("-") : target.serialNumber,
+                target.address.isEmpty() ? QStringLiteral("-") : target.address,
+                QStringLiteral("-"), QStringLiteral("missing"), QStringLiteral("-"),
+                QStringLiteral("-") });
+    }
+    QVector<int> widths(rows.first().size(), 0);
+    for (const QStringList &row : qAsConst(rows)) {
+        for (int column = 0; column < row.size(); ++column)
+            widths[column] = qMax(widths.at(column), row.at(column).size());
+    }
+    for (const QStringList &row : qAsConst(rows)) {
+        QString text;
+        for (int column = 0; column < row.size(); ++column) {
+            const bool number = column >= 4;
+            const QString cell = number ? row.at(column).rightJustified(widths.at(column))
+                                        : row.at(column).leftJustified(widths.at(column));
+            text += (column ? QStringLiteral("  ") : QString()) + cell;
+        }
+        human << text.trimmed() << '\n';
+    }
+    human.flush();
+}

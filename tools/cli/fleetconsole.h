@@ -1,0 +1,62 @@
+#ifndef FLEETCONSOLE_H
+#define FLEETCONSOLE_H
+
+#include "downloadobserver.h"
+#include "fleetengine.h"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+
+// What `ondaspa-cli upgrade` tells its user: one human line per event with a
+// timestamp on stderr, a closing table, and with JSON on, one JSON object per
+// event and a closing summary on stdout (JSON Lines). Main thread only.
+class FleetConsole
+{
+public:
+    // A target that never answered: a serial number of --sn or an address of --ip.
+    struct Missing
+    {
+        QString serialNumber;
+        QString address;
+    };
+
+    // planned: the run to be started (type, file, confirmation).
+    FleetConsole(const FleetEngine &engine, const FleetEngine::Run &planned, bool json);
+
+    void preflight(const FleetPreflight &preflight);
+    void serving(quint16 httpPort, quint16 udpPort, const QString &folder);
+    void deviceFound(int index);
+    void missing(const Missing &target);
+    // Addresses of ranges that did not answer; counted, not failures.
+    void silentRangeAddresses(int count);
+    void stateChanged(int index);
+    void progressChanged(int index, int percent);
+    void versionsKnown(int index);
+    void requestAnswered(const DownloadReport &report, int index);
+    // The table, the totals and the JSON summary; exitCode goes into the summary.
+    void summary(const FleetEngine::Summary &summary, const QList<Missing> &missing, int exitCode);
+    // A failure that ends the command, "ondaspa-cli upgrade: " and text; in
+    // JSON also an "error" event.
+    void error(const QString &text);
+    void notice(const QString &text);
+
+private:
+    void line(const QString &text);
+    void event(const QString &name, QJsonObject object);
+    QJsonObject deviceObject(int index) const;
+    QString deviceLabel(int index) const;
+    void printTable(const FleetEngine::Summary &summary, const QList<Missing> &missing);
+
+    const FleetEngine &engine;
+    const FleetEngine::Run planned;
+    const bool json;
+    QTextStream human;
+    QTextStream machine;
+    // Per device, the tenths of its download reported so far.
+    QHash<int, int> reportedSteps;
+};
+
+#endif // FLEETCONSOLE_H

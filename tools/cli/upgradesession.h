@@ -1,0 +1,91 @@
+#ifndef UPGRADESESSION_H
+#define UPGRADESESSION_H
+
+#include "fleetconsole.h"
+#include "fleetengine.h"
+#include "ipv4addresslist.h"
+#include "udptransport.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QObject>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <memory>
+
+class MyRequestHandler;
+
+namespace quenmar {
+class HttpListener;
+}
+
+// What `ondaspa-cli upgrade` was asked to do.
+struct UpgradeOptions
+{
+    QString type; // "fs" or "update"
+    bool all = false;
+    QStringList serialNumbers;
+    QVector<Ipv4AddressList::Entry> addresses;
+    QString folder; // absolute
+    QString file;
+    quint16 port = 81;
+    int parallel = 8;
+    int timeoutMs = 60000;
+    int retries = 1;
+    int confirmMs = 0; // 0: no confirmation
+    bool json = false;
+};
+
+// One run of `ondaspa-cli upgrade`: pre-flight, the HTTP server, discovery,
+// the fleet engine's run and the report. Main thread; runs its own event
+// loop.
+class UpgradeSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Exit statuses.
+    static constexpr int exitSuccess = 0; // every device reached its goal
+    static constexpr int exitFailure = 1; // a device failed or was not found
+    static constexpr int exitRefused = 2; // pre-flight failed or a port cannot be bound
+
+    explicit UpgradeSession(const UpgradeOptions &options);
+    ~UpgradeSession() override;
+
+    // Runs to the end; returns the exit status.
+    int run();
+
+private:
+    bool startServer();
+    void discover();
+    void collect();
+    void startRun();
+    QVector<int> chooseTargets();
+    void finish(const FleetEngine::Summary &summary);
+    // Ends the loop with exitCode once the server has handed every answer to
+    // the system.
+    void end(int exitCode);
+    void drain();
+
+    const UpgradeOptions options;
+    UdpTransport transport;
+    FleetEngine engine;
+    FleetConsole console;
+    // The server's own settings, apart from the user's ./config.ini.
+    QTemporaryDir settingsFolder;
+    std::unique_ptr<QSettings> serverSettings;
+    // Declared before the listener, which must close first.
+    std::unique_ptr<MyRequestHandler> handler;
+    std::unique_ptr<quenmar::HttpListener> listener;
+    QTimer collectTimer;
+    int collectTicks = 0;
+    QTimer drainTimer;
+    QElapsedTimer draining;
+    int exitStatus = exitSuccess;
+    QList<FleetConsole::Missing> missing;
+    QEventLoop loop;
+};
+
+#endif // UPGRADESESSION_H

@@ -1,0 +1,440 @@
+#include "fleetengine.h"
+#include "devicemessages.h"
+#include "devicenetwork.h"
+#include "devicereply.h"
+#include "downloadreports.h"
+#include "fleettransport.h"
+#include "servedfolder.h"
+#include "systemfleetclock.h"
+
+// Takes the file service's reports on its connection threads and hands them
+// to the engine's thread. Queued calls whose engine is gone are dropped.
+class FleetEngine::Feed : public DownloadObserver
+{
+public:
+    explicit Feed(FleetEngine *engine) : engine(engine) { }
+
+    void download_progress(const DownloadReport &report) override { forward(report); }
+    void request_answered(const DownloadReport &report) override { forward(report); }
+
+private:
+    void forward(const DownloadReport &report)
+    {
+        QMetaObject::invokeMethod(
+                engine, "take_report", Qt::QueuedConnection, Q_ARG(DownloadReport, report));
+    }
+
+    FleetEngine *const engine;
+};
+
+FleetEngine::FleetEngine(FleetTransport &transport, FleetClock *clock, QObject *parent)
+    : QObject(parent), transport(transport), clock(clock), feed(new Feed(this))
+{
+    qRegisterMetaType<DownloadReport>();
+    qRegisterMetaType<FleetDevice::State>();
+    qRegisterMetaType<FleetEngine::Summary>();
+    qRegisterMetaType<FleetPreflight>();
+    if (!this->clock) {
+        own_clock.reset(new SystemFleetClock);
+        this->clock = own_clock.get();
+    }
+    this->clock->set_wake([this] { wake(); });
+    DownloadReports::add_observer(feed.get());
+}
+
+FleetEngine::~FleetEngine()
+{
+    DownloadReports::remove_observer(feed.get());
+    clock->set_wake(nullptr);
+    clock->wake_at(-1);
+}
+
+int FleetEngine::search()
+{
+    const QList<QHostAddress> targets =
+            DeviceNetwork::broadcast_addresses(DeviceNetwork::address_entries());
+    const QByteArray probe = DeviceMessages::probe();
+    for (int round = 0; round < probes_per_search; ++round) {
+        for (const QHostAddress &target : targets)
+            transport.send_datagram(probe, target, DeviceMessages::device_port);
+    }
+    return targets.size();
+}
+
+void FleetEngine::probe(const QList<QHostAddress> &addresses)
+{
+    const QByteArray probe = DeviceMessages::probe();
+    for (const QHostAddress &address : addresses)
+        transport.send_datagram(probe, address, DeviceMessages::device_port);
+}
+
+bool FleetEngine::take_datagram(const QByteArray &datagram, const QHostAddress &sender)
+{
+    DeviceReply reply;
+    if (DeviceReply::parse(datagram, &reply) != DeviceReply::Check::Valid)
+        return false;
+    const int index = find_device(sender);
+    if (index < 0) {
+        add_device(reply.serial_number, reply.version, reply.sound_version, sender);
+        return true;
+    }
+    Tracking &track = tracking[index];
+    FleetDevice &device = devices[index];
+    if (track.confirming) {
+        device.version_after = reply.version;
+        emit versions_known(index, device.version, device.version_after);
+        end_device(index, State::Back);
+        advance();
+    } else if (!(running && track.in_run)) {
+        // The "before" of a device in a run stays as the run found it.
+        device.version = reply.version;
+        device.sound_version = reply.sound_version;
+    }
+    return true;
+}
+
+int FleetEngine::add_device(const QString &serial_number, const QString &version,
+        const QString &sound_version, const QHostAddress &address)
+{
+    const int known = find_device(address);
+    if (known >= 0)
+        return known;
+    // One device answering on two networks must not be upgraded twice.
+    for (int index = 0; index < devices.size(); ++index) {
+        if (devices.at(index).serial_number == serial_number)
+            return index;
+    }
+    FleetDevice device;
+    device.serial_number = serial_number;
+    device.version = version;
+    device.sound_version = sound_version;
+    device.address = DownloadReport::plain_address(address);
+    devices.append(device);
+    tracking.append(Tracking());
+    emit device_added(devices.size() - 1);
+    return devices.size() - 1;
+}
+
+int FleetEngine::find_device(const QHostAddress &address) const
+{
+    const QHostAddress wanted = DownloadReport::plain_address(address);
+    for (int index = 0; index < devices.size(); ++index) {
+        if (devices.at(index).address == wanted)
+            return index;
+    }
+    return -1;
+}
+
+FleetPreflight FleetEngine::preflight(const QString &file_name)
+{
+    return FleetPreflight::check(ServedFolder::current(), file_name);
+}
+
+bool FleetEngine::start(const Run &run, const QVector<int> &device_indexes, QString *error)
+{
+    QString reason;
+    if (running)
+        reason = QStringLiteral("an upgrade run is under way");
+    else if (run.type != DeviceMessages::file_system_type()
+            && run.type != DeviceMessages::firmware_type())
+        reason = QStringLiteral("unknown command type \"%1\"").arg(run.type);
+    else if (run.http_port == 0 || run.parallel < 1 || run.timeout_ms < 1 || run.retries < 0
+            || run.confirm_ms < 0)
+        reason = QStringLiteral("invalid run settings");
+    else if (device_indexes.isEmpty())
+        reason = QStringLiteral("no device chosen");
+    for (int index : device_indexes) {
+        if (reason.isEmpty() && (index < 0 || index >= devices.size()))
+            reason = QStringLiteral("no device %1").arg(index);
+    }
+    if (reason.isEmpty()) {
+        const FleetPreflight checked = preflight(run.file_name);
+        emit preflight_checked(checked);
+        reason = checked.error;
+    }
+    if (!reason.isEmpty()) {
+        if (error)
+            *error = reason;
+        return false;
+    }
+
+    current_run = run;
+    running = true;
+    stopping = false;
+    first_command_ms = -1;
+    queue.clear();
+    run_devices.clear();
+    for (Tracking &track : tracking)
+        track = Tracking();
+    QSet<int> chosen;
+    for (int index : device_indexes) {
+        if (chosen.contains(index))
+            continue;
+        chosen.insert(index);
+        run_devices.append(index);
+        FleetDevice &device = devices[index];
+        device.state = State::Listed;
+        device.percent = 0;
+        device.bytes = 0;
+        device.path.clear();
+        device.version_after.clear();
+        device.attempts = 0;
+        device.started_ms = -1;
+        device.ended_ms = -1;
+        tracking[index].in_run = true;
+        tracking[index].queued = true;
+        queue.append(index);
+    }
+    advance();
+    return true;
+}
+
+void FleetEngine::stop()
+{
+    if (!running || stopping)
+        return;
+    stopping = true;
+    for (int index : qAsConst(queue)) {
+        tracking[index].queued = false;
+        // A device waiting for its retry has ended its attempt already.
+        if (devices.at(index).state != State::Listed)
+            end_device(index, devices.at(index).state);
+    }
+    queue.clear();
+    advance();
+}
+
+int FleetEngine::active_count() const
+{
+    int count = 0;
+    for (int index : run_devices) {
+        if (FleetDevice::is_active(devices.at(index).state))
+            ++count;
+    }
+    return count;
+}
+
+void FleetEngine::take_report(const DownloadReport &report)
+{
+    const int known = find_device(report.peer);
+    const int index = known >= 0 && running && tracking.at(known).in_run ? known : -1;
+    const bool final = report.outcome != DownloadReport::Outcome::InProgress;
+    if (index < 0 || !follows_reports(index)) {
+        if (final)
+            emit request_answered(report, index);
+        return;
+    }
+    resume(index);
+    FleetDevice &device = devices[index];
+    Tracking &track = tracking[index];
+    device.path = report.path;
+    const bool head = report.method.compare("HEAD", Qt::CaseInsensitive) == 0;
+    if (!final) {
+        // The server ends a download that makes no progress; no time-out here.
+        track.deadline = -1;
+        device.bytes = report.bytes_sent;
+        set_state(index, State::Downloading);
+        const int percent =
+                report.file_size > 0 ? int(report.bytes_sent * 100 / quint64(report.file_size)) : 0;
+        if (percent != device.percent) {
+            device.percent = percent;
+            emit progress_changed(index, percent);
+        }
+    } else if (head && report.outcome == DownloadReport::Outcome::Complete) {
+        // The HEAD's connection thread may report after the GET that
+        // followed it has begun on another.
+        if (device.state != State::Downloading) {
+            track.deadline = clock->now() + current_run.timeout_ms;
+            set_state(index, State::HeadersAsked);
+        }
+    } else {
+        download_ended(index, report);
+    }
+    if (final)
+        emit request_answered(report, index);
+    advance();
+}
+
+void FleetEngine::download_ended(int index, const DownloadReport &report)
+{
+    FleetDevice &device = devices[index];
+    Tracking &track = tracking[index];
+    track.deadline = -1;
+    device.bytes = report.bytes_sent;
+    switch (report.outcome) {
+    case DownloadReport::Outcome::Complete:
+        if (device.percent != 100) {
+            device.percent = 100;
+            emit progress_changed(index, 100);
+        }
+        if (current_run.confirm_ms > 0) {
+            set_state(index, State::FileSent);
+            track.confirming = true;
+            track.next_probe = clock->now() + confirm_probe_interval_ms;
+            track.confirm_deadline = clock->now() + current_run.confirm_ms;
+        } else {
+            end_device(index, State::FileSent);
+        }
+        break;
+    case DownloadReport::Outcome::Interrupted:
+        end_attempt(index, State::Interrupted);
+        break;
+    case DownloadReport::Outcome::NotFound:
+    case DownloadReport::Outcome::Refused:
+        end_device(index, State::NotFound);
+        break;
+    case DownloadReport::Outcome::InProgress:
+        break;
+    }
+}
+
+// A device is followed from its command until it succeeds or asks for what
+// the server lacks. One that ended without an answer or interrupted is
+// followed still: when it turns up late, it is downloading after all.
+bool FleetEngine::follows_reports(int index) const
+{
+    const State state = devices.at(index).state;
+    return FleetDevice::is_active(state) || state == State::NoAnswer || state == State::Interrupted;
+}
+
+void FleetEngine::resume(int index)
+{
+    FleetDevice &device = devices[index];
+    if (FleetDevice::is_active(device.state))
+        return;
+    Tracking &track = tracking[index];
+    if (track.queued) {
+        queue.removeOne(index);
+        track.queued = false;
+    }
+    device.ended_ms = -1;
+}
+
+void FleetEngine::set_state(int index, State state)
+{
+    if (devices.at(index).state == state)
+        return;
+    devices[index].state = state;
+    emit state_changed(index, state);
+}
+
+void FleetEngine::send_command(int index)
+{
+    FleetDevice &device = devices[index];
+    Tracking &track = tracking[index];
+    const qint64 now = clock->now();
+    track.queued = false;
+    ++device.attempts;
+    device.percent = 0;
+    device.bytes = 0;
+    if (device.started_ms < 0)
+        device.started_ms = now;
+    if (first_command_ms < 0)
+        first_command_ms = now;
+    track.deadline = now + current_run.timeout_ms;
+    const QByteArray command = DeviceMessages::upgrade_command(
+            current_run.http_port, device.serial_number, current_run.type);
+    const bool sent = transport.send_datagram(command, device.address, DeviceMessages::device_port);
+    set_state(index, State::CommandSent);
+    if (!sent)
+        end_attempt(index, State::NoAnswer);
+}
+
+void FleetEngine::end_attempt(int index, State state)
+{
+    Tracking &track = tracking[index];
+    track.deadline = -1;
+    if (!stopping && devices.at(index).attempts <= current_run.retries) {
+        set_state(index, state);
+        // First in line: a retry takes the slot its device just left.
+        queue.prepend(index);
+        track.queued = true;
+        return;
+    }
+    end_device(index, state);
+}
+
+void FleetEngine::end_device(int index, State state)
+{
+    Tracking &track = tracking[index];
+    track.deadline = -1;
+    track.confirming = false;
+    track.next_probe = -1;
+    track.confirm_deadline = -1;
+    devices[index].ended_ms = clock->now();
+    set_state(index, state);
+}
+
+void FleetEngine::wake()
+{
+    const qint64 now = clock->now();
+    for (int index : qAsConst(run_devices)) {
+        Tracking &track = tracking[index];
+        if (track.deadline >= 0 && track.deadline <= now) {
+            end_attempt(index, State::NoAnswer);
+        } else if (track.confirming && track.confirm_deadline <= now) {
+            end_device(index, State::NotBack);
+        } else if (track.confirming && track.next_probe <= now) {
+            track.next_probe = now + confirm_probe_interval_ms;
+            probe({ devices.at(index).address });
+        }
+    }
+    advance();
+}
+
+void FleetEngine::advance()
+{
+    if (!running)
+        return;
+    int active = active_count();
+    while (!stopping && active < current_run.parallel && !queue.isEmpty()) {
+        const int index = queue.takeFirst();
+        send_command(index);
+        if (FleetDevice::is_active(devices.at(index).state))
+            ++active;
+    }
+    // A handler of the signals above may have stopped the run and so ended it.
+    if (!running)
+        return;
+    qint64 next = -1;
+    bool waiting = active > 0 || !queue.isEmpty();
+    for (int index : qAsConst(run_devices)) {
+        const Tracking &track = tracking.at(index);
+        for (qint64 at : { track.deadline, track.confirming ? track.next_probe : qint64(-1),
+                     track.confirming ? track.confirm_deadline : qint64(-1) }) {
+            if (at >= 0 && (next < 0 || at < next))
+                next = at;
+        }
+        waiting = waiting || track.confirming;
+    }
+    if (!waiting) {
+        clock->wake_at(-1);
+        finish_run();
+        return;
+    }
+    clock->wake_at(next);
+}
+
+void FleetEngine::finish_run()
+{
+    Summary summary;
+    summary.devices = run_devices;
+    summary.stopped = stopping;
+    qint64 last_end = -1;
+    const State success = current_run.confirm_ms > 0 ? State::Back : State::FileSent;
+    for (int index : qAsConst(run_devices)) {
+        const FleetDevice &device = devices.at(index);
+        if (device.state == success)
+            ++summary.succeeded;
+        else
+            ++summary.failed;
+        if (device.state == State::Listed)
+            ++summary.not_started;
+        last_end = qMax(last_end, device.ended_ms);
+    }
+    if (first_command_ms >= 0)
+        summary.elapsed_ms = last_end - first_command_ms;
+    running = false;
+    stopping = false;
+    emit run_finished(summary);
+}

@@ -1,0 +1,189 @@
+#ifndef FLEETENGINE_H
+#define FLEETENGINE_H
+
+#include "downloadobserver.h"
+#include "fleetdevice.h"
+#include "fleetpreflight.h"
+
+#include <QList>
+#include <QObject>
+#include <QVector>
+
+#include <memory>
+
+class FleetClock;
+class FleetTransport;
+
+// Upgrades many devices at once: finds them (broadcast search, unicast
+// probes), sends each its upgrade command, follows its download through the
+// file service's reports (matched by the peer address of the HTTP
+// connection) and, when asked, waits for it to answer again after its
+// reboot. At most Run::parallel devices are between "command sent" and the
+// end of their attempt at once; the next one starts as soon as one ends.
+// Devices waiting to come back no longer count: they load neither the
+// server nor the network.
+//
+// Event-driven on the thread that created it; no widgets, no sockets of its
+// own. Its owner sends through a FleetTransport and feeds incoming datagrams
+// to take_datagram(). The file service's reports arrive by themselves: the
+// engine registers with DownloadReports for its lifetime and takes them on
+// its own thread.
+class FleetEngine : public QObject
+{
+    Q_OBJECT
+
+public:
+    using State = FleetDevice::State;
+
+    // Probes per broadcast address and search, as the upgrade window sends.
+    static constexpr int probes_per_search = 5;
+    // While waiting for a device to come back, it is probed this often, in ms.
+    static constexpr int confirm_probe_interval_ms = 1000;
+
+    struct Run
+    {
+        // DeviceMessages::file_system_type() or firmware_type().
+        QString type;
+        // HTTP port announced in the command.
+        quint16 http_port = 81;
+        // The file the devices will ask for, below the served folder.
+        QString file_name;
+        // Devices between "command sent" and an end at once; at least 1.
+        int parallel = 8;
+        // How long a device may take to make its first request after the
+        // command, or its download after asking for the headers; at least 1.
+        int timeout_ms = 60000;
+        // Further commands to a device that ended interrupted or without an
+        // answer; at least 0.
+        int retries = 1;
+        // How long to wait for a device to answer again after its download;
+        // 0 leaves confirmation off.
+        int confirm_ms = 0;
+    };
+
+    struct Summary
+    {
+        // Indexes of the run's devices, in the order they were given.
+        QVector<int> devices;
+        // Reached "file sent" (or "back" with confirmation).
+        int succeeded = 0;
+        // Everything else, the devices a stop kept from starting included.
+        int failed = 0;
+        int not_started = 0;
+        // From the first command to the last device's end, in ms; -1 when no
+        // command was sent.
+        qint64 elapsed_ms = -1;
+        bool stopped = false;
+    };
+
+    // transport must outlive the engine. Without a clock the engine keeps a
+    // SystemFleetClock; a given clock is not owned and must outlive it.
+    explicit FleetEngine(
+            FleetTransport &transport, FleetClock *clock = nullptr, QObject *parent = nullptr);
+    ~FleetEngine() override;
+
+    // Sends probes_per_search probes to every broadcast address of the local
+    // IPv4 networks (DeviceNetwork's entries). Returns the number of
+    // broadcast addresses; 0 means there is no network to search.
+    int search();
+    // Sends one probe to each address by unicast.
+    void probe(const QList<QHostAddress> &addresses);
+    // One datagram from sender. A discovery reply from an unknown address
+    // adds a device (unless its serial number is known from another
+    // address); from a device waiting to come back, it makes it "back".
+    // Returns false when the datagram is no discovery reply.
+    bool take_datagram(const QByteArray &datagram, const QHostAddress &sender);
+    // Adds a device known from elsewhere (e.g. the window's list); returns
+    // its index, or that of the device already known at its address.
+    int add_device(const QString &serial_number, const QString &version,
+            const QString &sound_version, const QHostAddress &address);
+
+    int device_count() const { return devices.size(); }
+    // index from 0 to device_count() - 1.
+    const FleetDevice &device(int index) const { return devices.at(index); }
+    // Index of the device at address (IPv4-mapped IPv6 forms match their
+    // IPv4 address), or -1.
+    int find_device(const QHostAddress &address) const;
+
+    // The check start() makes, for showing before a run.
+    static FleetPreflight preflight(const QString &file_name);
+    // Starts upgrading the devices of the given indexes. Refuses, with the
+    // reason in error and no datagram sent, while a run is under way, for
+    // invalid settings or indexes, or when the pre-flight fails (reported
+    // by preflight_checked first).
+    bool start(const Run &run, const QVector<int> &device_indexes, QString *error = nullptr);
+    // No further commands and no retries: devices not yet started stay
+    // "listed"; those under way end as they will. run_finished follows when
+    // the last one has ended.
+    void stop();
+    bool is_running() const { return running; }
+    // Devices between "command sent" and the end of their attempt.
+    int active_count() const;
+    const Run &run() const { return current_run; }
+
+    // A report of the file service. Fed automatically (invoked by name from
+    // the connection threads); public for tests and for owners that collect
+    // reports themselves.
+    Q_INVOKABLE void take_report(const DownloadReport &report);
+
+signals:
+    void device_added(int index);
+    void preflight_checked(const FleetPreflight &preflight);
+    // Every change of a device's state; a retry shows as "interrupted" or
+    // "no answer" followed by "command sent" with one more attempt.
+    void state_changed(int index, FleetDevice::State state);
+    // The percentage of a download changed.
+    void progress_changed(int index, int percent);
+    // A device came back after its download: its "ver" before and after.
+    void versions_known(int index, const QString &before, const QString &after);
+    // Every request the file service answered; index is -1 when it came
+    // from no device of the run.
+    void request_answered(const DownloadReport &report, int index);
+    void run_finished(const FleetEngine::Summary &summary);
+
+private:
+    class Feed;
+
+    // What the engine keeps per device beside what it shows.
+    struct Tracking
+    {
+        bool in_run = false;
+        bool queued = false;
+        // Time-out of the current attempt; -1 while none runs.
+        qint64 deadline = -1;
+        bool confirming = false;
+        qint64 next_probe = -1;
+        qint64 confirm_deadline = -1;
+    };
+
+    void set_state(int index, State state);
+    void send_command(int index);
+    // Ends an attempt; a retry is queued when allowed.
+    void end_attempt(int index, State state);
+    void end_device(int index, State state);
+    void download_ended(int index, const DownloadReport &report);
+    bool follows_reports(int index) const;
+    void resume(int index);
+    void wake();
+    // Starts what may start, ends the run when nothing is left, and asks
+    // the clock for the next wake-up.
+    void advance();
+    void finish_run();
+
+    FleetTransport &transport;
+    std::unique_ptr<FleetClock> own_clock;
+    FleetClock *clock;
+    std::unique_ptr<Feed> feed;
+    QVector<FleetDevice> devices;
+    QVector<Tracking> tracking;
+    // Devices waiting for a command, retries first.
+    QList<int> queue;
+    QVector<int> run_devices;
+    Run current_run;
+    bool running = false;
+    bool stopping = false;
+    qint64 first_command_ms = -1;
+};
+Q_DECLARE_METATYPE(FleetEngine::Summary)
+
+#endif // FLEETENGINE_H

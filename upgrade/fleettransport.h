@@ -1,0 +1,22 @@
+#ifndef FLEETTRANSPORT_H
+#define FLEETTRANSPORT_H
+
+#include <QByteArray>
+#include <QHostAddress>
+
+// How the fleet engine reaches devices: it sends datagrams through this, and
+// its owner feeds the datagrams that arrive back into the engine
+// (FleetEngine::take_datagram). The owner keeps the socket, so one process
+// can share one UDP socket between the upgrade window and the engine. Called
+// on the engine's thread.
+class FleetTransport
+{
+public:
+    virtual ~FleetTransport() = default;
+
+    // Sends datagram to address:port; false when it could not be sent.
+    virtual bool send_datagram(
+            const QByteArray &datagram, const QHostAddress &address, quint16 port) = 0;
+};
+
+#endif // FLEETTRANSPORT_H

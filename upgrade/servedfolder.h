@@ -1,0 +1,28 @@
+#ifndef SERVEDFOLDER_H
+#define SERVEDFOLDER_H
+
+#include <QString>
+
+#include <functional>
+
+// The folder the upgrade file service serves. By default it is derived anew
+// for every request from "QZPATH" in "./config.ini" (group UPDATE), which
+// start-up sets to the program's folder. A program that serves another
+// folder (the command line's --folder) replaces the rule for the whole
+// process. Thread-safe: read on every HTTP connection thread.
+class ServedFolder
+{
+public:
+    // Returns the folder, without a trailing slash.
+    using Provider = std::function<QString()>;
+
+    // The folder for the next request, by the current provider.
+    static QString current();
+    // The default rule: the folder "html" beside program_folder, cut before
+    // "/tavirex_tools.app" when the program runs inside that bundle.
+    static QString beside_program(const QString &program_folder);
+    // An empty function restores the default rule.
+    static void set_provider(Provider provider);
+};
+
+#endif // SERVEDFOLDER_H
