@@ -105,6 +105,8 @@ void upgrade::udp_ready_read()
 
 void upgrade::set_data_transmission_progress(int n)
 {
+    if (n >= 0 && n <= 100 && n != ui->download_progress->value())
+        hold_progress_painting();
     // A broken download must not look finished; the bar keeps what arrived.
     if (n == MyRequestHandler::progress_interrupted) {
         show_status(QStringLiteral("中断"), false);
@@ -189,6 +191,19 @@ void upgrade::send_upgrade_command(const QString &type)
     ui->download_progress->setMinimum(0);
     ui->download_progress->setValue(0);
     show_status(QStringLiteral("等待"), false);
+}
+
+void upgrade::hold_progress_painting()
+{
+    // The bar repaints at once on every change of its value, and a fleet of
+    // downloads changes it thousands of times a second: the window would fall
+    // seconds behind. Its value still changes with every code; it is painted
+    // once the codes queued so far are handled.
+    if (!ui->download_progress->updatesEnabled() || !ui->download_progress->isVisible())
+        return;
+    ui->download_progress->setUpdatesEnabled(false);
+    QMetaObject::invokeMethod(
+            this, [this] { ui->download_progress->setUpdatesEnabled(true); }, Qt::QueuedConnection);
 }
 
 void upgrade::show_status(const QString &text, bool ok)

@@ -59,6 +59,8 @@ private:
     void clear_device_list();
     void broadcast_find();
     void send_upgrade_command(const QString &type);
+    // Keeps the progress bar from painting until the queued codes are handled.
+    void hold_progress_painting();
     void show_status(const QString &text, bool ok);
     void show_warning(const QString &text);
 

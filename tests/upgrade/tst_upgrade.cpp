@@ -96,6 +96,7 @@ private slots:
     void failedSendLeavesStatus();
     void progressCodes_data();
     void progressCodes();
+    void burstOfCodesPaintsBarOnce();
     void missingFileNameIsEscaped_data();
     void missingFileNameIsEscaped();
     void oneMissingFileBoxAtATime();
@@ -433,6 +434,37 @@ void tst_Upgrade::progressCodes()
     QCOMPARE(progressBar(window)->value(), value);
     QCOMPARE(progressBar(window)->minimum(), 0);
     QCOMPARE(progressBar(window)->maximum(), 100);
+}
+
+void tst_Upgrade::burstOfCodesPaintsBarOnce()
+{
+    // A fleet of downloads queues thousands of codes: each still sets the bar and the status
+    // word, but the bar is painted once they are handled, not once per code.
+    upgrade window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QProgressBar *bar = progressBar(window);
+    struct PaintCounter : QObject
+    {
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            paints += event->type() == QEvent::Paint;
+            return false;
+        }
+        int paints = 0;
+    } counter;
+    bar->installEventFilter(&counter);
+    for (int code = 1; code < 100; ++code)
+        QMetaObject::invokeMethod(
+                &window, "set_data_transmission_progress", Qt::QueuedConnection, Q_ARG(int, code));
+    QMetaObject::invokeMethod(&window, "set_data_transmission_progress", Qt::QueuedConnection,
+            Q_ARG(int, MyRequestHandler::progress_interrupted));
+    QTRY_VERIFY(counter.paints > 0);
+    QCoreApplication::processEvents();
+    QCOMPARE(bar->value(), 99);
+    QCOMPARE(statusLabel(window)->text(), QStringLiteral("中断"));
+    QCOMPARE(statusLabel(window)->styleSheet(), QString::fromLatin1(red));
+    QVERIFY2(counter.paints <= 3, qPrintable(QString::number(counter.paints)));
 }
 
 void tst_Upgrade::missingFileNameIsEscaped_data()
