@@ -256,20 +256,13 @@ void HttpRequest::finishHeaders()
             boundary = boundary.mid(1, boundary.size() - 2);
     }
 
-    const QByteArray lengthText = headers.value("content-length");
-    if (!lengthText.isEmpty()) {
-        bool isNumber = false;
-        const qint64 length = lengthText.toLongLong(&isNumber);
-        if (isNumber && length < 0) {
-            qWarning("HttpRequest: received broken HTTP request, negative content-length");
-            state = Aborted;
-            return;
-        }
-        if (isNumber)
-            expectedBodySize = qMin(length, unboundedLength);
-        else if (isDecimal(lengthText))
-            expectedBodySize = unboundedLength;
+    if (headers.contains("transfer-encoding")) {
+        qWarning("HttpRequest: received a transfer-encoding, which is not supported");
+        reject(TransferEncodingPresent);
+        return;
     }
+    if (!readContentLength())
+        return;
 
     if (expectedBodySize == 0) {
         state = Complete;
@@ -286,6 +279,40 @@ void HttpRequest::finishHeaders()
     } else {
         state = AwaitBody;
     }
+}
+
+bool HttpRequest::readContentLength()
+{
+    // Repeated headers, and the members of a comma-separated list, must all state one length.
+    QByteArray lengthText;
+    bool first = true;
+    for (const QByteArray &value : headers.values("content-length")) {
+        for (const QByteArray &member : value.split(',')) {
+            const QByteArray trimmed = member.trimmed();
+            if (first)
+                lengthText = trimmed;
+            else if (trimmed != lengthText) {
+                qWarning("HttpRequest: received differing content-length values");
+                reject(ConflictingContentLength);
+                return false;
+            }
+            first = false;
+        }
+    }
+    if (lengthText.isEmpty())
+        return true;
+    bool isNumber = false;
+    const qint64 length = lengthText.toLongLong(&isNumber);
+    if (isNumber && length < 0) {
+        qWarning("HttpRequest: received broken HTTP request, negative content-length");
+        reject(LimitOrSyntax);
+        return false;
+    }
+    if (isNumber)
+        expectedBodySize = qMin(length, unboundedLength);
+    else if (isDecimal(lengthText))
+        expectedBodySize = unboundedLength;
+    return true;
 }
 
 void HttpRequest::readBodyData(QIODevice *device)
@@ -462,9 +489,17 @@ void HttpRequest::collectCookies()
     headers.remove("cookie");
 }
 
+void HttpRequest::reject(AbortReason reason)
+{
+    rejection = reason;
+    state = Aborted;
+}
+
 void HttpRequest::abort()
 {
     // Nothing of an aborted request is served, so its files go at once.
+    if (rejection == NotAborted)
+        rejection = LimitOrSyntax;
     state = Aborted;
     tempFile.reset();
     uploadedFiles.clear();
