@@ -11,6 +11,7 @@
 #include <QTemporaryFile>
 #include <QtEndian>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -36,16 +37,20 @@ const QFileDevice::Permissions newFilePermissions = QFileDevice::ReadOwner | QFi
 // refuses an existing target, and removing it first would leave a moment
 // with neither file. No sync to disk: it would cost more than encoding the
 // file, and the replacement alone already keeps a failed write from
-// touching the earlier file.
-bool replaceFile(const QString &from, const QString &to)
+// touching the earlier file. Returns the system's reason on failure, else an
+// empty text.
+QString replaceFile(const QString &from, const QString &to)
 {
 #ifdef Q_OS_WIN
-    return MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(from).utf16()),
-                   reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(to).utf16()),
-                   MOVEFILE_REPLACE_EXISTING)
-            != 0;
+    if (MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(from).utf16()),
+                reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(to).utf16()),
+                MOVEFILE_REPLACE_EXISTING))
+        return QString();
+    return qt_error_string(int(GetLastError()));
 #else
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return QString();
+    return qt_error_string(errno);
 #endif
 }
 
@@ -172,6 +177,23 @@ void FolderCompressor::compressFile(const QString &filePath)
     reporter->line(done);
 }
 
+bool FolderCompressor::writeAndFlush(QFileDevice &file, const char *data, qint64 size)
+{
+    for (qint64 written = 0; written < size;) {
+        const qint64 count = file.write(data + written, size - written);
+        if (count <= 0)
+            return false;
+        written += count;
+    }
+    for (qint64 pending = file.bytesToWrite(); !file.flush();) {
+        const qint64 left = file.bytesToWrite();
+        if (left == 0 || left >= pending)
+            return false;
+        pending = left;
+    }
+    return true;
+}
+
 bool FolderCompressor::writeOutput(const QString &targetPath, const QString &name, int dataBytes)
 {
     // The new content goes to a temporary file beside the target and replaces
@@ -182,7 +204,15 @@ bool FolderCompressor::writeOutput(const QString &targetPath, const QString &nam
     const QFileInfo target(targetPath);
     // A short fixed name, so a target name near the length limit still fits.
     QTemporaryFile file(output_folder + QStringLiteral("/.ondaspa-XXXXXX"));
-    if ((target.exists() && (target.isDir() || !target.isWritable())) || !file.open()) {
+    QString reason;
+    if (target.exists() && target.isDir())
+        reason = qt_error_string(EISDIR);
+    else if (target.exists() && !target.isWritable())
+        reason = qt_error_string(EACCES);
+    else if (!file.open())
+        reason = file.errorString();
+    if (!reason.isEmpty()) {
+        reportWriteFailure(targetPath, reason);
         reporter->code(CodeOpenFailed, targetPath);
         ++failure_count;
         return false;
@@ -190,17 +220,29 @@ bool FolderCompressor::writeOutput(const QString &targetPath, const QString &nam
     // A flush that writes only part (a full disk) is not always reported, so
     // the size on disk is the proof.
     const qint64 total = headerBytes + dataBytes;
-    const bool written =
-            file.write(output.data(), total) == total && file.flush() && file.size() == total;
+    if (!writeAndFlush(file, output.data(), total))
+        reason = file.errorString();
+    else if (file.size() != total)
+        reason = QStringLiteral("%1 of %2 bytes written").arg(file.size()).arg(total);
     file.close();
     // A temporary file is private to its owner; the output gets the earlier
     // file's permissions, or those of an ordinary new file.
-    if (!written
-            || !file.setPermissions(target.exists() ? target.permissions() : newFilePermissions)
-            || !replaceFile(file.fileName(), targetPath)) {
+    if (reason.isEmpty()
+            && !file.setPermissions(target.exists() ? target.permissions() : newFilePermissions))
+        reason = file.errorString();
+    if (reason.isEmpty())
+        reason = replaceFile(file.fileName(), targetPath);
+    if (!reason.isEmpty()) {
+        reportWriteFailure(targetPath, reason);
         fail(QStringLiteral("压缩:%1失败:写入失败!").arg(name));
         return false;
     }
     file.setAutoRemove(false);
     return true;
+}
+
+void FolderCompressor::reportWriteFailure(const QString &targetPath, const QString &reason)
+{
+    qCDebug(soundLog) << "write failed:" << targetPath << reason;
+    reporter->writeFailed(targetPath, reason);
 }
