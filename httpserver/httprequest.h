@@ -9,6 +9,7 @@
 #include <QMap>
 #include <QMultiMap>
 
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -60,10 +61,17 @@ public:
         TransferEncodingPresent, // any "transfer-encoding" header
     };
 
+    // Makes a temporary file of a multipart request (its spooled body, each upload), to be
+    // create()d by the request.
+    using TemporaryFileMaker = std::function<std::unique_ptr<HttpTemporaryFile>()>;
+
     // Reads the limits from the settings (see HttpRequestLimits::fromSettings); null means the
     // defaults.
     explicit HttpRequest(const QSettings *settings);
-    explicit HttpRequest(const HttpRequestLimits &limits);
+    // A null temporaryFileMaker makes plain HttpTemporaryFile objects; tests may keep the files
+    // elsewhere, in memory for instance.
+    explicit HttpRequest(
+            const HttpRequestLimits &limits, TemporaryFileMaker temporaryFileMaker = nullptr);
     virtual ~HttpRequest();
 
     HttpRequest(const HttpRequest &) = delete;
@@ -153,6 +161,7 @@ private:
     QByteArray boundary;
     std::unique_ptr<HttpTemporaryFile> tempFile;
     QByteArray lineBuffer;
+    TemporaryFileMaker makeTemporaryFile;
 };
 
 } // namespace quenmar
