@@ -17,15 +17,29 @@ namespace {
 // headers fit, while a peer that keeps sending cannot hold the caller.
 constexpr int discardLimit = 65536;
 
-QHostAddress peerAddressOf(const sockaddr *address)
+#ifdef Q_OS_WIN
+using NativeSocket = SOCKET;
+using AddressLength = int;
+#else
+using NativeSocket = int;
+using AddressLength = socklen_t;
+#endif
+
+} // namespace
+
+QHostAddress peerAddress(qintptr descriptor)
 {
-    QHostAddress peer(address);
+    sockaddr_storage address{};
+    AddressLength length = sizeof address;
+    if (::getpeername(static_cast<NativeSocket>(descriptor), reinterpret_cast<sockaddr *>(&address),
+                &length)
+            != 0)
+        return QHostAddress();
+    const QHostAddress peer(reinterpret_cast<const sockaddr *>(&address));
     bool mapped = false;
     const quint32 ipv4 = peer.toIPv4Address(&mapped);
     return mapped ? QHostAddress(ipv4) : peer;
 }
-
-} // namespace
 
 #ifdef Q_OS_WIN
 
@@ -61,17 +75,6 @@ bool answerAndClose(qintptr descriptor, const char *answer, qint64 size)
     ::shutdown(socket, SD_SEND);
     ::closesocket(socket);
     return sent;
-}
-
-QHostAddress peerAddress(qintptr descriptor)
-{
-    sockaddr_storage address{};
-    int length = sizeof address;
-    if (::getpeername(
-                static_cast<SOCKET>(descriptor), reinterpret_cast<sockaddr *>(&address), &length)
-            != 0)
-        return QHostAddress();
-    return peerAddressOf(reinterpret_cast<const sockaddr *>(&address));
 }
 
 #else
@@ -124,16 +127,6 @@ bool answerAndClose(qintptr descriptor, const char *answer, qint64 size)
     ::shutdown(socket, SHUT_WR);
     ::close(socket);
     return sent;
-}
-
-QHostAddress peerAddress(qintptr descriptor)
-{
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (::getpeername(static_cast<int>(descriptor), reinterpret_cast<sockaddr *>(&address), &length)
-            != 0)
-        return QHostAddress();
-    return peerAddressOf(reinterpret_cast<const sockaddr *>(&address));
 }
 
 #endif

@@ -56,9 +56,13 @@ public:
     // in front that read the length otherwise would see other requests in the same bytes.
     enum AbortReason {
         NotAborted,
-        LimitOrSyntax, // a size limit, a negative length or a malformed request line
-        ConflictingContentLength, // "content-length" values (or list members) that differ
-        TransferEncodingPresent, // any "transfer-encoding" header
+        // A size limit, a negative length, a malformed request line, or a multipart body that
+        // cannot be stored.
+        LimitOrSyntax,
+        // "content-length" values (or members of one list) that differ.
+        ConflictingContentLength,
+        // Any "transfer-encoding" header.
+        TransferEncodingPresent,
     };
 
     // Makes a temporary file of a multipart request (its spooled body, each upload), to be

@@ -204,11 +204,13 @@ bool FolderCompressor::writeOutput(const QString &targetPath, const QString &nam
     const QFileInfo target(targetPath);
     // A short fixed name, so a target name near the length limit still fits.
     QTemporaryFile file(output_folder + QStringLiteral("/.ondaspa-XXXXXX"));
+    // The C library's texts: qt_error_string() takes a system error code on
+    // Windows, not an errno value.
     QString reason;
     if (target.exists() && target.isDir())
-        reason = qt_error_string(EISDIR);
+        reason = QString::fromLocal8Bit(std::strerror(EISDIR));
     else if (target.exists() && !target.isWritable())
-        reason = qt_error_string(EACCES);
+        reason = QString::fromLocal8Bit(std::strerror(EACCES));
     else if (!file.open())
         reason = file.errorString();
     if (!reason.isEmpty()) {
