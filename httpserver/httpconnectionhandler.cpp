@@ -8,6 +8,7 @@
 
 #include <QMutexLocker>
 #include <QScopedValueRollback>
+#include <QSemaphore>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QThread>
@@ -46,7 +47,17 @@ HttpConnectionHandler::HttpConnectionHandler(const HttpConnectionSettings &setti
       sslConfiguration(sslConfiguration), peerConnections(std::move(peerConnections))
 {
     qRegisterMetaType<tSocketDescriptor>("tSocketDescriptor");
+    // The thread makes its event loop's wake-up descriptor as it starts. Waiting for that keeps
+    // the listener's count of free descriptors true when it takes on the next connection; a
+    // burst of connections would otherwise start threads whose descriptors the sockets accepted
+    // meanwhile have taken, and such a thread aborts the process.
+    QSemaphore running;
+    const QMetaObject::Connection watch = connect(
+            thread, &QThread::started, thread, [&running] { running.release(); },
+            Qt::DirectConnection);
     thread->start();
+    running.acquire();
+    disconnect(watch);
     qDebug("HttpConnectionHandler (%p): thread started", static_cast<void *>(this));
 
     moveToThread(thread);
