@@ -2,7 +2,8 @@
 #define FULLDISK_H
 
 // Runs a command where a folder is as good as full, for tests of how write failures are reported:
-//   "fileSizeLimit"  a file size limit of 32 KiB (a write beyond it fails with "File too large");
+//   "fileSizeLimit"  a file size limit of 32 KiB, 64 KiB where sh is bash (a write beyond it fails
+//                    with "File too large");
 //   "fullTmpfs"      a 32 KiB tmpfs mounted over the folder in a mount namespace of the command's
 //                    own ("No space left on device"); needs root and unshare.
 
@@ -25,7 +26,7 @@ inline void addFullDiskRows()
 inline QStringList fullDiskPrefix(const QString &disk, const QString &folder)
 {
     if (disk == QLatin1String("fileSizeLimit")) {
-        // sh counts in 512-byte blocks; with SIGXFSZ ignored the write fails with EFBIG instead.
+        // 64 blocks of 512 bytes (1024 in bash); with SIGXFSZ ignored the write fails with EFBIG.
         return { QStringLiteral("sh"), QStringLiteral("-c"),
             QStringLiteral("trap '' XFSZ; ulimit -f 64; exec \"$@\""), QStringLiteral("sh") };
     }

@@ -233,8 +233,8 @@ void tst_AdpcmCommand::writeFailuresGiveTheSystemsReason()
     QVERIFY(QDir().mkpath(full));
     if (!fullDiskAvailable(disk, full))
         QSKIP("this kind of full disk cannot be made here");
-    // About 50 KiB compressed, more than the full folder takes; the small file still fits.
-    QVERIFY(tone(100000, 16000).write(in + QStringLiteral("/big.wav")));
+    // About 100 KiB compressed, more than the full folder takes; the small file still fits.
+    QVERIFY(tone(200000, 16000).write(in + QStringLiteral("/big.wav")));
     QVERIFY(tone(1000, 16000).write(in + QStringLiteral("/small.wav")));
     const QStringList prefix = fullDiskPrefix(disk, full);
 
