@@ -1,13 +1,16 @@
 #include "minifs.h"
 #include "ui_minifs.h"
 
+#include "logboxmenu.h"
 #include "minifsbuilder.h"
 #include "minifsbuildlistener.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSettings>
 #include <QTextCodec>
@@ -60,6 +63,7 @@ minifs::minifs(QWidget *parent)
     setWindowFlags(Qt::WindowCloseButtonHint);
     settings = new QSettings(QLatin1String(settingsFile), QSettings::IniFormat);
     ui->path_minifs->setText(settings->value(QLatin1String(pathKey)).toString());
+    LogBoxMenu::attach(ui->minifs_debug_box);
     timer = new QTimer(this);
     timer->setInterval(startDelayMilliseconds);
     connect(timer, SIGNAL(timeout()), this, SLOT(minifs_start()));
@@ -104,9 +108,19 @@ void minifs::minifs_start()
     timer->stop();
     LogBox log(ui->minifs_debug_box);
     MiniFsBuilder builder(log);
+    const QString folder = ui->path_minifs->text();
+    const QString imagePath =
+            MiniFsBuilder::defaultImagePath(QCoreApplication::applicationDirPath());
     const MiniFsBuilder::Outcome outcome =
-            builder.build(ui->path_minifs->text(), ui->minifs_version->text(),
-                    MiniFsBuilder::defaultImagePath(QCoreApplication::applicationDirPath()));
+            builder.build(folder, ui->minifs_version->text(), imagePath);
+    if (outcome == MiniFsBuilder::FolderMissing)
+        log.logLine(QStringLiteral("文件夹不存在：") + QDir::toNativeSeparators(folder));
+    if (outcome == MiniFsBuilder::Built) {
+        const QFileInfo image(imagePath);
+        log.logLine(QStringLiteral("IMG文件位置：%1 (%2 bytes)")
+                            .arg(QDir::toNativeSeparators(image.absoluteFilePath()),
+                                    QString::number(image.size())));
+    }
     const QString title = QStringLiteral("提示");
     if (outcome == MiniFsBuilder::Built)
         QMessageBox::information(this, title, boxText(QStringLiteral("合成成功!")));

@@ -1,15 +1,22 @@
 #!/usr/bin/env python3
-"""Draws the launcher's button pictures and the small numbered icons.
+"""Draws the launcher's button pictures, the small numbered icons and the
+program's desktop icon.
 
-Writes 32-bit ICO files (BMP with alpha) into picture/. Shapes are sampled
+Writes 32-bit ICO files (BMP with alpha) into picture/ and the desktop icon as
+PNG files, one per size of the hicolor theme, into icons/. Shapes are sampled
 4 x 4 per pixel for smooth edges. Run it again after changing a drawing.
 """
 import math
 import os
 import struct
+import zlib
 
 SUPERSAMPLE = 4
-OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "picture")
+HERE = os.path.dirname(os.path.abspath(__file__))
+OUT = os.path.join(HERE, "picture")
+ICONS = os.path.join(HERE, "icons")
+# The sizes desktops look for in the hicolor theme.
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
 
 BLUE = (53, 112, 168)
 WHITE = (255, 255, 255)
@@ -113,6 +120,20 @@ def write_ico(path, pixels):
         f.write(icondir + entry + image)
 
 
+def write_png(path, pixels):
+    """RGBA, 8 bits per channel, no ancillary chunks: the same drawing gives the same bytes."""
+    size = len(pixels)
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    raw = b"".join(b"\0" + bytes(c for pixel in row for c in pixel) for row in pixels)
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9))
+                + chunk(b"IEND", b""))
+
+
 def tile(size, top, bottom):
     m = size * 0.04
     return (rounded_rect(m, m, size - m, size - m, size * 0.18), vertical_gradient(top, bottom, size))
@@ -181,13 +202,28 @@ def number_picture(n):
     return render(s, layers)
 
 
+def desktop_icon(s):
+    """A loudspeaker cabinet with tweeter and woofer on the launcher's blue tile."""
+    u = s / 128.0
+    layers = [tile(s, (88, 150, 210), BLUE)]
+    layers.append((rounded_rect(34 * u, 14 * u, 94 * u, 114 * u, 10 * u), WHITE))
+    layers.append((ellipse(64 * u, 38 * u, 12 * u, 12 * u), BLUE))
+    layers.append((ellipse(64 * u, 38 * u, 5 * u, 5 * u), (200, 222, 242)))
+    layers.append((ellipse(64 * u, 80 * u, 23 * u, 23 * u), BLUE))
+    layers.append((ellipse(64 * u, 80 * u, 10 * u, 10 * u), (200, 222, 242)))
+    return render(s, layers)
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
+    os.makedirs(ICONS, exist_ok=True)
     write_ico(os.path.join(OUT, "minifs.ico"), minifs_picture())
     write_ico(os.path.join(OUT, "sound_type.ico"), sound_picture())
     write_ico(os.path.join(OUT, "update.ico"), update_picture())
     for n in range(11):
         write_ico(os.path.join(OUT, "N%d.ico" % n), number_picture(n))
+    for size in ICON_SIZES:
+        write_png(os.path.join(ICONS, "ondaspa-%d.png" % size), desktop_icon(size))
 
 
 if __name__ == "__main__":

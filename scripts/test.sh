@@ -18,7 +18,8 @@ elif [ -n "${1:-}" ]; then
     exit 2
 fi
 
-ensure_packages "${BASE_PACKAGES[@]}" openssl iproute2
+# sox and ffmpeg write the WAV files that the compressor must read as editors write them.
+ensure_packages "${BASE_PACKAGES[@]}" openssl iproute2 sox ffmpeg
 BUILD_TARGETS=()
 configure_and_build "$BUILD_DIR" "${CMAKE_ARGS[@]}"
 

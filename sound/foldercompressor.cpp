@@ -8,8 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QTemporaryFile>
-#include <QtEndian>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstdio>
@@ -23,15 +22,8 @@ Q_LOGGING_CATEGORY(soundLog, "ondaspa.sound")
 
 namespace {
 
-// Where the data size sits in the header, for the developers' diagnostics.
-constexpr int dataSizeOffset = 40;
-
 const QDir::Filters listFilter = QDir::Files | QDir::Hidden | QDir::NoSymLinks;
 const QDir::SortFlags listOrder = QDir::Name | QDir::IgnoreCase;
-
-const QFileDevice::Permissions newFilePermissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner
-        | QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ReadGroup
-        | QFileDevice::ReadOther;
 
 // Replaces to by from in one step, whether or not to exists. QFile::rename
 // refuses an existing target, and removing it first would leave a moment
@@ -52,6 +44,40 @@ QString replaceFile(const QString &from, const QString &to)
         return QString();
     return qt_error_string(errno);
 #endif
+}
+
+// Creates a new file with a short unique name in folder, the way any new file
+// is created (mode 0666 less the umask, or the folder's default ACL), so an
+// output that replaces nothing gets the permissions the user's other new
+// files get: group-writable in a shared folder.
+bool openNewUniqueFile(const QString &folder, QFile &file)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        file.setFileName(folder + QStringLiteral("/.ondaspa-")
+                + QString::number(QRandomGenerator::global()->generate(), 36));
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return true;
+        if (!file.exists())
+            return false; // not a name clash: the folder refuses new files
+    }
+    return false;
+}
+
+// The log line of a file that checkPcm() refused.
+QString refusalLine(WavHeader::PcmVerdict verdict, const QString &name, qint64 length)
+{
+    switch (verdict) {
+    case WavHeader::TooShort:
+        return QStringLiteral("压缩:%1(%2bytes) 失败").arg(name).arg(length);
+    case WavHeader::NotMono:
+        return QStringLiteral("压缩:%1失败:非单声道音频!").arg(name);
+    case WavHeader::RateTooHigh:
+        return QStringLiteral("压缩:%1失败:采样率大于16Khz!").arg(name);
+    case WavHeader::Unsupported:
+    case WavHeader::PcmAccepted:
+        break;
+    }
+    return QStringLiteral("压缩:%1失败:格式不支持!").arg(name);
 }
 
 } // namespace
@@ -120,51 +146,41 @@ void FolderCompressor::compressFile(const QString &filePath)
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly))
         return;
-    // The size is known before anything is read, so a huge file never costs
-    // more than one buffer; reading one byte past the limit also catches a
-    // file that grew after its size was taken.
-    if (file.size() > maxInputBytes) {
-        reporter->line(QStringLiteral("压缩音频大于1Mbytes,请裁剪!"));
-        return;
-    }
+    // However large the file, at most one buffer is read: enough to tell a
+    // refused file's format, and one byte past the limit also catches a file
+    // that grew after its size was taken.
+    const qint64 size = file.size();
     const qint64 length = file.read(input.data(), maxInputBytes + 1);
     file.close();
+    if (size > maxInputBytes || length > maxInputBytes) {
+        reporter->line(QStringLiteral("压缩音频大于1Mbytes,请裁剪!"));
+        reporter->refused(
+                name, qMax(size, length), WavHeader::locate(input.data(), qMax<qint64>(length, 0)));
+        return;
+    }
     if (length < 0)
         return;
-    if (length > maxInputBytes) {
-        reporter->line(QStringLiteral("压缩音频大于1Mbytes,请裁剪!"));
+    WavHeader::Layout layout;
+    const WavHeader::PcmVerdict verdict = WavHeader::checkPcm(input.data(), length, &layout);
+    if (verdict != WavHeader::PcmAccepted) {
+        fail(refusalLine(verdict, name, length));
+        reporter->refused(name, length, layout);
         return;
-    }
-    int sampleCount = 0;
-    switch (WavHeader::checkPcm(input.data(), length, &sampleCount)) {
-    case WavHeader::TooShort:
-        fail(QStringLiteral("压缩:%1(%2bytes) 失败").arg(name).arg(length));
-        return;
-    case WavHeader::Unsupported:
-        fail(QStringLiteral("压缩:%1失败:格式不支持!").arg(name));
-        return;
-    case WavHeader::NotMono:
-        fail(QStringLiteral("压缩:%1失败:非单声道音频!").arg(name));
-        return;
-    case WavHeader::RateTooHigh:
-        fail(QStringLiteral("压缩:%1失败:采样率大于16Khz!").arg(name));
-        return;
-    case WavHeader::PcmAccepted:
-        break;
     }
 
-    const char *header = input.data();
-    const quint32 declared = qFromLittleEndian<quint32>(header + dataSizeOffset);
-    qCDebug(soundLog) << name << "Subchunk2Size:" << declared;
+    const int sampleCount = layout.sampleCount();
+    qCDebug(soundLog) << name << "Subchunk2Size:" << layout.declaredDataBytes;
     output.resize(headerBytes + (sampleCount + 1) / 2);
     AdpcmState state = { 0, 0 };
     // The samples are coded in place: little-endian, as on every host the
-    // program is built for.
-    const int dataBytes = adpcm_coder(reinterpret_cast<const qint16 *>(header + headerBytes),
-            sampleCount, reinterpret_cast<unsigned char *>(output.data() + headerBytes), &state);
+    // program is built for, and aligned, as every chunk starts at an even
+    // offset.
+    const int dataBytes = adpcm_coder(
+            reinterpret_cast<const qint16 *>(input.data() + layout.dataOffset), sampleCount,
+            reinterpret_cast<unsigned char *>(output.data() + headerBytes), &state);
     qCDebug(soundLog) << name << "Subchunk2Size OK";
 
-    WavHeader::writeCompressed(header, static_cast<quint32>(dataBytes), output.data());
+    WavHeader::writeCompressed(layout.format, static_cast<quint32>(dataBytes), output.data());
 
     const QString targetPath = output_folder + QLatin1Char('/') + name;
     qCDebug(soundLog) << "path:" << targetPath;
@@ -202,8 +218,8 @@ bool FolderCompressor::writeOutput(const QString &targetPath, const QString &nam
     // That replacement would also pass over a read-only target, so the
     // target's own permission is checked first.
     const QFileInfo target(targetPath);
-    // A short fixed name, so a target name near the length limit still fits.
-    QTemporaryFile file(output_folder + QStringLiteral("/.ondaspa-XXXXXX"));
+    // A short name, so a target name near the length limit still fits.
+    QFile file;
     // The C library's texts: qt_error_string() takes a system error code on
     // Windows, not an errno value.
     QString reason;
@@ -211,7 +227,7 @@ bool FolderCompressor::writeOutput(const QString &targetPath, const QString &nam
         reason = QString::fromLocal8Bit(std::strerror(EISDIR));
     else if (target.exists() && !target.isWritable())
         reason = QString::fromLocal8Bit(std::strerror(EACCES));
-    else if (!file.open())
+    else if (!openNewUniqueFile(output_folder, file))
         reason = file.errorString();
     if (!reason.isEmpty()) {
         reportWriteFailure(targetPath, reason);
@@ -227,19 +243,18 @@ bool FolderCompressor::writeOutput(const QString &targetPath, const QString &nam
     else if (file.size() != total)
         reason = QStringLiteral("%1 of %2 bytes written").arg(file.size()).arg(total);
     file.close();
-    // A temporary file is private to its owner; the output gets the earlier
-    // file's permissions, or those of an ordinary new file.
-    if (reason.isEmpty()
-            && !file.setPermissions(target.exists() ? target.permissions() : newFilePermissions))
+    // A replaced file keeps its permissions; a new one keeps those it was
+    // created with.
+    if (reason.isEmpty() && target.exists() && !file.setPermissions(target.permissions()))
         reason = file.errorString();
     if (reason.isEmpty())
         reason = replaceFile(file.fileName(), targetPath);
     if (!reason.isEmpty()) {
+        file.remove();
         reportWriteFailure(targetPath, reason);
         fail(QStringLiteral("压缩:%1失败:写入失败!").arg(name));
         return false;
     }
-    file.setAutoRemove(false);
     return true;
 }
 

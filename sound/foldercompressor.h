@@ -10,7 +10,8 @@
 
 // Compresses every mono 16-bit PCM WAV file of a folder (at most 16000
 // samples per second and 1048576 bytes) to IMA ADPCM files of the same name in
-// an output folder, reporting each step as a log line and a status code.
+// an output folder, reporting each step as a log line and a status code. The
+// inputs' chunks may lie anywhere; outputs get the canonical 44-byte header.
 // Runs on whichever thread calls run(); the reporter is called on that thread.
 class FolderCompressor
 {
@@ -42,6 +43,15 @@ public:
         virtual void code(int code, const QString &outputPath) = 0;
         // Polled between files; true ends the run without its summary.
         virtual bool stopRequested() const { return false; }
+        // A file refused for its size or format, after its line: its length in
+        // bytes and what its chunks say (as far as the first
+        // maxInputBytes + 1 bytes go).
+        virtual void refused(const QString &name, qint64 size, const WavHeader::Layout &layout)
+        {
+            Q_UNUSED(name)
+            Q_UNUSED(size)
+            Q_UNUSED(layout)
+        }
         // The system's reason why outputPath could not be opened or written;
         // reported just before CodeOpenFailed or the file's failure line.
         virtual void writeFailed(const QString &outputPath, const QString &reason)
@@ -53,7 +63,7 @@ public:
 
     // Largest input file accepted, in bytes (one mebibyte).
     static constexpr qint64 maxInputBytes = 1048576;
-    // Length of the canonical WAV header that inputs must have and outputs get.
+    // Length of the canonical WAV header that outputs get; inputs must be longer.
     static constexpr int headerBytes = WavHeader::size;
 
     // reporter is not owned and must outlive the compressor.

@@ -1,6 +1,7 @@
 #include "sound.h"
 #include "ui_sound.h"
 
+#include "logboxmenu.h"
 #include "spthread.h"
 
 #include <QCloseEvent>
@@ -38,6 +39,7 @@ sound::sound(QWidget *parent)
 
     settings = new QSettings(QStringLiteral("./config.ini"), QSettings::IniFormat);
     ui->path_sound->setText(settings->value(QStringLiteral("SOUND_PATH")).toString());
+    LogBoxMenu::attach(ui->sound_debug_box);
 
     worker = new SPThread(this);
     connect(worker, SIGNAL(ui_string_debug(QString)), this, SLOT(ui_string_debug(QString)));

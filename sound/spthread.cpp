@@ -2,6 +2,8 @@
 
 #include "foldercompressor.h"
 
+#include <QDir>
+
 namespace {
 
 // How often the loop looks for a start request, in milliseconds.
@@ -71,5 +73,8 @@ void SPThread::compress_folder()
 {
     SignalReporter reporter(this, stop_requested);
     FolderCompressor compressor(output_folder, &reporter);
-    compressor.run(folder_path);
+    // Without a line the window would seem to do nothing at all.
+    if (compressor.run(folder_path) == FolderCompressor::FolderMissing)
+        emit ui_string_debug(
+                QStringLiteral("文件夹不存在:") + QDir::toNativeSeparators(folder_path));
 }

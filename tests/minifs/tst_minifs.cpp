@@ -1,3 +1,4 @@
+#include "logboxmenu.h"
 #include "minifs.h"
 #include "minifsimage.h"
 #include "modalboxcatcher.h"
@@ -107,6 +108,7 @@ void tst_minifs::formAndWindow()
     QCOMPARE(child<QPushButton>(window, "minifs_start")->text(), QStringLiteral("开始合成"));
     QCOMPARE(child<QPushButton>(window, "minifs_choice")->text(), QStringLiteral("路径选择"));
     QVERIFY(child<QPlainTextEdit>(window, "minifs_debug_box")->isReadOnly());
+    QVERIFY(child<QPlainTextEdit>(window, "minifs_debug_box")->findChild<LogBoxMenu *>());
     const QList<QTimer *> timers =
             window.findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
     QCOMPARE(timers.size(), 1);
@@ -186,12 +188,13 @@ void tst_minifs::startRunsOneBuild_data()
     QTest::addColumn<int>("boxIcon");
     QTest::addColumn<QString>("lastLogLine");
     const int warning = QMessageBox::Warning;
+    // FOLDER and IMAGE stand for the full paths.
     QTest::newRow("built") << "source" << int(Plain) << "<font size=16>合成成功!</font>"
-                           << int(QMessageBox::Information) << "合成IMG文件大小：90 bytes";
+                           << int(QMessageBox::Information) << "IMG文件位置：IMAGE (90 bytes)";
     QTest::newRow("path-empty") << "" << int(Plain) << "<font size=16>当前路径未设置！</font>"
                                 << warning << "earlier line";
-    QTest::newRow("folder-missing")
-            << "missing" << int(Plain) << QString() << int(QMessageBox::NoIcon) << "earlier line";
+    QTest::newRow("folder-missing") << "missing" << int(Plain) << QString()
+                                    << int(QMessageBox::NoIcon) << "文件夹不存在：FOLDER";
     QTest::newRow("image-not-openable")
             << "source" << int(ImageBlocked) << "<font size=16>打开失败!</font>" << warning
             << "earlier line";
@@ -247,6 +250,8 @@ void tst_minifs::startRunsOneBuild()
         QCOMPARE(catcher.boxes().first().text, boxText);
         QCOMPARE(int(catcher.boxes().first().icon), boxIcon);
     }
+    lastLogLine.replace(QStringLiteral("FOLDER"), work->filePath(folder));
+    lastLogLine.replace(QStringLiteral("IMAGE"), imagePath());
     QCOMPARE(log->toPlainText().split(QLatin1Char('\n')).constLast(), lastLogLine);
     QCOMPARE(QFileInfo(imagePath()).isFile(), boxIcon == QMessageBox::Information);
     if (boxIcon == QMessageBox::Information) {

@@ -1,15 +1,21 @@
 #include "foldercompressor.h"
 #include "wavfile.h"
 
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+// Writing a tenth of a second of sound takes the tools well under a second.
+constexpr int toolTimeoutMilliseconds = 30000;
 
 class RecordingReporter : public FolderCompressor::Reporter
 {
@@ -79,6 +85,8 @@ private slots:
     void workedExampleFile();
     void oneFile_data();
     void oneFile();
+    void toolWrittenFiles_data();
+    void toolWrittenFiles();
     void hugeFileIsNotRead();
     void listingOrderAndFilter();
     void emptyFolderCountsOutputFolder();
@@ -86,6 +94,8 @@ private slots:
     void outputFolderCreatedOrNot();
     void unopenableTargetGivesCodeAndRunContinues();
     void readOnlyTargetGivesCode();
+    void newOutputGetsNewFilePermissions_data();
+    void newOutputGetsNewFilePermissions();
     void failedWriteKeepsEarlierFile_data();
     void failedWriteKeepsEarlierFile();
     void outputFolderAsInput();
@@ -223,6 +233,51 @@ void tst_FolderCompressor::oneFile()
     QCOMPARE(written.mid(22, 14), content.mid(22, 14));
 }
 
+void tst_FolderCompressor::toolWrittenFiles_data()
+{
+    QTest::addColumn<QString>("wavCommand");
+    QTest::addColumn<QString>("rawCommand");
+    // The same 16 kHz mono 16-bit tone as WAV and as raw samples; no dither,
+    // so both runs give the same samples. ffmpeg puts a LIST chunk before "data".
+    const QString sox = QStringLiteral(
+            "sox -D -R -n -r 16000 -c 1 -b 16 -e signed-integer %1 synth 0.1 sine 440");
+    const QString ffmpeg = QStringLiteral(
+            "ffmpeg -nostdin -loglevel error -y -f lavfi -i "
+            "sine=frequency=440:sample_rate=16000:duration=0.1 -ac 1 -c:a pcm_s16le %1");
+    QTest::newRow("sox") << sox.arg(QStringLiteral("WAV")) << sox.arg(QStringLiteral("-t raw RAW"));
+    QTest::newRow("ffmpeg") << ffmpeg.arg(QStringLiteral("WAV"))
+                            << ffmpeg.arg(QStringLiteral("-f s16le RAW"));
+}
+
+void tst_FolderCompressor::toolWrittenFiles()
+{
+    QFETCH(QString, wavCommand);
+    QFETCH(QString, rawCommand);
+    const QString tool = wavCommand.section(QLatin1Char(' '), 0, 0);
+    if (QStandardPaths::findExecutable(tool).isEmpty())
+        QSKIP(qPrintable(tool + QStringLiteral(" is not installed (Debian package ") + tool + ')'));
+    const QString raw = scratch->filePath(QStringLiteral("tone.raw"));
+    for (const QString &command : { wavCommand, rawCommand }) {
+        QStringList arguments = command.split(QLatin1Char(' '));
+        arguments.replaceInStrings(QStringLiteral("WAV"), in + QStringLiteral("/tone.wav"));
+        arguments.replaceInStrings(QStringLiteral("RAW"), raw);
+        QProcess process;
+        process.start(arguments.takeFirst(), arguments);
+        QVERIFY(process.waitForFinished(toolTimeoutMilliseconds) && process.exitCode() == 0);
+    }
+    RecordingReporter reporter;
+    QCOMPARE(FolderCompressor(out, &reporter).run(in), FolderCompressor::Finished);
+    QCOMPARE(reporter.lines.at(1), QStringLiteral("压缩:tone.wav >> 844bytes 成功"));
+    // The canonical file is compressed in place, beside the tool's compressed one.
+    WavFile canonical;
+    canonical.sampleRate = 16000;
+    canonical.data = readAll(raw);
+    QVERIFY(canonical.write(out + QStringLiteral("/canonical.wav")));
+    QCOMPARE(FolderCompressor(out, &reporter).run(out), FolderCompressor::Finished);
+    QCOMPARE(readAll(out + QStringLiteral("/tone.wav")),
+            readAll(out + QStringLiteral("/canonical.wav")));
+}
+
 void tst_FolderCompressor::hugeFileIsNotRead()
 {
     QFile huge(in + QStringLiteral("/huge.wav"));
@@ -334,6 +389,32 @@ void tst_FolderCompressor::readOnlyTargetGivesCode()
             QList<int>({ FolderCompressor::CodeOpenFailed, FolderCompressor::CodeFinished }));
     QCOMPARE(compressor.failureCount(), 1);
     QCOMPARE(readAll(target), QByteArray("earlier"));
+}
+
+void tst_FolderCompressor::newOutputGetsNewFilePermissions_data()
+{
+    QTest::addColumn<int>("mask");
+    QTest::addColumn<int>("expected");
+    const QFile::Permissions owner =
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
+    // A shared folder's members set 002 so each may replace the others' files.
+    QTest::newRow("shared") << 002
+                            << int(owner | QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther);
+    QTest::newRow("private") << 077 << int(owner);
+}
+
+void tst_FolderCompressor::newOutputGetsNewFilePermissions()
+{
+    QFETCH(int, mask);
+    QFETCH(int, expected);
+    QVERIFY(writeBytes(in + QStringLiteral("/a.wav"), samplesOf(8000).bytes()));
+    RecordingReporter reporter;
+    FolderCompressor compressor(out, &reporter);
+    const mode_t previous = umask(mode_t(mask));
+    const FolderCompressor::Outcome outcome = compressor.run(in);
+    umask(previous);
+    QCOMPARE(outcome, FolderCompressor::Finished);
+    QCOMPARE(int(QFileInfo(out + QStringLiteral("/a.wav")).permissions()), expected);
 }
 
 void tst_FolderCompressor::failedWriteKeepsEarlierFile_data()

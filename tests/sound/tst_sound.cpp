@@ -1,3 +1,4 @@
+#include "logboxmenu.h"
 #include "modalboxcatcher.h"
 #include "sound.h"
 #include "spthread.h"
@@ -44,6 +45,7 @@ private slots:
     void openFailureBoxOneAtATime();
     void emptyPathWarnsAndReenables();
     void runClearsLogAndFinishes();
+    void missingFolderNamedInLog();
     void runWithUnwritableTargets();
     void runContinuesWhileHidden();
     void destroyedDuringRun();
@@ -112,6 +114,7 @@ void tst_Sound::windowAndForm()
     QCOMPARE(child<QPushButton>(window, "sound_start")->font().pointSize(), 22);
     QVERIFY(child<QPlainTextEdit>(window, "sound_debug_box")->isReadOnly());
     QCOMPARE(child<QPlainTextEdit>(window, "sound_debug_box")->font().pointSize(), 12);
+    QVERIFY(child<QPlainTextEdit>(window, "sound_debug_box")->findChild<LogBoxMenu *>());
 
     QSignalSpy exits(&window, SIGNAL(ExitWin()));
     window.show();
@@ -260,6 +263,23 @@ void tst_Sound::runClearsLogAndFinishes()
     // A typed path is used but not remembered.
     QVERIFY(!QSettings(QStringLiteral("./config.ini"), QSettings::IniFormat)
                      .contains(QStringLiteral("SOUND_PATH")));
+}
+
+void tst_Sound::missingFolderNamedInLog()
+{
+    makeWindow();
+    ModalBoxCatcher catcher;
+    QVERIFY(QMetaObject::invokeMethod(
+            window.data(), "ui_string_debug", Q_ARG(QString, QStringLiteral("earlier line"))));
+    auto *start = child<QPushButton>(*window, "sound_start");
+    const QString missing = in + QStringLiteral("/不存在");
+    child<QLineEdit>(*window, "path_sound")->setText(missing);
+    QTest::mouseClick(start, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(start->isEnabled(), workerTimeoutMs);
+    QCOMPARE(logLines(),
+            QStringList(
+                    { QStringLiteral("earlier line"), QStringLiteral("文件夹不存在:") + missing }));
+    QVERIFY(catcher.boxes().isEmpty());
 }
 
 void tst_Sound::runWithUnwritableTargets()

@@ -8,7 +8,8 @@
 
 #include <vector>
 
-// Builds canonical 44-byte-header WAV files for the sound tests.
+// Builds WAV files for the sound tests: canonical 44-byte-header files, and
+// RIFF files of any chunks.
 struct WavFile
 {
     quint16 formatTag = 1;
@@ -30,23 +31,39 @@ struct WavFile
         return file;
     }
 
+    // One chunk: identifier, size field (by default the body's size), body,
+    // and the pad byte that follows a body of odd size.
+    static QByteArray chunk(const QByteArray &id, const QByteArray &body, qint64 declared = -1)
+    {
+        char size[4];
+        qToLittleEndian<quint32>(declared < 0 ? quint32(body.size()) : quint32(declared), size);
+        return id + QByteArray(size, 4) + body + QByteArray(body.size() % 2, '\0');
+    }
+
+    // A RIFF/WAVE file holding these chunks.
+    static QByteArray riff(const QByteArray &chunks)
+    {
+        char size[4];
+        qToLittleEndian<quint32>(quint32(chunks.size() + 4), size);
+        return "RIFF" + QByteArray(size, 4) + "WAVE" + chunks;
+    }
+
+    // The 16 bytes of the "fmt " chunk's body.
+    QByteArray formatBody() const
+    {
+        char fields[16];
+        qToLittleEndian<quint16>(formatTag, fields);
+        qToLittleEndian<quint16>(channels, fields + 2);
+        qToLittleEndian<quint32>(sampleRate, fields + 4);
+        qToLittleEndian<quint32>(sampleRate * channels * bitsPerSample / 8, fields + 8);
+        qToLittleEndian<quint16>(quint16(channels * bitsPerSample / 8), fields + 12);
+        qToLittleEndian<quint16>(bitsPerSample, fields + 14);
+        return QByteArray(fields, sizeof fields);
+    }
+
     QByteArray bytes() const
     {
-        char h[44] = {};
-        const quint32 size = declaredSize < 0 ? quint32(data.size()) : quint32(declaredSize);
-        memcpy(h, "RIFF", 4);
-        qToLittleEndian<quint32>(quint32(data.size()) + 36, h + 4);
-        memcpy(h + 8, "WAVEfmt ", 8);
-        qToLittleEndian<quint32>(16, h + 16);
-        qToLittleEndian<quint16>(formatTag, h + 20);
-        qToLittleEndian<quint16>(channels, h + 22);
-        qToLittleEndian<quint32>(sampleRate, h + 24);
-        qToLittleEndian<quint32>(sampleRate * channels * bitsPerSample / 8, h + 28);
-        qToLittleEndian<quint16>(quint16(channels * bitsPerSample / 8), h + 32);
-        qToLittleEndian<quint16>(bitsPerSample, h + 34);
-        memcpy(h + 36, dataId.constData(), 4);
-        qToLittleEndian<quint32>(size, h + 40);
-        return QByteArray(h, sizeof h) + data;
+        return riff(chunk("fmt ", formatBody()) + chunk(dataId, data, declaredSize));
     }
 
     bool write(const QString &path) const

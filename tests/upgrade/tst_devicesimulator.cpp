@@ -21,6 +21,20 @@ quint16 freeUdpPort()
     return probe.localPort();
 }
 
+// Sends a probe from window to address:port and returns the first reply,
+// with its sender; an empty reply when none came.
+QByteArray probeReply(QUdpSocket &window, const QHostAddress &address, quint16 port,
+        QHostAddress *sender, quint16 *senderPort = nullptr)
+{
+    window.writeDatagram(DeviceMessages::probe(), address, port);
+    if (!window.waitForReadyRead(wait_ms))
+        return QByteArray();
+    QByteArray datagram(2048, '\0');
+    datagram.truncate(
+            int(window.readDatagram(datagram.data(), datagram.size(), sender, senderPort)));
+    return datagram;
+}
+
 QByteArray body(int size)
 {
     QByteArray bytes;
@@ -92,6 +106,7 @@ public:
 
     QMap<QByteArray, QByteArray> responses;
     QList<QByteArray> requestLines;
+    QList<QHostAddress> peers;
 
 private:
     void serve(QTcpSocket *socket)
@@ -102,6 +117,7 @@ private:
             return;
         const QByteArray line = head.left(head.indexOf("\r\n"));
         requestLines << line;
+        peers << socket->peerAddress();
         socket->write(responses.value(line.left(line.indexOf(' '))));
         socket->disconnectFromHost();
     }
@@ -117,8 +133,8 @@ class tst_DeviceSimulator : public QObject
     Q_OBJECT
 
 private slots:
-    void options_data();
-    void options();
+    void commandLine_data();
+    void commandLine();
     void probeAnswered_data();
     void probeAnswered();
     void simulatorsShareOnePort();
@@ -126,44 +142,97 @@ private slots:
     void download();
     void foreignCommandsIgnored();
     void serverDown();
+    void countAnswersFromEachAddress();
+    void countSavesPerDeviceFromOwnAddress();
+    void dropAfterCutsOnlyTheFirstDownload();
+    void rateLimitsReads();
+    void ignoreCommands();
+    void rebootThenNewVersion();
+    void verify_data();
+    void verify();
 
 private:
-    void sendCommand(
-            quint16 devicePort, quint16 httpPort, const QString &serialNumber, const QString &type);
+    void sendCommand(quint16 devicePort, quint16 httpPort, const QString &serialNumber,
+            const QString &type,
+            const QHostAddress &device = QHostAddress(QHostAddress::LocalHost));
 };
 
-void tst_DeviceSimulator::options_data()
+void tst_DeviceSimulator::commandLine_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("onStdout");
     QTest::addColumn<QByteArray>("message");
-    QTest::newRow("help") << QStringList{ "--help" } << 0 << QByteArray("--update-path <PATH>");
-    QTest::newRow("noSn") << QStringList() << 2 << QByteArray("--sn is required");
-    QTest::newRow("emptySn") << QStringList{ "--sn", "" } << 2 << QByteArray("--sn is required");
-    QTest::newRow("port-0") << QStringList{ "--sn", "A", "--udp-port", "0" } << 2
-                            << QByteArray("--udp-port");
-    QTest::newRow("port-65536") << QStringList{ "--sn", "A", "--udp-port", "65536" } << 2
+    const QStringList device{ "--sn", "A" };
+    const QStringList fleet{ "--bind", "127.0.0.1", "--count" };
+    QTest::newRow("help") << QStringList{ "--help" } << 0 << true
+                          << QByteArray("--update-path <PATH>");
+    QTest::newRow("help-short") << QStringList{ "-h" } << 0 << true << QByteArray("--count <N>");
+    QTest::newRow("help-exitStatus")
+            << QStringList{ "--help" } << 0 << true << QByteArray("Exit status:\n  0 ");
+    QTest::newRow("help-port53") << QStringList{ "--help" } << 0 << true
+                                 << QByteArray("needs UDP port 53");
+    QTest::newRow("help-privateNetwork")
+            << QStringList{ "--help" } << 0 << true << QByteArray("private network namespace");
+    QTest::newRow("version") << QStringList{ "--version" } << 0 << true
+                             << QByteArray("ondaspa-devsim " ONDASPA_VERSION "\n");
+    QTest::newRow("unknownOption") << (device + QStringList{ "--port" }) << 2 << false
+                                   << QByteArray("ondaspa-devsim: Unknown option 'port'");
+    QTest::newRow("missingValue") << QStringList{ "--sn" } << 2 << false
+                                  << QByteArray("ondaspa-devsim: Missing value after '--sn'");
+    QTest::newRow("unexpectedArgument") << (device + QStringList{ "extra" }) << 2 << false
+                                        << QByteArray("unexpected argument extra");
+    QTest::newRow("noSn") << QStringList() << 2 << false << QByteArray("--sn is required");
+    QTest::newRow("emptySn") << QStringList{ "--sn", "" } << 2 << false
+                             << QByteArray("--sn cannot be empty");
+    QTest::newRow("port-0") << (device + QStringList{ "--udp-port", "0" }) << 2 << false
+                            << QByteArray("--udp-port needs a whole number from 1 to 65535");
+    QTest::newRow("port-65536") << (device + QStringList{ "--udp-port", "65536" }) << 2 << false
                                 << QByteArray("--udp-port");
-    QTest::newRow("bindIpv6") << QStringList{ "--sn", "A", "--bind", "::1" } << 2
-                              << QByteArray("IPv4");
-    QTest::newRow("relativePath") << QStringList{ "--sn", "A", "--fs-path", "minifs_rom.img" } << 2
-                                  << QByteArray("start with /");
-    QTest::newRow("unknownOption")
-            << QStringList{ "--sn", "A", "--port" } << 2 << QByteArray("port");
+    QTest::newRow("bindIpv6") << (device + QStringList{ "--bind", "::1" }) << 2 << false
+                              << QByteArray("--bind needs an IPv4 address");
+    QTest::newRow("bindAbsentAddress")
+            << (device + QStringList{ "--bind", "192.0.2.1", "--udp-port", "15999" }) << 2 << false
+            << QByteArray("cannot bind 192.0.2.1:15999");
+    QTest::newRow("relativePath") << (device + QStringList{ "--fs-path", "minifs_rom.img" }) << 2
+                                  << false << QByteArray("start with /");
+    QTest::newRow("count-0") << (fleet + QStringList{ "0" }) << 2 << false
+                             << QByteArray("--count needs a whole number from 1 to 254");
+    QTest::newRow("count-255") << (fleet + QStringList{ "255" }) << 2 << false
+                               << QByteArray("--count");
+    QTest::newRow("count-noBind") << QStringList{ "--count", "3" } << 2 << false
+                                  << QByteArray("--count needs --bind");
+    QTest::newRow("count-pastLastAddress") << QStringList{ "--count", "2", "--bind",
+        "255.255.255.255" } << 2 << false << QByteArray("runs past 255.255.255.255");
+    QTest::newRow("rate-0") << (device + QStringList{ "--rate", "0" }) << 2 << false
+                            << QByteArray("--rate needs a whole number");
+    QTest::newRow("dropAfter-negative") << (device + QStringList{ "--drop-after", "-1" }) << 2
+                                        << false << QByteArray("--drop-after");
+    QTest::newRow("reboot-negative") << (device + QStringList{ "--reboot", "-1" }) << 2 << false
+                                     << QByteArray("--reboot needs seconds");
+    QTest::newRow("verAfter-empty") << (device + QStringList{ "--ver-after", "" }) << 2 << false
+                                    << QByteArray("--ver-after needs a version");
+    QTest::newRow("verify-63digits") << (device + QStringList{ "--verify", QString(63, 'a') }) << 2
+                                     << false << QByteArray("--verify needs a SHA-256");
 }
 
-void tst_DeviceSimulator::options()
+// Usage goes to stdout, every error to stderr alone, prefixed and naming
+// what was wrong.
+void tst_DeviceSimulator::commandLine()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
+    QFETCH(bool, onStdout);
     QFETCH(QByteArray, message);
     QProcess process;
     process.start(QStringLiteral(DEVSIM_PATH), arguments);
     QVERIFY(process.waitForFinished(wait_ms));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), exitCode);
-    const QByteArray text = process.readAllStandardOutput() + process.readAllStandardError();
-    QVERIFY2(text.contains(message), text.constData());
+    const QByteArray out = process.readAllStandardOutput();
+    const QByteArray err = process.readAllStandardError();
+    QVERIFY2((onStdout ? out : err).contains(message), (out + err).constData());
+    QVERIFY2((onStdout ? err : out).isEmpty(), (out + err).constData());
 }
 
 void tst_DeviceSimulator::probeAnswered_data()
@@ -189,13 +258,10 @@ void tst_DeviceSimulator::probeAnswered()
 
     QUdpSocket window;
     QVERIFY(window.bind(QHostAddress(QHostAddress::LocalHost), 0));
-    window.writeDatagram(DeviceMessages::probe(), QHostAddress(QHostAddress::LocalHost), port);
-    QVERIFY(window.waitForReadyRead(wait_ms));
-    QByteArray datagram(2048, '\0');
     QHostAddress sender;
     quint16 senderPort = 0;
-    datagram.truncate(
-            int(window.readDatagram(datagram.data(), datagram.size(), &sender, &senderPort)));
+    const QByteArray datagram =
+            probeReply(window, QHostAddress(QHostAddress::LocalHost), port, &sender, &senderPort);
     QCOMPARE(sender, QHostAddress(QHostAddress::LocalHost));
     QCOMPARE(senderPort, port);
 
@@ -216,25 +282,21 @@ void tst_DeviceSimulator::simulatorsShareOnePort()
 
     QUdpSocket window;
     QVERIFY(window.bind(QHostAddress(QHostAddress::LocalHost), 0));
-    window.writeDatagram(
-            DeviceMessages::probe(), QHostAddress(QStringLiteral("127.0.0.2")), port.toUShort());
-    QVERIFY(window.waitForReadyRead(wait_ms));
-    QByteArray datagram(2048, '\0');
     QHostAddress sender;
-    datagram.truncate(int(window.readDatagram(datagram.data(), datagram.size(), &sender)));
+    const QByteArray datagram =
+            probeReply(window, QHostAddress(QStringLiteral("127.0.0.2")), port.toUShort(), &sender);
     QCOMPARE(sender, QHostAddress(QStringLiteral("127.0.0.2")));
     QVERIFY(datagram.contains("SECOND"));
     QVERIFY(!first.output.contains("probe from"));
 }
 
-void tst_DeviceSimulator::sendCommand(
-        quint16 devicePort, quint16 httpPort, const QString &serialNumber, const QString &type)
+void tst_DeviceSimulator::sendCommand(quint16 devicePort, quint16 httpPort,
+        const QString &serialNumber, const QString &type, const QHostAddress &device)
 {
     QUdpSocket window;
     QVERIFY(window.bind(QHostAddress(QHostAddress::LocalHost), 0));
     const QByteArray command = DeviceMessages::upgrade_command(httpPort, serialNumber, type);
-    QCOMPARE(window.writeDatagram(command, QHostAddress(QHostAddress::LocalHost), devicePort),
-            qint64(command.size()));
+    QCOMPARE(window.writeDatagram(command, device, devicePort), qint64(command.size()));
 }
 
 void tst_DeviceSimulator::download_data()
@@ -384,6 +446,200 @@ void tst_DeviceSimulator::serverDown()
     QVERIFY(simulator.waitForExit());
     QCOMPARE(simulator.process.exitCode(), 1);
     QVERIFY2(simulator.output.contains("result failed: "), simulator.output.constData());
+}
+
+// Each device is a row of its own in the window: its own address, serial
+// number and output lines.
+void tst_DeviceSimulator::countAnswersFromEachAddress()
+{
+    const quint16 port = freeUdpPort();
+    Simulator simulator({ "--count", "3", "--sn", "HOTEL", "--bind", "127.0.0.1", "--udp-port",
+            QString::number(port) });
+    QVERIFY(simulator.waitForLine("listening: 3 devices, 127.0.0.1 to 127.0.0.3"));
+
+    QUdpSocket window;
+    QVERIFY(window.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    DeviceTable table;
+    for (int device = 1; device <= 3; ++device) {
+        const QHostAddress address(QStringLiteral("127.0.0.%1").arg(device));
+        QHostAddress sender;
+        const QByteArray reply = probeReply(window, address, port, &sender);
+        QCOMPARE(sender, address);
+        QCOMPARE(table.take_reply(reply, sender), DeviceTable::Outcome::Added);
+        const QByteArray serialNumber = "HOTEL-00" + QByteArray::number(device);
+        QCOMPARE(table.text(device - 1), QString::fromLatin1(serialNumber));
+        QVERIFY(simulator.waitForLine(serialNumber + ": reply to 127.0.0.1:"));
+    }
+    QCOMPARE(simulator.output.count("reply to"), 3);
+}
+
+// The server tells devices apart by the peer address; equal file names must
+// not overwrite each other.
+void tst_DeviceSimulator::countSavesPerDeviceFromOwnAddress()
+{
+    TinyHttpServer server;
+    server.responses.insert("GET", response("200 OK", "Content-Length: 5\r\n", "abcde"));
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const quint16 port = freeUdpPort();
+    Simulator simulator({ "--count", "2", "--bind", "127.0.0.1", "--udp-port",
+            QString::number(port), "--save", folder.path(), "--once" });
+    QVERIFY(simulator.waitForLine("listening: 2 devices"));
+    sendCommand(port, server.port(), QStringLiteral("SN-002"), QStringLiteral("update"),
+            QHostAddress(QStringLiteral("127.0.0.2")));
+    QVERIFY(simulator.waitForLine("SN-002: result complete, 5 bytes"));
+    QCOMPARE(server.peers, QList<QHostAddress>{ QHostAddress(QStringLiteral("127.0.0.2")) });
+    sendCommand(port, server.port(), QStringLiteral("SN-001"), QStringLiteral("update"));
+
+    QVERIFY(simulator.waitForExit());
+    QCOMPARE(simulator.process.exitCode(), 0);
+    QCOMPARE(server.peers.last(), QHostAddress(QHostAddress::LocalHost));
+    for (const QString device : { "SN-001", "SN-002" }) {
+        QFile file(folder.filePath(device + QStringLiteral("/firmware.bin")));
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+        QCOMPARE(file.readAll(), QByteArray("abcde"));
+    }
+}
+
+// The cut download ends no upgrade: --once waits for the retry.
+void tst_DeviceSimulator::dropAfterCutsOnlyTheFirstDownload()
+{
+    const QByteArray image = body(10000);
+    TinyHttpServer server;
+    server.responses.insert("GET", response("200 OK", "Content-Length: 10000\r\n", image));
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const quint16 port = freeUdpPort();
+    Simulator simulator({ "--sn", "T1", "--bind", "127.0.0.1", "--udp-port", QString::number(port),
+            "--drop-after", "4000", "--save", folder.path(), "--once" });
+    QVERIFY(simulator.waitForLine("listening"));
+    sendCommand(port, server.port(), QStringLiteral("T1"), QStringLiteral("update"));
+    QVERIFY(simulator.waitForLine("result dropped, 4000 of 10000 bytes"));
+    QVERIFY(!QFile::exists(folder.filePath(QStringLiteral("firmware.bin"))));
+
+    sendCommand(port, server.port(), QStringLiteral("T1"), QStringLiteral("update"));
+    QVERIFY(simulator.waitForExit());
+    QCOMPARE(simulator.process.exitCode(), 0);
+    QVERIFY2(simulator.output.contains("result complete, 10000 bytes"),
+            simulator.output.constData());
+    QCOMPARE(simulator.output.count("result "), 2);
+    QFile file(folder.filePath(QStringLiteral("firmware.bin")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), image);
+}
+
+// Every progress line, the last one included, stays within the rate: the
+// device never reads ahead of it, so the whole body takes size / rate at least.
+void tst_DeviceSimulator::rateLimitsReads()
+{
+    constexpr qint64 rate = 20000;
+    constexpr qint64 size = 30000;
+    TinyHttpServer server;
+    server.responses.insert("GET", response("200 OK", "Content-Length: 30000\r\n", body(size)));
+    const quint16 port = freeUdpPort();
+    Simulator simulator({ "--sn", "T1", "--bind", "127.0.0.1", "--udp-port", QString::number(port),
+            "--rate", QString::number(rate), "--once" });
+    QVERIFY(simulator.waitForLine("listening"));
+    sendCommand(port, server.port(), QStringLiteral("T1"), QStringLiteral("update"));
+    QVERIFY(simulator.waitForExit());
+    QCOMPARE(simulator.process.exitCode(), 0);
+
+    const QRegularExpression progress(
+            QStringLiteral("progress (\\d+) of 30000 bytes after (\\d+) ms"));
+    QList<qint64> bytes;
+    auto lines = progress.globalMatch(QString::fromLatin1(simulator.output));
+    while (lines.hasNext()) {
+        const QRegularExpressionMatch line = lines.next();
+        bytes << line.captured(1).toLongLong();
+        QVERIFY2(bytes.last() * 1000 <= rate * line.captured(2).toLongLong(),
+                qPrintable(line.captured()));
+    }
+    QVERIFY2(bytes.size() >= 2, simulator.output.constData());
+    QCOMPARE(bytes.last(), size);
+}
+
+void tst_DeviceSimulator::ignoreCommands()
+{
+    TinyHttpServer server;
+    const quint16 port = freeUdpPort();
+    Simulator simulator({ "--sn", "T1", "--bind", "127.0.0.1", "--udp-port", QString::number(port),
+            "--ignore-commands" });
+    QVERIFY(simulator.waitForLine("listening"));
+    QUdpSocket window;
+    QVERIFY(window.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    QHostAddress sender;
+    QVERIFY(!probeReply(window, QHostAddress(QHostAddress::LocalHost), port, &sender).isEmpty());
+
+    sendCommand(port, server.port(), QStringLiteral("T1"), QStringLiteral("update"));
+    QVERIFY(simulator.waitForLine("sn=T1 port=" + QByteArray::number(server.port())
+            + " from 127.0.0.1: ignored, --ignore-commands"));
+    QVERIFY(!simulator.output.contains("http "));
+    QVERIFY(server.requestLines.isEmpty());
+}
+
+void tst_DeviceSimulator::rebootThenNewVersion()
+{
+    TinyHttpServer server;
+    server.responses.insert("GET", response("200 OK", "Content-Length: 5\r\n", "abcde"));
+    const quint16 port = freeUdpPort();
+    Simulator simulator({ "--sn", "T1", "--ver", "1.0", "--bind", "127.0.0.1", "--udp-port",
+            QString::number(port), "--reboot", "3", "--ver-after", "2.0" });
+    QVERIFY(simulator.waitForLine("listening"));
+    QUdpSocket window;
+    QVERIFY(window.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    const QHostAddress device(QHostAddress::LocalHost);
+    QHostAddress sender;
+    DeviceTable before;
+    QCOMPARE(before.take_reply(probeReply(window, device, port, &sender), sender),
+            DeviceTable::Outcome::Added);
+    QCOMPARE(before.text(0), QStringLiteral("T1,1.0"));
+
+    sendCommand(port, server.port(), QStringLiteral("T1"), QStringLiteral("update"));
+    QVERIFY(simulator.waitForLine("rebooting for 3 s"));
+    window.writeDatagram(DeviceMessages::probe(), device, port);
+    QVERIFY(simulator.waitForLine("ignored, rebooting"));
+    // On loopback a reply would be queued before the device logs the probe.
+    QVERIFY(!window.hasPendingDatagrams());
+
+    QVERIFY(simulator.waitForLine("back, ver 2.0"));
+    DeviceTable after;
+    QCOMPARE(after.take_reply(probeReply(window, device, port, &sender), sender),
+            DeviceTable::Outcome::Added);
+    QCOMPARE(after.text(0), QStringLiteral("T1,2.0"));
+}
+
+void tst_DeviceSimulator::verify_data()
+{
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("line");
+    const QByteArray image = body(10000);
+    const QByteArray right = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
+    const QByteArray wrong =
+            QCryptographicHash::hash(image.left(9999), QCryptographicHash::Sha256).toHex();
+    QTest::newRow("match") << right << 0 << "verify ok, sha256 " + right;
+    QTest::newRow("matchUpperCase") << right.toUpper() << 0 << "verify ok, sha256 " + right;
+    QTest::newRow("mismatch") << wrong << 1
+                              << "verify mismatch, sha256 " + right + ", expected " + wrong;
+}
+
+// A device refuses an image that does not verify: it keeps its version.
+void tst_DeviceSimulator::verify()
+{
+    QFETCH(QByteArray, expected);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, line);
+    TinyHttpServer server;
+    server.responses.insert("GET", response("200 OK", "Content-Length: 10000\r\n", body(10000)));
+    const quint16 port = freeUdpPort();
+    Simulator simulator({ "--sn", "T1", "--bind", "127.0.0.1", "--udp-port", QString::number(port),
+            "--verify", QString::fromLatin1(expected), "--ver-after", "2.0", "--once" });
+    QVERIFY(simulator.waitForLine("listening"));
+    sendCommand(port, server.port(), QStringLiteral("T1"), QStringLiteral("update"));
+    QVERIFY(simulator.waitForExit());
+    QCOMPARE(simulator.process.exitCode(), exitCode);
+    QVERIFY2(simulator.output.contains(line), simulator.output.constData());
+    QCOMPARE(simulator.output.contains("back, ver 2.0"), exitCode == 0);
 }
 
 QTEST_GUILESS_MAIN(tst_DeviceSimulator)

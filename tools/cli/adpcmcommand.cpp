@@ -25,8 +25,10 @@ const char usage[] = "usage: ondaspa-cli adpcm compress FOLDER [-o DIR]\n"
                      "          16000 samples per second and 1048576 bytes) to 4-bit IMA ADPCM\n"
                      "          files of the same name in DIR (default: the folder \"sound\"\n"
                      "          beside this program), printing the same lines as the audio\n"
-                     "          window. Exits 0 when every file was compressed or skipped,\n"
-                     "          1 when a file failed or the run could not start.\n"
+                     "          window. Input chunks may lie anywhere in the RIFF file. For each\n"
+                     "          refused file, its actual format goes to stderr. Exits 0 when\n"
+                     "          every file was compressed or skipped, 1 when a file failed or\n"
+                     "          the run could not start.\n"
                      "decode    writes a compressed file back as a 16-bit mono PCM WAV file.\n";
 
 // Largest compressed file accepted by decode: the output of the largest input
@@ -47,11 +49,37 @@ QTextStream &err()
     return stream;
 }
 
+// What a refused file actually holds, so the user sees what to convert.
+QString describe(const WavHeader::Layout &layout, qint64 size)
+{
+    QStringList facts;
+    if (!layout.riffWave) {
+        facts << QStringLiteral("not a RIFF WAVE file");
+    } else if (!layout.hasFormat) {
+        facts << QStringLiteral("no complete \"fmt \" chunk");
+    } else {
+        const WavHeader::Format &format = layout.format;
+        facts << QStringLiteral("%1 Hz").arg(format.sampleRate)
+              << QStringLiteral("%1 channels").arg(format.channels)
+              << QStringLiteral("%1 bits").arg(format.bitsPerSample)
+              << QStringLiteral("format tag %1").arg(format.formatTag);
+    }
+    if (layout.riffWave && layout.dataOffset < 0)
+        facts << QStringLiteral("no \"data\" chunk");
+    facts << QStringLiteral("%1 bytes").arg(size);
+    return facts.join(QStringLiteral(", "));
+}
+
 // Prints the run's lines on stdout and its failures on stderr.
 class ConsoleReporter : public FolderCompressor::Reporter
 {
 public:
     void line(const QString &text) override { out() << text << '\n' << Qt::flush; }
+    void refused(const QString &name, qint64 size, const WavHeader::Layout &layout) override
+    {
+        err() << "ondaspa-cli: adpcm compress: " << name << ": " << describe(layout, size) << '\n'
+              << Qt::flush;
+    }
     void code(int code, const QString &) override
     {
         // A failure to open an output file (CodeOpenFailed) was reported by

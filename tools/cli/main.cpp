@@ -14,7 +14,7 @@ const char usage[] = "usage: ondaspa-cli COMMAND ...\n"
                      "  minifs build|list|extract   build, check and unpack MiniFs images\n"
                      "  adpcm compress|decode       compress WAV files to IMA ADPCM and back\n"
                      "\n"
-                     "Each command takes --help.\n";
+                     "Each command takes --help; --version prints the version.\n";
 
 } // namespace
 
@@ -29,6 +29,10 @@ int main(int argc, char *argv[])
         return minifsCommand(arguments);
     if (command == QLatin1String("adpcm"))
         return adpcmCommand(arguments);
+    if (command == QLatin1String("--version")) {
+        QTextStream(stdout) << "ondaspa-cli " ONDASPA_VERSION "\n";
+        return 0;
+    }
     if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
         QTextStream(stdout) << usage;
         return 0;

@@ -1,4 +1,6 @@
 #include "devicesimulator.h"
+#include "deviceport.h"
+#include "eventline.h"
 #include "httpdownload.h"
 
 #include <QDir>
@@ -6,120 +8,91 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkDatagram>
-#include <QTextStream>
 #include <QUdpSocket>
-
-#include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
 // "type" of the discovery probe.
 const char probe_type[] = "hellotavirex";
 
+QString progress_line(qint64 bytes, qint64 content_length, qint64 elapsed_ms)
+{
+    return QStringLiteral("progress %1 of %2 bytes after %3 ms")
+            .arg(bytes)
+            .arg(content_length < 0 ? QStringLiteral("unknown") : QString::number(content_length))
+            .arg(elapsed_ms);
+}
+
 } // namespace
 
 DeviceSimulator::DeviceSimulator(const Settings &settings, QObject *parent)
-    : QObject(parent), settings(settings)
+    : QObject(parent), settings(settings), version(settings.version),
+      drop_armed(settings.drop_after >= 0)
 {
+    reboot_timer.setSingleShot(true);
+    connect(&reboot_timer, &QTimer::timeout, this, &DeviceSimulator::come_back);
+}
+
+bool DeviceSimulator::hears_broadcasts() const
+{
+    return settings.own_address.isNull() || !settings.own_address.isLoopback();
 }
 
 bool DeviceSimulator::start(QString *error)
 {
-    // Broadcasts reach only sockets bound to the wildcard address, and
-    // several simulators share the device port; replies must leave from the
-    // device's own address, hence a second socket bound to it. On loopback
-    // there are no broadcasts, and a test device stays off real networks.
     const QHostAddress own = settings.own_address;
-    const bool loopback_only = !own.isNull() && own.isLoopback();
-    listen_socket = bind_socket(loopback_only ? own : QHostAddress(QHostAddress::AnyIPv4), error);
-    if (!listen_socket)
-        return false;
-    reply_socket = listen_socket;
-    if (!own.isNull() && !loopback_only) {
-        reply_socket = bind_socket(own, error);
-        if (!reply_socket)
+    if (!own.isNull()) {
+        own_socket = bind_device_port(own, settings.udp_port, this, error);
+        if (!own_socket)
             return false;
+        on_datagrams(own_socket, this,
+                [this](const QNetworkDatagram &datagram) { take_datagram(datagram, own_socket); });
     }
+    const QHostAddress listening = hears_broadcasts() ? QHostAddress(QHostAddress::AnyIPv4) : own;
     print(QStringLiteral("listening on %1:%2, replies from %3, sn %4")
-                    .arg(listen_socket->localAddress().toString())
+                    .arg(listening.toString())
                     .arg(settings.udp_port)
                     .arg(own.isNull() ? QStringLiteral("any address") : own.toString(),
                             settings.serial_number));
     return true;
 }
 
-QUdpSocket *DeviceSimulator::bind_socket(const QHostAddress &address, QString *error)
+void DeviceSimulator::take_datagram(const QNetworkDatagram &datagram, QUdpSocket *socket)
 {
-    const int descriptor = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (descriptor < 0) {
-        *error = QString::fromLocal8Bit(std::strerror(errno));
-        return nullptr;
-    }
-    const int on = 1;
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(settings.udp_port);
-    local.sin_addr.s_addr = htonl(address.toIPv4Address());
-    if (::setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0
-            || ::setsockopt(descriptor, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0
-            || ::bind(descriptor, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
-        *error = QStringLiteral("cannot bind %1:%2: %3")
-                         .arg(address.toString())
-                         .arg(settings.udp_port)
-                         .arg(QString::fromLocal8Bit(std::strerror(errno)));
-        ::close(descriptor);
-        return nullptr;
-    }
-    auto *socket = new QUdpSocket(this);
-    if (!socket->setSocketDescriptor(descriptor, QAbstractSocket::BoundState)) {
-        *error = socket->errorString();
-        ::close(descriptor);
-        delete socket;
-        return nullptr;
-    }
-    connect(socket, &QUdpSocket::readyRead, this, [this, socket] { read_datagrams(socket); });
-    return socket;
-}
-
-void DeviceSimulator::read_datagrams(QUdpSocket *socket)
-{
-    while (socket->hasPendingDatagrams()) {
-        const QNetworkDatagram datagram = socket->receiveDatagram(max_datagram_size);
-        if (!datagram.isValid())
+    const QHostAddress sender = datagram.senderAddress();
+    const quint16 sender_port = quint16(datagram.senderPort());
+    const QJsonObject object = QJsonDocument::fromJson(datagram.data()).object();
+    const QString type = object.value(QStringLiteral("type")).toString();
+    if (type == QLatin1String(probe_type)) {
+        const QString line =
+                QStringLiteral("probe from %1:%2").arg(sender.toString()).arg(sender_port);
+        if (rebooting) {
+            print(line + QStringLiteral(" ignored, rebooting"));
             return;
-        const QHostAddress sender = datagram.senderAddress();
-        const quint16 sender_port = quint16(datagram.senderPort());
-        const QJsonObject object = QJsonDocument::fromJson(datagram.data()).object();
-        const QString type = object.value(QStringLiteral("type")).toString();
-        if (type == QLatin1String(probe_type)) {
-            print(QStringLiteral("probe from %1:%2").arg(sender.toString()).arg(sender_port));
-            answer_probe(sender, sender_port);
-        } else if (object.contains(QStringLiteral("sn"))) {
-            take_command(object, sender);
-        } else {
-            print(QStringLiteral("ignored datagram of %1 bytes from %2:%3")
-                            .arg(datagram.data().size())
-                            .arg(sender.toString())
-                            .arg(sender_port));
         }
+        print(line);
+        answer_probe(own_socket ? own_socket : socket, sender, sender_port);
+    } else if (object.contains(QStringLiteral("sn"))) {
+        take_command(object, sender);
+    } else {
+        print(QStringLiteral("ignored datagram of %1 bytes from %2:%3")
+                        .arg(datagram.data().size())
+                        .arg(sender.toString())
+                        .arg(sender_port));
     }
 }
 
-void DeviceSimulator::answer_probe(const QHostAddress &sender, quint16 sender_port)
+void DeviceSimulator::answer_probe(
+        QUdpSocket *socket, const QHostAddress &sender, quint16 sender_port)
 {
     QJsonObject reply;
     reply.insert(QStringLiteral("sn"), settings.serial_number);
-    if (!settings.version.isEmpty())
-        reply.insert(QStringLiteral("ver"), settings.version);
+    if (!version.isEmpty())
+        reply.insert(QStringLiteral("ver"), version);
     if (!settings.sound_version.isEmpty())
         reply.insert(QStringLiteral("snd"), settings.sound_version);
     const QByteArray bytes = QJsonDocument(reply).toJson(QJsonDocument::Compact);
-    const bool sent = reply_socket->writeDatagram(bytes, sender, sender_port) == bytes.size();
+    const bool sent = socket->writeDatagram(bytes, sender, sender_port) == bytes.size();
     print(QStringLiteral("reply to %1:%2 %3%4")
                     .arg(sender.toString())
                     .arg(sender_port)
@@ -135,20 +108,21 @@ void DeviceSimulator::take_command(const QJsonObject &command, const QHostAddres
                                  .arg(type, serial_number)
                                  .arg(port)
                                  .arg(sender.toString());
-    if (serial_number != settings.serial_number) {
-        print(line + QStringLiteral(": ignored, not my sn"));
-        return;
-    }
-    if (type != QLatin1String("update") && type != QLatin1String("fs")) {
-        print(line + QStringLiteral(": ignored, unknown type"));
-        return;
-    }
-    if (port < 1 || port > 65535) {
-        print(line + QStringLiteral(": ignored, bad port"));
-        return;
-    }
-    if (!server_host.isNull()) {
-        print(line + QStringLiteral(": ignored, busy"));
+    QString refusal;
+    if (serial_number != settings.serial_number)
+        refusal = QStringLiteral("not my sn");
+    else if (settings.ignore_commands)
+        refusal = QStringLiteral("--ignore-commands");
+    else if (type != QLatin1String("update") && type != QLatin1String("fs"))
+        refusal = QStringLiteral("unknown type");
+    else if (port < 1 || port > 65535)
+        refusal = QStringLiteral("bad port");
+    else if (rebooting)
+        refusal = QStringLiteral("rebooting");
+    else if (!server_host.isNull())
+        refusal = QStringLiteral("busy");
+    if (!refusal.isEmpty()) {
+        print(line + QStringLiteral(": ignored, ") + refusal);
         return;
     }
     print(line);
@@ -161,17 +135,27 @@ void DeviceSimulator::take_command(const QJsonObject &command, const QHostAddres
 
 void DeviceSimulator::run_request(const QByteArray &method)
 {
-    QString save_path;
-    if (method == "GET" && !settings.save_folder.isEmpty()) {
-        QString name = QFileInfo(image_path).fileName();
-        if (name.isEmpty())
-            name = QStringLiteral("download");
-        save_path = QDir(settings.save_folder).filePath(name);
+    HttpDownload::Options options;
+    options.local_address = settings.own_address;
+    options.read_rate = settings.read_rate;
+    if (method == "GET") {
+        if (!settings.save_folder.isEmpty()) {
+            QString name = QFileInfo(image_path).fileName();
+            if (name.isEmpty())
+                name = QStringLiteral("download");
+            options.save_path = QDir(settings.save_folder).filePath(name);
+        }
+        if (drop_armed)
+            options.drop_after = settings.drop_after;
+        options.hash_body = !settings.expected_sha256.isEmpty();
     }
-    auto *download =
-            new HttpDownload(method, server_host, server_port, image_path, save_path, this);
+    auto *download = new HttpDownload(method, server_host, server_port, image_path, options, this);
     connect(download, &HttpDownload::finished, this,
             [this, download] { request_finished(download); });
+    connect(download, &HttpDownload::progress, this,
+            [this](qint64 bytes, qint64 content_length, qint64 elapsed_ms) {
+                print(progress_line(bytes, content_length, elapsed_ms));
+            });
     print(QStringLiteral("http %1 %2").arg(QString::fromLatin1(method), download->url()));
     download->start();
 }
@@ -191,36 +175,75 @@ void DeviceSimulator::request_finished(HttpDownload *download)
                                 method == "HEAD" ? QString()
                                                  : QStringLiteral(" bytes %1").arg(result.bytes)));
     }
+    if (method == "GET" && settings.read_rate > 0)
+        print(progress_line(result.bytes, result.content_length, result.elapsed_ms));
+    const QString length = result.content_length < 0 ? QStringLiteral("unknown")
+                                                     : QString::number(result.content_length);
+    if (result.dropped) {
+        // A deliberate cut ends no upgrade: the next command is the retry.
+        drop_armed = false;
+        end_download(QStringLiteral("dropped, %1 of %2 bytes").arg(result.bytes).arg(length));
+        return;
+    }
     if (!result.error.isEmpty()) {
-        end_download(QStringLiteral("failed: ") + result.error, false);
+        end_download(QStringLiteral("failed: ") + result.error);
     } else if (result.status != 200) {
-        end_download(QStringLiteral("failed: status %1").arg(result.status), false);
+        end_download(QStringLiteral("failed: status %1").arg(result.status));
     } else if (method == "HEAD") {
         run_request(QByteArrayLiteral("GET"));
+        return;
     } else if (!result.complete()) {
-        end_download(
-                QStringLiteral("incomplete, %1 of %2 bytes")
-                        .arg(result.bytes)
-                        .arg(result.content_length < 0 ? QStringLiteral("unknown")
-                                                       : QString::number(result.content_length)),
-                false);
+        end_download(QStringLiteral("incomplete, %1 of %2 bytes").arg(result.bytes).arg(length));
     } else {
-        if (result.saved)
-            print(QStringLiteral("saved ") + download->save_file());
-        end_download(QStringLiteral("complete, %1 bytes").arg(result.bytes), true);
+        download_complete(download);
+        return;
     }
+    emit upgrade_over(false);
 }
 
-void DeviceSimulator::end_download(const QString &outcome, bool complete)
+void DeviceSimulator::download_complete(HttpDownload *download)
+{
+    const HttpDownload::Result &result = download->result();
+    if (result.saved)
+        print(QStringLiteral("saved ") + download->save_file());
+    end_download(QStringLiteral("complete, %1 bytes").arg(result.bytes));
+    const QByteArray &expected = settings.expected_sha256;
+    if (!expected.isEmpty()) {
+        const QString received = QString::fromLatin1(result.sha256.toHex());
+        if (result.sha256 != expected) {
+            // A device refuses a corrupt image: no reboot, the version stays.
+            print(QStringLiteral("verify mismatch, sha256 %1, expected %2")
+                            .arg(received, QString::fromLatin1(expected.toHex())));
+            emit upgrade_over(false);
+            return;
+        }
+        print(QStringLiteral("verify ok, sha256 ") + received);
+    }
+    if (settings.reboot_ms > 0 || !settings.version_after.isEmpty()) {
+        rebooting = true;
+        print(QStringLiteral("rebooting for %1 s").arg(settings.reboot_ms / 1000.0));
+        reboot_timer.start(settings.reboot_ms);
+        return;
+    }
+    emit upgrade_over(true);
+}
+
+void DeviceSimulator::end_download(const QString &outcome)
 {
     print(QStringLiteral("result ") + outcome);
     server_host.clear();
-    emit download_finished(complete);
 }
 
-// Lines go out at once: tests and scripts read them while the simulator runs.
-void DeviceSimulator::print(const QString &line)
+void DeviceSimulator::come_back()
 {
-    QTextStream out(stdout);
-    out << line << Qt::endl;
+    rebooting = false;
+    if (!settings.version_after.isEmpty())
+        version = settings.version_after;
+    print(version.isEmpty() ? QStringLiteral("back") : QStringLiteral("back, ver ") + version);
+    emit upgrade_over(true);
+}
+
+void DeviceSimulator::print(const QString &line) const
+{
+    print_event(settings.label.isEmpty() ? line : settings.label + QStringLiteral(": ") + line);
 }
