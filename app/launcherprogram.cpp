@@ -1,6 +1,7 @@
 #include "launcherprogram.h"
 
 #include "guieventloop.h"
+#include "httpdescriptorlimit.h"
 #include "httpserverstartup.h"
 #include "widget.h"
 
@@ -9,6 +10,8 @@
 
 int run_launcher_program(int argc, char *argv[], const std::function<void(Widget &)> &beforeLoop)
 {
+    // Before any thread exists; a burst of connections must not run the process out of files.
+    quenmar::HttpDescriptorLimit::raiseSoftLimit();
     GuiEventLoop::choose();
     QApplication application(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));

@@ -5,7 +5,7 @@
 
 class Widget;
 
-// The program: chooses the GUI event loop, creates the application with the
+// The program: raises the descriptor limit, chooses the GUI event loop, creates the application with the
 // Fusion style and the launcher, starts the HTTP server, shows the launcher
 // and runs the event loop until the launcher closes. beforeLoop, if given,
 // runs just before the loop (benchmarks add their probes there). Returns the
