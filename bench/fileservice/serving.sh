@@ -174,6 +174,16 @@ for case in a b; do
     PEAK[nginx-$case]=$total
 done
 
+# The GUI thread's latency over a longer window: REPEATS fleet loads against the program back to
+# back and one report, so that its 99th percentile rests on more than a handful of timer calls.
+latency_p99 >/dev/null
+for repeat in $(seq "$REPEATS"); do
+    "$BUILD/bench/fileservice/httpload" 81 /minifs_rom.img "$FLEET" "$IMAGE_SIZE" \
+        "$LOAD_TIMEOUT" >/dev/null || true
+done
+FLEET_P99=$(latency_p99)
+FLEET_LATENCY=$(grep '^latency:' "$WORK/ondaspa.log" | tail -1 | sed 's/^latency: //')
+
 echo
 echo "Medians over $REPEATS repeats (one run; compare ratios, not absolute figures):"
 summary() { # case bytes
@@ -198,13 +208,19 @@ summary() { # case bytes
             printf "  target (at least nginx-4k, no failed download, no 503): %s\n", \
                    met ? "met" : "NOT met"
             printf "  program GUI thread: 10 ms timer late by %.1f ms at the 99th percentile" \
-                   " (worst repeat; target below 50): %s\n", l, l < 50 ? "met" : "NOT met"
+                   " (worst repeat, a few dozen timer calls each)\n", l
         }' "$RESULTS"
 }
 echo "(a) one 256 MiB download:"
 summary a "$BIG_SIZE"
 echo "(b) $FLEET concurrent 1 MiB downloads:"
 summary b $((FLEET * IMAGE_SIZE))
+echo "GUI thread over $REPEATS fleet loads back to back: 10 ms timer late by $FLEET_LATENCY"
+if awk -v p="$FLEET_P99" 'BEGIN { exit !(p < 50) }'; then
+    echo "  target (99th percentile below 50 ms): met"
+else
+    echo "  target (99th percentile below 50 ms): NOT met"
+fi
 echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "Peak resident memory: program $((PEAK[program-a] / 1024)) MiB in (a)," \
      "$((PEAK[program-b] / 1024)) MiB in (b); nginx (all processes)" \
