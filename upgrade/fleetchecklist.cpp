@@ -14,10 +14,12 @@ QString FleetChecklist::file_text(const FleetPreflight &preflight)
 {
     if (!preflight.ok)
         return refusal(preflight);
-    return QStringLiteral("%1: %2 字节\nSHA-256 %3\n修改于 %4")
+    // Two lines of 32 digits: one of 64 would not fit the panel.
+    const QString hash = QString::fromLatin1(preflight.sha256);
+    return QStringLiteral("%1: %2 字节\nSHA-256 %3\n%4\n修改于 %5")
             .arg(preflight.file_name)
             .arg(preflight.size)
-            .arg(QString::fromLatin1(preflight.sha256),
+            .arg(hash.left(hash.size() / 2), hash.mid(hash.size() / 2),
                     preflight.modified.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
 }
 

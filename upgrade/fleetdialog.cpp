@@ -65,9 +65,11 @@ FleetDialog::FleetDialog(FleetTransport &transport, const Services &services,
     connect(&fleet, &FleetEngine::state_changed, this,
             [this](int index) { log(model.state_line(index)); });
     connect(&fleet, &FleetEngine::preflight_checked, this, [this](const FleetPreflight &checked) {
-        log(QStringLiteral("检查 ")
-                + FleetChecklist::file_text(checked).replace(
-                        QLatin1Char('\n'), QStringLiteral(", ")));
+        log(checked.ok ? QStringLiteral("检查 %1: %2 字节, SHA-256 %3")
+                                 .arg(checked.path)
+                                 .arg(checked.size)
+                                 .arg(QString::fromLatin1(checked.sha256))
+                       : QStringLiteral("检查失败: ") + FleetChecklist::refusal(checked));
     });
     connect(&fleet, &FleetEngine::run_finished, this, &FleetDialog::run_finished);
     elapsed_timer.setInterval(elapsed_refresh_ms);

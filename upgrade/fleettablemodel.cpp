@@ -45,8 +45,11 @@ QVariant FleetTableModel::data(const QModelIndex &index, int role) const
     const bool queued = device.state == State::Listed && in_run.contains(index.row());
     if (role == StateRole)
         return int(device.state);
+    // No bar until a download has begun: an empty one would read as stuck.
+    const bool no_bar = device.state == State::Listed
+            || (device.percent == 0 && device.state != State::Downloading);
     if (role == PercentRole && index.column() == ProgressColumn)
-        return device.state == State::Listed ? -1 : device.percent;
+        return no_bar ? -1 : device.percent;
     if (role == Qt::TextAlignmentRole && index.column() >= ProgressColumn)
         return int(Qt::AlignRight | Qt::AlignVCenter);
     if (role == Qt::ToolTipRole && index.column() == StateColumn && device.attempts > 0) {
@@ -71,8 +74,7 @@ QVariant FleetTableModel::data(const QModelIndex &index, int role) const
     case StateColumn:
         return state_text(device.state, queued);
     case ProgressColumn:
-        return device.state == State::Listed ? QString()
-                                             : QStringLiteral("%1%").arg(device.percent);
+        return no_bar ? QString() : QStringLiteral("%1%").arg(device.percent);
     case ElapsedColumn: {
         if (device.started_ms < 0)
             return QString();

@@ -30,8 +30,8 @@ public:
         ColumnCount
     };
     enum Role {
-        // Progress column: the percentage, 0 to 100, or -1 before any
-        // command of a run (int).
+        // Progress column: the percentage, 0 to 100, or -1 while no
+        // download has begun (int).
         PercentRole = Qt::UserRole,
         // Every column: the device's FleetDevice::State (int).
         StateRole,
