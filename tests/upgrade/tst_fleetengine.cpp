@@ -1,11 +1,9 @@
 #include "devicemessages.h"
 #include "fleetengine.h"
+#include "fleettestsupport.h"
 #include "manualfleetclock.h"
 #include "recordingfleettransport.h"
-#include "servedfolder.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -20,32 +18,7 @@ using Outcome = DownloadReport::Outcome;
 
 // Time-out of the runs below, in ms.
 constexpr int timeout = 5000;
-constexpr qint64 image_size = 1000;
-
-QHostAddress device_address(int number)
-{
-    return QHostAddress(QStringLiteral("198.18.0.%1").arg(10 + number));
-}
-
-QByteArray reply(const QString &serial_number, const QString &version = QString())
-{
-    QJsonObject object{ { "sn", serial_number } };
-    if (!version.isEmpty())
-        object.insert(QStringLiteral("ver"), version);
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
-DownloadReport report(int device, const QByteArray &method, Outcome outcome, quint64 bytes = 0)
-{
-    DownloadReport result;
-    result.peer = device_address(device);
-    result.method = method;
-    result.path = QStringLiteral("/image.bin");
-    result.bytes_sent = bytes;
-    result.file_size = image_size;
-    result.outcome = outcome;
-    return result;
-}
+constexpr qint64 image_size = fleet_image_size;
 
 } // namespace
 
@@ -83,11 +56,7 @@ private:
 
 void tst_FleetEngine::initTestCase()
 {
-    QVERIFY(folder.isValid());
-    QFile image(folder.filePath(QStringLiteral("image.bin")));
-    QVERIFY(image.open(QIODevice::WriteOnly));
-    QCOMPARE(image.write(QByteArray(int(image_size), 'x')), image_size);
-    ServedFolder::set_provider([this] { return folder.path(); });
+    QVERIFY(serve_fleet_image(folder));
 }
 
 void tst_FleetEngine::init()

@@ -1,11 +1,9 @@
 #include "fleetengine.h"
 #include "fleettablemodel.h"
+#include "fleettestsupport.h"
 #include "manualfleetclock.h"
 #include "recordingfleettransport.h"
-#include "servedfolder.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -17,30 +15,7 @@ using Outcome = DownloadReport::Outcome;
 // Time-out and confirmation time of the runs below, in ms.
 constexpr int timeout = 10000;
 constexpr int confirm = 30000;
-constexpr qint64 image_size = 1000;
-
-QHostAddress device_address(int device)
-{
-    return QHostAddress(QStringLiteral("198.18.0.%1").arg(10 + device));
-}
-
-DownloadReport report(int device, const QByteArray &method, Outcome outcome, quint64 bytes = 0)
-{
-    DownloadReport result;
-    result.peer = device_address(device);
-    result.method = method;
-    result.path = QStringLiteral("/image.bin");
-    result.bytes_sent = bytes;
-    result.file_size = image_size;
-    result.outcome = outcome;
-    return result;
-}
-
-QByteArray reply(const QString &serial_number, const QString &version)
-{
-    return QJsonDocument(QJsonObject{ { "sn", serial_number }, { "ver", version } })
-            .toJson(QJsonDocument::Compact);
-}
+constexpr qint64 image_size = fleet_image_size;
 
 } // namespace
 
@@ -73,11 +48,7 @@ private:
 
 void tst_FleetTableModel::initTestCase()
 {
-    QVERIFY(folder.isValid());
-    QFile image(folder.filePath(QStringLiteral("image.bin")));
-    QVERIFY(image.open(QIODevice::WriteOnly));
-    QCOMPARE(image.write(QByteArray(int(image_size), 'x')), image_size);
-    ServedFolder::set_provider([this] { return folder.path(); });
+    QVERIFY(serve_fleet_image(folder));
 }
 
 void tst_FleetTableModel::init()
