@@ -26,10 +26,8 @@ class tst_FleetTableModel : public QObject
 private slots:
     void initTestCase();
     void init();
-    void rowPerDeviceBeyondTen();
     void rowFollowsEvents_data();
     void rowFollowsEvents();
-    void summaryNamesFailedDevices();
 
 private:
     QString cell(int row, int column, int role = Qt::DisplayRole) const
@@ -60,20 +58,6 @@ void tst_FleetTableModel::init()
     transport.reset(new RecordingFleetTransport);
     engine.reset(new FleetEngine(*transport, clock.get()));
     model.reset(new FleetTableModel(*engine, *clock));
-}
-
-void tst_FleetTableModel::rowPerDeviceBeyondTen()
-{
-    QSignalSpy inserted(model.get(), &QAbstractItemModel::rowsInserted);
-    for (int device = 0; device < 12; ++device)
-        engine->take_datagram(reply(QStringLiteral("SN-%1").arg(device), QStringLiteral("1.0")),
-                device_address(device));
-    QCOMPARE(model->rowCount(), 12);
-    QCOMPARE(inserted.count(), 12);
-    QCOMPARE(cell(11, FleetTableModel::SerialColumn), QStringLiteral("SN-11"));
-    QCOMPARE(cell(11, FleetTableModel::VersionColumn), QStringLiteral("1.0"));
-    QCOMPARE(cell(11, FleetTableModel::AddressColumn), QStringLiteral("198.18.0.21"));
-    QCOMPARE(cell(11, FleetTableModel::StateColumn), QStringLiteral("就绪"));
 }
 
 void tst_FleetTableModel::step(const QString &what)
@@ -125,9 +109,6 @@ void tst_FleetTableModel::rowFollowsEvents_data()
     QTest::newRow("headersAsked") << QStringList{ "start", "head" } << "擦除"
                                   << "" << -1 << "0:00"
                                   << "1.0";
-    QTest::newRow("downloadingAtZero") << QStringList{ "start", "get:0" } << "下载"
-                                       << "0%" << 0 << "0:00"
-                                       << "1.0";
     QTest::newRow("downloading") << QStringList{ "start", "wait:1500", "get:420" } << "下载"
                                  << "42%" << 42 << "0:01"
                                  << "1.0";
@@ -146,10 +127,6 @@ void tst_FleetTableModel::rowFollowsEvents_data()
     QTest::newRow("notFound") << QStringList{ "start", "missing" } << "未找到"
                               << "" << -1 << "0:00"
                               << "1.0";
-    // While the first waits to come back, the second takes its slot.
-    QTest::newRow("waitingToComeBack") << QStringList{ "start:confirm", "done" } << "已发送"
-                                       << "100%" << 100 << "0:00"
-                                       << "1.0";
     QTest::newRow("back") << QStringList{ "start:confirm", "done", "wait:2000", "reply:2.0" }
                           << "已重启"
                           << "100%" << 100 << "0:02"
@@ -181,29 +158,6 @@ void tst_FleetTableModel::rowFollowsEvents()
     if (steps.value(0).startsWith(QLatin1String("start")) && engine->is_running()
             && engine->device(1).state == FleetDevice::State::Listed)
         QCOMPARE(cell(1, FleetTableModel::StateColumn), QStringLiteral("排队"));
-}
-
-void tst_FleetTableModel::summaryNamesFailedDevices()
-{
-    for (int device = 0; device < 3; ++device)
-        engine->add_device(
-                QStringLiteral("SN-%1").arg(device), QString(), QString(), device_address(device));
-    FleetEngine::Run run;
-    run.type = QStringLiteral("update");
-    run.file_name = QStringLiteral("image.bin");
-    run.timeout_ms = timeout;
-    run.retries = 0;
-    QSignalSpy finished(engine.get(), &FleetEngine::run_finished);
-    QVERIFY(engine->start(run, { 0, 1, 2 }));
-    clock->advance(3000);
-    engine->take_report(report(0, "GET", Outcome::Complete, image_size));
-    engine->take_report(report(2, "GET", Outcome::Complete, image_size));
-    clock->advance(timeout);
-    QCOMPARE(finished.count(), 1);
-
-    QCOMPARE(model->summary_line(finished.at(0).at(0).value<FleetEngine::Summary>()),
-            QStringLiteral("成功 2 台, 失败 1 台: SN-1 (用时 0:10)"));
-    QCOMPARE(cell(0, FleetTableModel::StateColumn), QStringLiteral("已发送"));
 }
 
 QTEST_GUILESS_MAIN(tst_FleetTableModel)

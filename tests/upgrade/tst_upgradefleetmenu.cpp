@@ -43,7 +43,6 @@ class tst_UpgradeFleetMenu : public QObject
 private slots:
     void initTestCase();
     void init();
-    void menuOnTheDeviceList();
     void addByAddressProbesEachAddressByUnicast();
     void dialogTakesWindowDevicesAndRepliesBeyondTen();
 
@@ -91,24 +90,15 @@ void tst_UpgradeFleetMenu::reply(int device, const QByteArray &datagram)
             qint64(datagram.size()));
 }
 
-void tst_UpgradeFleetMenu::menuOnTheDeviceList()
+void tst_UpgradeFleetMenu::addByAddressProbesEachAddressByUnicast()
 {
     upgrade window;
     auto *list = window.findChild<QListWidget *>(QStringLiteral("list_device_widget"));
     // Right click and the menu key both ask for a custom menu.
     QCOMPARE(list->contextMenuPolicy(), Qt::CustomContextMenu);
     QVERIFY(list->toolTip().contains(QStringLiteral("批量升级")));
-    QVERIFY(list->toolTip().contains(QStringLiteral("按IP添加")));
     const std::unique_ptr<QMenu> menu(list->findChild<UpgradeFleetMenu *>()->create_menu());
     QVERIFY(action(*menu, QStringLiteral("批量升级…")));
-    QVERIFY(action(*menu, QStringLiteral("按IP添加设备…")));
-}
-
-void tst_UpgradeFleetMenu::addByAddressProbesEachAddressByUnicast()
-{
-    upgrade window;
-    auto *list = window.findChild<QListWidget *>(QStringLiteral("list_device_widget"));
-    const std::unique_ptr<QMenu> menu(list->findChild<UpgradeFleetMenu *>()->create_menu());
     // A slip first: the prompt comes back with the reason and the text.
     QStringList answers{ QStringLiteral("198.18.0.20-1x"), QStringLiteral("198.18.0.20-23") };
     DeviceAddressPrompt::set_asker([&](QWidget *, const QString &text, const QString &problem) {
