@@ -1,3 +1,4 @@
+#include "httpdescriptorlimit.h"
 #include "httpserverstartup.h"
 #include "widget.h"
 
@@ -6,6 +7,8 @@
 
 int main(int argc, char *argv[])
 {
+    // Before any thread exists; a burst of connections must not run the process out of files.
+    quenmar::HttpDescriptorLimit::raiseSoftLimit();
     QApplication application(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 

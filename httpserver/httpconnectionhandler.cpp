@@ -1,12 +1,14 @@
 #include "httpconnectionhandler.h"
 
 #include "httpnativesocket.h"
+#include "httppeerconnections.h"
 #include "httprequest.h"
 #include "httprequesthandler.h"
 #include "httpresponse.h"
 
 #include <QMutexLocker>
 #include <QScopedValueRollback>
+#include <QSemaphore>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QThread>
@@ -15,14 +17,47 @@ namespace quenmar {
 
 const char HttpConnectionHandler::entityTooLargeAnswer[] =
         "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n";
+const char HttpConnectionHandler::badRequestAnswer[] =
+        "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n400 Bad Request\r\n";
+const char HttpConnectionHandler::notImplementedAnswer[] =
+        "HTTP/1.1 501 not implemented\r\nConnection: close\r\n\r\n501 Not implemented\r\n";
+
+namespace {
+
+const char *answerToAborted(HttpRequest::AbortReason reason)
+{
+    switch (reason) {
+    case HttpRequest::ConflictingContentLength:
+        return HttpConnectionHandler::badRequestAnswer;
+    case HttpRequest::TransferEncodingPresent:
+        return HttpConnectionHandler::notImplementedAnswer;
+    case HttpRequest::NotAborted:
+    case HttpRequest::LimitOrSyntax:
+        break;
+    }
+    return HttpConnectionHandler::entityTooLargeAnswer;
+}
+
+} // namespace
 
 HttpConnectionHandler::HttpConnectionHandler(const HttpConnectionSettings &settings,
-        HttpRequestHandler *requestHandler, const QSslConfiguration *sslConfiguration)
+        HttpRequestHandler *requestHandler, const QSslConfiguration *sslConfiguration,
+        std::shared_ptr<HttpPeerConnections> peerConnections)
     : settings(settings), thread(new QThread), requestHandler(requestHandler),
-      sslConfiguration(sslConfiguration)
+      sslConfiguration(sslConfiguration), peerConnections(std::move(peerConnections))
 {
     qRegisterMetaType<tSocketDescriptor>("tSocketDescriptor");
+    // The thread makes its event loop's wake-up descriptor as it starts. Waiting for that keeps
+    // the listener's count of free descriptors true when it takes on the next connection; a
+    // burst of connections would otherwise start threads whose descriptors the sockets accepted
+    // meanwhile have taken, and such a thread aborts the process.
+    QSemaphore running;
+    const QMetaObject::Connection watch = connect(
+            thread, &QThread::started, thread, [&running] { running.release(); },
+            Qt::DirectConnection);
     thread->start();
+    running.acquire();
+    disconnect(watch);
     qDebug("HttpConnectionHandler (%p): thread started", static_cast<void *>(this));
 
     moveToThread(thread);
@@ -85,13 +120,16 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
     // Drops whatever the previous connection left in the reused socket.
     socket->abort();
     lingering = false;
+    // Claimed while the descriptor is still open, so its number cannot name another connection.
+    if (peerConnections)
+        countedPeer = peerConnections->claim(socketDescriptor);
     {
         // Checked under the lock that stop() takes, so a connection handed over while the
         // handler stops is either refused here or cut by stop().
         QMutexLocker lock(&descriptorMutex);
         if (thread->isInterruptionRequested()) {
             HttpNativeSocket::closeDescriptor(socketDescriptor);
-            busy.store(false, std::memory_order_release);
+            connectionEnded();
             return;
         }
         activeDescriptor = socketDescriptor;
@@ -107,7 +145,7 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
         // Nobody owns the descriptor now; without this the connection would stay open and the
         // handler taken for ever.
         HttpNativeSocket::closeDescriptor(socketDescriptor);
-        busy.store(false, std::memory_order_release);
+        connectionEnded();
         return;
     }
 
@@ -151,8 +189,9 @@ void HttpConnectionHandler::read()
         }
 
         if (currentRequest->parseState() == HttpRequest::Aborted) {
+            const char *answer = answerToAborted(currentRequest->abortReason());
             currentRequest.reset();
-            answerAndLinger(entityTooLargeAnswer);
+            answerAndLinger(answer);
             return;
         }
         if (currentRequest->parseState() == HttpRequest::Complete)
@@ -270,6 +309,15 @@ void HttpConnectionHandler::disconnected()
     // request is being served the serving code still uses it and releases it itself.
     if (!serving)
         currentRequest.reset();
+    connectionEnded();
+}
+
+void HttpConnectionHandler::connectionEnded()
+{
+    if (peerConnections) {
+        peerConnections->release(countedPeer);
+        countedPeer = QHostAddress();
+    }
     busy.store(false, std::memory_order_release);
 }
 

@@ -7,6 +7,7 @@
 #include "httpconnectionsettings.h"
 
 #include <QAbstractSocket>
+#include <QHostAddress>
 #include <QMutex>
 #include <QObject>
 #include <QTimer>
@@ -20,6 +21,7 @@ class QThread;
 
 namespace quenmar {
 
+class HttpPeerConnections;
 class HttpRequest;
 class HttpRequestHandler;
 
@@ -40,6 +42,11 @@ class HttpConnectionHandler : public QObject
 public:
     // Sent instead of an answer when a request exceeds its size limits or is malformed.
     static const char entityTooLargeAnswer[];
+    // Sent instead of an answer when a request states differing body lengths.
+    static const char badRequestAnswer[];
+    // Sent instead of an answer when a request has a transfer coding (chunked request bodies are
+    // not supported).
+    static const char notImplementedAnswer[];
     // After a fixed error answer the rest of the request is read and dropped for at most this
     // long, in milliseconds, before closing: closing with unread bytes makes the system reset
     // the connection, which can destroy the answer before the client reads it.
@@ -49,11 +56,12 @@ public:
     static constexpr qint64 readBufferSize = 65536;
 
     // Starts the handler's thread. requestHandler is not owned and must outlive this object;
-    // sslConfiguration (null for plain TCP) is copied into the socket at once. Call on the
+    // sslConfiguration (null for plain TCP) is copied into the socket at once. Each adopted
+    // connection counted in peerConnections (if any) is released there when it ends. Call on the
     // pool's thread.
     HttpConnectionHandler(const HttpConnectionSettings &settings,
-            HttpRequestHandler *requestHandler,
-            const QSslConfiguration *sslConfiguration = nullptr);
+            HttpRequestHandler *requestHandler, const QSslConfiguration *sslConfiguration = nullptr,
+            std::shared_ptr<HttpPeerConnections> peerConnections = nullptr);
     // Stops the thread (see stop()) and waits for it.
     ~HttpConnectionHandler() override;
 
@@ -81,6 +89,8 @@ private slots:
 private:
     void makeSocket();
     void serveRequest();
+    // The connection has ended or was never adopted: the handler is free again.
+    void connectionEnded();
     // Writes a fixed error answer, then lingers (see lingerTime) before the connection closes.
     void answerAndLinger(const QByteArray &answer);
     void lingerTimeout();
@@ -99,6 +109,9 @@ private:
     // Written on the handler's thread (cleared) and on the pool's thread (set).
     std::atomic<bool> busy{ false };
     const QSslConfiguration *sslConfiguration;
+    const std::shared_ptr<HttpPeerConnections> peerConnections;
+    // The peer whose count the open connection holds; null when not counted.
+    QHostAddress countedPeer;
     QTimer lingerTimer;
     bool lingering = false;
     // True while serveRequest() runs; the request must then outlive a disconnect.

@@ -17,9 +17,10 @@
 
 namespace quenmar {
 
-HttpConnectionHandlerPool::HttpConnectionHandlerPool(
-        QSettings *settings, HttpRequestHandler *requestHandler)
-    : settings(settings), requestHandler(requestHandler)
+HttpConnectionHandlerPool::HttpConnectionHandlerPool(QSettings *settings,
+        HttpRequestHandler *requestHandler, std::shared_ptr<HttpPeerConnections> peerConnections)
+    : settings(settings), requestHandler(requestHandler),
+      peerConnections(std::move(peerConnections))
 {
     loadTlsConfiguration();
     cleanupTimer.start(settings->value(QStringLiteral("cleanupInterval"), 1000).toInt());
@@ -51,8 +52,8 @@ HttpConnectionHandler *HttpConnectionHandlerPool::acquireHandler()
     if (pool.count() >= maxThreads)
         return nullptr;
     // The handler gets its settings as a copy read here, on the settings object's thread.
-    auto *handler = new HttpConnectionHandler(
-            HttpConnectionSettings::fromSettings(*settings), requestHandler, sslConfiguration);
+    auto *handler = new HttpConnectionHandler(HttpConnectionSettings::fromSettings(*settings),
+            requestHandler, sslConfiguration, peerConnections);
     handler->setBusy();
     pool.append(handler);
     return handler;

@@ -9,12 +9,15 @@
 #include <QObject>
 #include <QTimer>
 
+#include <memory>
+
 class QSettings;
 class QSslConfiguration;
 
 namespace quenmar {
 
 class HttpConnectionHandler;
+class HttpPeerConnections;
 class HttpRequestHandler;
 
 // Keeps the connection handlers: reuses idle ones, creates new ones up to "maxThreads", and removes
@@ -28,7 +31,9 @@ class HttpConnectionHandlerPool : public QObject
     Q_DISABLE_COPY(HttpConnectionHandlerPool)
 
 public:
-    HttpConnectionHandlerPool(QSettings *settings, HttpRequestHandler *requestHandler);
+    // Every handler releases the connections counted in peerConnections (if any) when they end.
+    HttpConnectionHandlerPool(QSettings *settings, HttpRequestHandler *requestHandler,
+            std::shared_ptr<HttpPeerConnections> peerConnections = nullptr);
     // Stops every handler's thread at once, then joins and deletes them.
     ~HttpConnectionHandlerPool() override;
 
@@ -53,6 +58,7 @@ private:
     QTimer cleanupTimer;
     mutable QMutex mutex;
     QSslConfiguration *sslConfiguration = nullptr;
+    std::shared_ptr<HttpPeerConnections> peerConnections;
 };
 
 } // namespace quenmar

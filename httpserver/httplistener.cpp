@@ -1,7 +1,9 @@
 #include "httplistener.h"
 
 #include "httpconnectionhandlerpool.h"
+#include "httpdescriptorlimit.h"
 #include "httpnativesocket.h"
+#include "httppeerconnections.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -15,7 +17,8 @@ const char HttpListener::tooManyConnectionsAnswer[] =
         "HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n";
 
 HttpListener::HttpListener(QSettings *settings, HttpRequestHandler *requestHandler, QObject *parent)
-    : QTcpServer(parent), settings(settings), requestHandler(requestHandler)
+    : QTcpServer(parent), settings(settings), requestHandler(requestHandler),
+      peerConnections(std::make_shared<HttpPeerConnections>())
 {
     qRegisterMetaType<tSocketDescriptor>("tSocketDescriptor");
 
@@ -45,7 +48,7 @@ quint16 HttpListener::configuredPort(const QSettings &settings)
 void HttpListener::listen()
 {
     if (!pool)
-        pool = new HttpConnectionHandlerPool(settings, requestHandler);
+        pool = new HttpConnectionHandlerPool(settings, requestHandler, peerConnections);
     const QString host = settings->value(QStringLiteral("QZHOST")).toString();
     qDebug() << "read port:"
              << static_cast<quint16>(settings->value(QStringLiteral("QZPORT")).toUInt());
@@ -69,12 +72,27 @@ void HttpListener::close()
     qDebug("HttpListener: closed");
     delete pool;
     pool = nullptr;
+    // Every connection ended with the pool's handlers.
+    peerConnections->clear();
 }
 
 void HttpListener::incomingConnection(tSocketDescriptor socketDescriptor)
 {
+    if (!descriptorsSuffice(socketDescriptor))
+        return;
+    const QHostAddress peer = HttpNativeSocket::peerAddress(socketDescriptor);
+    const int maxPerAddress = settings->value(QStringLiteral("maxConnectionsPerAddress"),
+                                              defaultMaxConnectionsPerAddress)
+                                      .toInt();
+    if (!peerConnections->admit(socketDescriptor, peer, maxPerAddress)) {
+        qDebug("HttpListener: Too many connections from %s", qPrintable(peer.toString()));
+        refuseConnection(socketDescriptor);
+        return;
+    }
     HttpConnectionHandler *handler = pool ? pool->acquireHandler() : nullptr;
     if (!handler) {
+        peerConnections->release(peerConnections->claim(socketDescriptor));
+        qDebug("HttpListener: Too many incoming connections");
         refuseConnection(socketDescriptor);
         return;
     }
@@ -83,9 +101,31 @@ void HttpListener::incomingConnection(tSocketDescriptor socketDescriptor)
             Q_ARG(tSocketDescriptor, socketDescriptor));
 }
 
+bool HttpListener::descriptorsSuffice(tSocketDescriptor connection)
+{
+    // The connection's own descriptor is open already; a handler thread still to be created
+    // needs its wake-up descriptors, without which its event loop would abort the process.
+    int needed = descriptorReserve + descriptorsPerConnection;
+    if (pool && pool->idleHandlerCount() == 0)
+        needed += descriptorsPerThread;
+    if (HttpDescriptorLimit::canOpen(QTcpServer::socketDescriptor(), needed)) {
+        if (descriptorsShort)
+            qDebug("HttpListener: enough file descriptors again");
+        descriptorsShort = false;
+        return true;
+    }
+    if (!descriptorsShort)
+        qWarning("HttpListener: too few file descriptors left, refusing connections");
+    descriptorsShort = true;
+    // Not the lingering answer of refuseConnection: that would hold the descriptor for up to
+    // lingerTime while descriptors are what is short.
+    HttpNativeSocket::answerAndClose(
+            connection, tooManyConnectionsAnswer, qint64(qstrlen(tooManyConnectionsAnswer)));
+    return false;
+}
+
 void HttpListener::refuseConnection(tSocketDescriptor socketDescriptor)
 {
-    qDebug("HttpListener: Too many incoming connections");
     auto *socket = new QTcpSocket(this);
     if (!socket->setSocketDescriptor(socketDescriptor)) {
         delete socket;

@@ -9,16 +9,23 @@
 #include <QTcpServer>
 #include <QTimer>
 
+#include <memory>
+
 class QSettings;
 
 namespace quenmar {
 
 class HttpConnectionHandlerPool;
+class HttpPeerConnections;
 class HttpRequestHandler;
 
 // The listening socket of the HTTP server. Listens on "QZHOST" (any address when empty) and
 // "QZPORT" (80 when 0 or absent) from its constructor on, and hands each accepted connection to an
 // idle handler of its pool; when none can be had, it answers the fixed 503 text itself and closes.
+// The same answer goes at once to a peer address that already holds "maxConnectionsPerAddress"
+// connections (default 16, 0 for no limit), so one client cannot take every handler, and to any
+// connection while too few file descriptors remain for serving it (then with one warning per
+// burst), so running out of descriptors cannot end the process.
 // The settings object (with the wanted group begun) and the request handler are not owned; both
 // must outlive the listener or its close(). The listener closes itself when the application is
 // about to quit, so no connection thread is still running when the request handler goes away.
@@ -37,6 +44,17 @@ public:
     static constexpr int listenBacklog = 511;
     // After an accept error Qt stops accepting; it is resumed after this many milliseconds.
     static constexpr int acceptRetryDelay = 1000;
+    // Connections one peer address may hold when "maxConnectionsPerAddress" is absent; a device
+    // opens one at a time.
+    static constexpr int defaultMaxConnectionsPerAddress = 16;
+    // File descriptors that must stay free for the rest of the program (windows, the image
+    // builder's files, the audio worker) after a connection is taken on.
+    static constexpr int descriptorReserve = 16;
+    // Descriptors a connection may open beyond its socket: the file it is served, and a
+    // multipart upload's spooled body and one uploaded file while it is created.
+    static constexpr int descriptorsPerConnection = 4;
+    // Descriptors a new handler thread's event loop needs for its wake-up: an eventfd or a pipe.
+    static constexpr int descriptorsPerThread = 2;
 
     HttpListener(
             QSettings *settings, HttpRequestHandler *requestHandler, QObject *parent = nullptr);
@@ -59,6 +77,9 @@ protected:
     void incomingConnection(tSocketDescriptor socketDescriptor) override;
 
 private:
+    // True when enough descriptors remain to serve connection; otherwise it has been answered
+    // and closed at once, holding nothing.
+    bool descriptorsSuffice(tSocketDescriptor connection);
     void refuseConnection(tSocketDescriptor socketDescriptor);
     void acceptFailed();
 
@@ -66,6 +87,9 @@ private:
     HttpRequestHandler *requestHandler;
     HttpConnectionHandlerPool *pool = nullptr;
     QTimer acceptRetryTimer;
+    const std::shared_ptr<HttpPeerConnections> peerConnections;
+    // Connections are being refused for want of descriptors; warned once until service returns.
+    bool descriptorsShort = false;
 };
 
 } // namespace quenmar

@@ -11,6 +11,36 @@
 namespace quenmar {
 namespace HttpNativeSocket {
 
+namespace {
+
+// Most of the peer's early bytes dropped before an immediate close; a request line and its
+// headers fit, while a peer that keeps sending cannot hold the caller.
+constexpr int discardLimit = 65536;
+
+#ifdef Q_OS_WIN
+using NativeSocket = SOCKET;
+using AddressLength = int;
+#else
+using NativeSocket = int;
+using AddressLength = socklen_t;
+#endif
+
+} // namespace
+
+QHostAddress peerAddress(qintptr descriptor)
+{
+    sockaddr_storage address{};
+    AddressLength length = sizeof address;
+    if (::getpeername(static_cast<NativeSocket>(descriptor), reinterpret_cast<sockaddr *>(&address),
+                &length)
+            != 0)
+        return QHostAddress();
+    const QHostAddress peer(reinterpret_cast<const sockaddr *>(&address));
+    bool mapped = false;
+    const quint32 ipv4 = peer.toIPv4Address(&mapped);
+    return mapped ? QHostAddress(ipv4) : peer;
+}
+
 #ifdef Q_OS_WIN
 
 bool shutdownSending(qintptr descriptor)
@@ -36,6 +66,15 @@ bool setListenBacklog(qintptr descriptor, int backlog)
 qint64 sendWithoutBlocking(qintptr, const char *, qint64)
 {
     return 0;
+}
+
+bool answerAndClose(qintptr descriptor, const char *answer, qint64 size)
+{
+    const auto socket = static_cast<SOCKET>(descriptor);
+    const bool sent = ::send(socket, answer, static_cast<int>(size), 0) == size;
+    ::shutdown(socket, SD_SEND);
+    ::closesocket(socket);
+    return sent;
 }
 
 #else
@@ -72,6 +111,22 @@ qint64 sendWithoutBlocking(qintptr descriptor, const char *data, qint64 size)
             continue;
         return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
     }
+}
+
+bool answerAndClose(qintptr descriptor, const char *answer, qint64 size)
+{
+    const int socket = static_cast<int>(descriptor);
+    char discarded[4096];
+    for (int dropped = 0; dropped < discardLimit;) {
+        const ssize_t count = ::recv(socket, discarded, sizeof discarded, MSG_DONTWAIT);
+        if (count <= 0)
+            break;
+        dropped += int(count);
+    }
+    const bool sent = sendWithoutBlocking(descriptor, answer, size) == size;
+    ::shutdown(socket, SHUT_WR);
+    ::close(socket);
+    return sent;
 }
 
 #endif

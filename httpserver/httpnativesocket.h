@@ -3,12 +3,14 @@
 
 // Plain system calls on a socket descriptor; safe from any thread.
 
+#include <QHostAddress>
 #include <QtGlobal>
 
 namespace quenmar {
 
 // The few socket operations Qt 5 does not offer: half-closing a connection, waking a thread that is
-// blocked on a socket, closing a descriptor no socket object owns, and a larger listen backlog.
+// blocked on a socket, closing or answering a descriptor no socket object owns, its peer's address,
+// and a larger listen backlog.
 // Each returns true on success; failures change nothing and are left to the caller to log.
 namespace HttpNativeSocket {
 
@@ -29,6 +31,16 @@ qint64 sendWithoutBlocking(qintptr descriptor, const char *data, qint64 size);
 
 // Sets the accept queue length of a listening socket again (the system caps it at its own limit).
 bool setListenBacklog(qintptr descriptor, int backlog);
+
+// Answers a connection no socket object adopted and closes it at once, holding nothing further:
+// what the peer has sent so far is read and dropped (so the close does not reset the connection
+// before the peer reads), the answer is sent without blocking, then the descriptor is closed.
+// Returns false when the answer could not be sent whole; the descriptor is closed either way.
+bool answerAndClose(qintptr descriptor, const char *answer, qint64 size);
+
+// The address of the peer of a connected socket, with an IPv4 address mapped into IPv6 given as
+// IPv4; a null address when the system cannot tell (the peer is already gone).
+QHostAddress peerAddress(qintptr descriptor);
 
 } // namespace HttpNativeSocket
 

@@ -12,7 +12,7 @@ namespace quenmar {
 
 namespace {
 
-// Bytes of a multipart body taken from the socket per receive() call.
+// Bytes of a multipart body taken from the socket per receive() call, at most.
 constexpr qint64 multipartReadSize = 65536;
 // Longest line read at once while parsing a spooled multipart body.
 constexpr qint64 multipartLineSize = 65536;
@@ -31,6 +31,34 @@ void extractQuoted(const QByteArray &line, const QByteArray &marker, QByteArray 
     const int end = line.indexOf('"', valueStart);
     if (end >= 0)
         target = line.mid(valueStart, end - valueStart);
+}
+
+// QIODevice::read(n) allocates n bytes before reading: asking for no more than has arrived costs
+// each call the bytes present, not the most it may take.
+qint64 atMostPresent(QIODevice *device, qint64 wanted)
+{
+    return qMin(wanted, device->bytesAvailable());
+}
+
+// Appends the rest of the current line of device to line: up to its LF, the end of what has
+// arrived, or wanted - 1 bytes. Read in small pieces into line's own memory, so that each line
+// costs the bytes it has, not the most it may have, and a line arriving in pieces, or many lines
+// read through one buffer, cost no allocation each. Returns the bytes appended.
+qint64 appendLine(QIODevice *device, QByteArray &line, qint64 wanted)
+{
+    char piece[1024];
+    qint64 appended = 0;
+    while (appended < wanted - 1) {
+        const qint64 count =
+                device->readLine(piece, qMin<qint64>(qint64(sizeof piece), wanted - appended));
+        if (count <= 0)
+            break;
+        line.append(piece, int(count));
+        appended += count;
+        if (piece[count - 1] == '\n')
+            break;
+    }
+    return appended;
 }
 
 bool isDecimal(const QByteArray &text)
@@ -73,8 +101,10 @@ HttpRequest::HttpRequest(const QSettings *settings)
 {
 }
 
-HttpRequest::HttpRequest(const HttpRequestLimits &limits)
-    : maxSize(limits.maxRequestSize), maxMultiPartSize(limits.maxMultiPartSize)
+HttpRequest::HttpRequest(const HttpRequestLimits &limits, TemporaryFileMaker temporaryFileMaker)
+    : maxSize(limits.maxRequestSize), maxMultiPartSize(limits.maxMultiPartSize),
+      makeTemporaryFile(temporaryFileMaker ? std::move(temporaryFileMaker)
+                                           : [] { return std::make_unique<HttpTemporaryFile>(); })
 {
 }
 
@@ -189,9 +219,7 @@ bool HttpRequest::assembleLine(QIODevice *device, QByteArray &line)
     // ever reading far beyond the limit. QIODevice::readLine(n) returns at most n - 1 bytes; with
     // n = allowance it would return nothing at the limit and the caller would spin for ever.
     const qint64 allowance = qMax<qint64>(1, qint64(maxSize) - currentSize + 1);
-    const QByteArray piece = device->readLine(allowance + 1);
-    lineBuffer += piece;
-    currentSize += piece.size();
+    currentSize += appendLine(device, lineBuffer, allowance + 1);
     // Only LF ends a line: a CR may be the last byte that has arrived so far, with its LF still
     // on the way, and must not end the line early.
     if (!lineBuffer.endsWith('\n'))
@@ -256,20 +284,13 @@ void HttpRequest::finishHeaders()
             boundary = boundary.mid(1, boundary.size() - 2);
     }
 
-    const QByteArray lengthText = headers.value("content-length");
-    if (!lengthText.isEmpty()) {
-        bool isNumber = false;
-        const qint64 length = lengthText.toLongLong(&isNumber);
-        if (isNumber && length < 0) {
-            qWarning("HttpRequest: received broken HTTP request, negative content-length");
-            state = Aborted;
-            return;
-        }
-        if (isNumber)
-            expectedBodySize = qMin(length, unboundedLength);
-        else if (isDecimal(lengthText))
-            expectedBodySize = unboundedLength;
+    if (headers.contains("transfer-encoding")) {
+        qWarning("HttpRequest: received a transfer-encoding, which is not supported");
+        reject(TransferEncodingPresent);
+        return;
     }
+    if (!readContentLength())
+        return;
 
     if (expectedBodySize == 0) {
         state = Complete;
@@ -288,13 +309,48 @@ void HttpRequest::finishHeaders()
     }
 }
 
+bool HttpRequest::readContentLength()
+{
+    // Repeated headers, and the members of a comma-separated list, must all state one length.
+    QByteArray lengthText;
+    bool first = true;
+    for (const QByteArray &value : headers.values("content-length")) {
+        for (const QByteArray &member : value.split(',')) {
+            const QByteArray trimmed = member.trimmed();
+            if (first)
+                lengthText = trimmed;
+            else if (trimmed != lengthText) {
+                qWarning("HttpRequest: received differing content-length values");
+                reject(ConflictingContentLength);
+                return false;
+            }
+            first = false;
+        }
+    }
+    if (lengthText.isEmpty())
+        return true;
+    bool isNumber = false;
+    const qint64 length = lengthText.toLongLong(&isNumber);
+    if (isNumber && length < 0) {
+        qWarning("HttpRequest: received broken HTTP request, negative content-length");
+        reject(LimitOrSyntax);
+        return false;
+    }
+    if (isNumber)
+        expectedBodySize = qMin(length, unboundedLength);
+    else if (isDecimal(lengthText))
+        expectedBodySize = unboundedLength;
+    return true;
+}
+
 void HttpRequest::readBodyData(QIODevice *device)
 {
     if (!boundary.isEmpty()) {
         readMultipartBodyData(device);
         return;
     }
-    const QByteArray piece = device->read(expectedBodySize - bodyData.size());
+    const QByteArray piece =
+            device->read(atMostPresent(device, expectedBodySize - bodyData.size()));
     currentSize += piece.size();
     bodyData += piece;
     if (bodyData.size() >= expectedBodySize)
@@ -304,7 +360,7 @@ void HttpRequest::readBodyData(QIODevice *device)
 void HttpRequest::readMultipartBodyData(QIODevice *device)
 {
     if (!tempFile) {
-        tempFile = std::make_unique<HttpTemporaryFile>();
+        tempFile = makeTemporaryFile();
         if (!tempFile->create()) {
             qCritical("HttpRequest: cannot create temp file for multipart body, %s",
                     qPrintable(tempFile->errorString()));
@@ -312,16 +368,31 @@ void HttpRequest::readMultipartBodyData(QIODevice *device)
             return;
         }
     }
-    const qint64 toRead = qMin(expectedBodySize - tempFile->size(), multipartReadSize);
-    tempFile->write(device->read(toRead));
+    // The body is only appended, so the position is its length; asking the file for its size
+    // would cost a flush and a system call per piece.
+    const qint64 toRead =
+            atMostPresent(device, qMin(expectedBodySize - tempFile->pos(), multipartReadSize));
+    const QByteArray piece = device->read(toRead);
+    // A body that cannot be stored whole (a full disk) must not be parsed or waited for.
+    if (tempFile->write(piece) != piece.size()) {
+        qCritical("HttpRequest: cannot write temp file for multipart body, %s",
+                qPrintable(tempFile->errorString()));
+        state = Aborted;
+        return;
+    }
 
-    const qint64 fileSize = tempFile->size();
+    const qint64 fileSize = tempFile->pos();
     if (fileSize >= maxMultiPartSize) {
         qWarning("HttpRequest: received too many multipart bytes");
         state = Aborted;
     } else if (fileSize >= expectedBodySize) {
-        if (!tempFile->flush())
-            qCritical("HttpRequest: Error writing temp file for multipart body");
+        // Going back to the start writes out what is still buffered.
+        if (!tempFile->seek(0)) {
+            qCritical("HttpRequest: cannot write temp file for multipart body, %s",
+                    qPrintable(tempFile->errorString()));
+            state = Aborted;
+            return;
+        }
         parseMultipartFile();
         // The raw body is no longer needed once its parts are stored.
         tempFile.reset();
@@ -332,27 +403,34 @@ void HttpRequest::readMultipartBodyData(QIODevice *device)
 void HttpRequest::parseMultipartFile()
 {
     qDebug("HttpRequest: parsing multipart temp file");
-    tempFile->seek(0);
     const QByteArray delimiter = "--" + boundary;
     const QByteArray closingDelimiter = boundary + "--";
     const auto readable = [this]() {
         return !tempFile->atEnd() && tempFile->error() == QFileDevice::NoError;
+    };
+    // Every line is read into this one buffer; its capacity is kept between lines.
+    QByteArray line;
+    line.reserve(int(qMin(multipartLineSize, tempFile->size())));
+    const auto nextLine = [&]() -> const QByteArray & {
+        line.resize(0);
+        appendLine(tempFile.get(), line, multipartLineSize);
+        return line;
     };
     bool finished = false;
     while (readable() && !finished) {
         QByteArray fieldName;
         QByteArray fileName;
         while (readable()) {
-            const QByteArray line = tempFile->readLine(multipartLineSize).trimmed();
-            if (line.startsWith("Content-Disposition:")) {
-                if (line.contains("form-data")) {
+            const QByteArray header = nextLine().trimmed();
+            if (header.startsWith("Content-Disposition:")) {
+                if (header.contains("form-data")) {
                     // The leading space keeps " name=" from matching inside " filename=".
-                    extractQuoted(line, " name=\"", fieldName);
-                    extractQuoted(line, " filename=\"", fileName);
+                    extractQuoted(header, " name=\"", fieldName);
+                    extractQuoted(header, " filename=\"", fileName);
                 } else {
-                    qDebug("HttpRequest: ignoring unsupported content part %s", line.constData());
+                    qDebug("HttpRequest: ignoring unsupported content part %s", header.constData());
                 }
-            } else if (line.isEmpty()) {
+            } else if (header.isEmpty()) {
                 break;
             }
         }
@@ -362,7 +440,7 @@ void HttpRequest::parseMultipartFile()
         std::unique_ptr<HttpTemporaryFile> uploaded;
         QByteArray fieldValue;
         while (readable()) {
-            const QByteArray line = tempFile->readLine(multipartLineSize);
+            nextLine();
             if (line.startsWith(delimiter)) {
                 if (isField) {
                     // Without the CR LF that belongs to the delimiter.
@@ -390,7 +468,7 @@ void HttpRequest::parseMultipartFile()
                 fieldValue += line;
             } else if (isFile) {
                 if (!uploaded) {
-                    uploaded = std::make_unique<HttpTemporaryFile>();
+                    uploaded = makeTemporaryFile();
                     if (!uploaded->create()) {
                         qCritical("HttpRequest: error writing temp file, %s",
                                 qPrintable(uploaded->errorString()));
@@ -462,9 +540,17 @@ void HttpRequest::collectCookies()
     headers.remove("cookie");
 }
 
+void HttpRequest::reject(AbortReason reason)
+{
+    rejection = reason;
+    state = Aborted;
+}
+
 void HttpRequest::abort()
 {
     // Nothing of an aborted request is served, so its files go at once.
+    if (rejection == NotAborted)
+        rejection = LimitOrSyntax;
     state = Aborted;
     tempFile.reset();
     uploadedFiles.clear();

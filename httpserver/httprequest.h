@@ -9,6 +9,7 @@
 #include <QMap>
 #include <QMultiMap>
 
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -38,8 +39,10 @@ struct HttpRequestLimits
 // parseState() after each call:
 //   - AwaitRequestLine, AwaitHeader, AwaitBody: more bytes are needed;
 //   - Complete: method, path, headers, parameters, cookies, body and uploaded files are ready;
-//   - Aborted: a size limit was exceeded (a "content-length" too large for any limit included),
-//     the "content-length" is negative or the request line is malformed; do not serve it.
+//   - Aborted: do not serve it; abortReason() tells why: a size limit was exceeded (a
+//     "content-length" too large for any limit included), the "content-length" is negative or
+//     the request line is malformed; or the body's length is ambiguous, because "content-length"
+//     values differ or a "transfer-encoding" is present (chunked bodies are not supported).
 // Lines end at LF (a CR before it is trimmed), so the result does not depend on how the bytes
 // are split into arrivals. Counted bytes and lengths are 64-bit and cannot wrap.
 // A "multipart/form-data" body is spooled to a temporary file and parsed into parameters and
@@ -49,11 +52,30 @@ class HttpRequest
 {
 public:
     enum ParseState { AwaitRequestLine, AwaitHeader, AwaitBody, Complete, Aborted };
+    // Why a request was Aborted. Where the body of a request ends must be beyond doubt: a proxy
+    // in front that read the length otherwise would see other requests in the same bytes.
+    enum AbortReason {
+        NotAborted,
+        // A size limit, a negative length, a malformed request line, or a multipart body that
+        // cannot be stored.
+        LimitOrSyntax,
+        // "content-length" values (or members of one list) that differ.
+        ConflictingContentLength,
+        // Any "transfer-encoding" header.
+        TransferEncodingPresent,
+    };
+
+    // Makes a temporary file of a multipart request (its spooled body, each upload), to be
+    // create()d by the request.
+    using TemporaryFileMaker = std::function<std::unique_ptr<HttpTemporaryFile>()>;
 
     // Reads the limits from the settings (see HttpRequestLimits::fromSettings); null means the
     // defaults.
     explicit HttpRequest(const QSettings *settings);
-    explicit HttpRequest(const HttpRequestLimits &limits);
+    // A null temporaryFileMaker makes plain HttpTemporaryFile objects; tests may keep the files
+    // elsewhere, in memory for instance.
+    explicit HttpRequest(
+            const HttpRequestLimits &limits, TemporaryFileMaker temporaryFileMaker = nullptr);
     virtual ~HttpRequest();
 
     HttpRequest(const HttpRequest &) = delete;
@@ -66,6 +88,7 @@ public:
     void receive(QIODevice *device, const QHostAddress &peerAddress);
 
     ParseState parseState() const { return state; }
+    AbortReason abortReason() const { return rejection; }
 
     QByteArray method() const { return requestMethod; }
     QByteArray version() const { return requestVersion; }
@@ -114,6 +137,10 @@ private:
     void storeUploadedFile(const QByteArray &fieldName, std::unique_ptr<HttpTemporaryFile> file);
     void decodeParameters();
     void collectCookies();
+    // Reads the declared body length into expectedBodySize; false (with a reason set) when the
+    // length is negative or ambiguous.
+    bool readContentLength();
+    void reject(AbortReason reason);
     void abort();
 
     QMultiMap<QByteArray, QByteArray> headers;
@@ -125,6 +152,7 @@ private:
     QByteArray requestPath;
     QByteArray requestVersion;
     ParseState state = AwaitRequestLine;
+    AbortReason rejection = NotAborted;
     QHostAddress address;
     int maxSize;
     int maxMultiPartSize;
@@ -137,6 +165,7 @@ private:
     QByteArray boundary;
     std::unique_ptr<HttpTemporaryFile> tempFile;
     QByteArray lineBuffer;
+    TemporaryFileMaker makeTemporaryFile;
 };
 
 } // namespace quenmar

@@ -22,7 +22,7 @@ public:
 
     // Creates a new empty file and opens it read-write. Returns false (with errorString() set)
     // when no file could be created.
-    bool create();
+    virtual bool create();
 };
 
 } // namespace quenmar

@@ -12,6 +12,11 @@
 
 #include <limits>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <unistd.h>
+#endif
+
 namespace {
 
 // Contents pass through one buffer of this size: large enough that big files
@@ -107,7 +112,7 @@ public:
 
     bool flush()
     {
-        if (fill > 0 && output.write(buffer.constData(), fill) != fill)
+        if (!MiniFsImage::writeAll(&output, buffer.constData(), fill))
             return false;
         flushedEnd += fill;
         fill = 0;
@@ -227,6 +232,8 @@ MiniFsBuilder::Outcome MiniFsBuilder::build(
     QSaveFile output(imagePath);
     if (!output.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         lastError = output.errorString();
+        listener.debugLine(QStringLiteral("open failed: ") + quoted(imagePath)
+                + QStringLiteral(": ") + lastError);
         return OpenFailed;
     }
     listener.logCleared();
@@ -237,9 +244,11 @@ MiniFsBuilder::Outcome MiniFsBuilder::build(
 MiniFsBuilder::Outcome MiniFsBuilder::pack(QSaveFile &output, const QFileInfoList &files,
         quint32 created, const QByteArray &versionField)
 {
-    const auto writeFailed = [&] {
-        lastError = output.errorString();
+    const auto writeFailed = [&](const QString &reason) {
+        lastError = reason;
         output.cancelWriting();
+        listener.debugLine(QStringLiteral("write failed: ") + quoted(output.fileName())
+                + QStringLiteral(": ") + reason);
         listener.logLine(QStringLiteral("写入失败!"));
         return WriteFailed;
     };
@@ -251,7 +260,7 @@ MiniFsBuilder::Outcome MiniFsBuilder::pack(QSaveFile &output, const QFileInfoLis
     const qint64 contentStart = MiniFsImage::headerSize + qint64(tableBytes);
     QByteArray table(tableBytes, '\0');
     if (!output.seek(contentStart))
-        return writeFailed();
+        return writeFailed(output.errorString());
     ContentWriter writer(output, contentStart);
     QSet<QByteArray> storedNames;
     int packed = 0;
@@ -268,11 +277,11 @@ MiniFsBuilder::Outcome MiniFsBuilder::pack(QSaveFile &output, const QFileInfoLis
             break;
         case ContentWriter::ReadFailed:
             if (!writer.rewindTo(start))
-                return writeFailed();
+                return writeFailed(output.errorString());
             listener.logLine(QStringLiteral("跳过:") + name + QStringLiteral("(无法读取)"));
             continue;
         case ContentWriter::WriteFailed:
-            return writeFailed();
+            return writeFailed(output.errorString());
         case ContentWriter::TooLarge:
             output.cancelWriting();
             return TooLarge;
@@ -296,7 +305,7 @@ MiniFsBuilder::Outcome MiniFsBuilder::pack(QSaveFile &output, const QFileInfoLis
         storedNames.insert(stored);
     }
     if (!writer.flush())
-        return writeFailed();
+        return writeFailed(output.errorString());
 
     // With nothing packed the image is the header alone; the reserved
     // table space and any bytes of unreadable files are cut off.
@@ -304,12 +313,18 @@ MiniFsBuilder::Outcome MiniFsBuilder::pack(QSaveFile &output, const QFileInfoLis
     QByteArray start = MiniFsImage::header(created, quint32(packed), versionField);
     if (packed > 0)
         start += table;
-    if (!output.seek(0) || output.write(start) != start.size())
-        return writeFailed();
+    if (!output.seek(0) || !MiniFsImage::writeAll(&output, start.constData(), start.size()))
+        return writeFailed(output.errorString());
     if (output.size() > imageSize && !output.resize(imageSize))
-        return writeFailed();
+        return writeFailed(output.errorString());
+#ifdef Q_OS_UNIX
+    // QSaveFile ignores a failed sync, where some file systems report a full
+    // disk, and would put the incomplete image in place.
+    if (::fsync(output.handle()) != 0)
+        return writeFailed(qt_error_string(errno));
+#endif
     if (!output.commit())
-        return writeFailed();
+        return writeFailed(output.errorString());
 
     listener.logLine(QStringLiteral("文件合成完成，共添加") + QString::number(packed)
             + QStringLiteral("个文件！"));

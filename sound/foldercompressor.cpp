@@ -10,7 +10,9 @@
 #include <QLoggingCategory>
 #include <QRandomGenerator>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -27,16 +29,20 @@ const QDir::SortFlags listOrder = QDir::Name | QDir::IgnoreCase;
 // refuses an existing target, and removing it first would leave a moment
 // with neither file. No sync to disk: it would cost more than encoding the
 // file, and the replacement alone already keeps a failed write from
-// touching the earlier file.
-bool replaceFile(const QString &from, const QString &to)
+// touching the earlier file. Returns the system's reason on failure, else an
+// empty text.
+QString replaceFile(const QString &from, const QString &to)
 {
 #ifdef Q_OS_WIN
-    return MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(from).utf16()),
-                   reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(to).utf16()),
-                   MOVEFILE_REPLACE_EXISTING)
-            != 0;
+    if (MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(from).utf16()),
+                reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(to).utf16()),
+                MOVEFILE_REPLACE_EXISTING))
+        return QString();
+    return qt_error_string(int(GetLastError()));
 #else
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return QString();
+    return qt_error_string(errno);
 #endif
 }
 
@@ -187,6 +193,23 @@ void FolderCompressor::compressFile(const QString &filePath)
     reporter->line(done);
 }
 
+bool FolderCompressor::writeAndFlush(QFileDevice &file, const char *data, qint64 size)
+{
+    for (qint64 written = 0; written < size;) {
+        const qint64 count = file.write(data + written, size - written);
+        if (count <= 0)
+            return false;
+        written += count;
+    }
+    for (qint64 pending = file.bytesToWrite(); !file.flush();) {
+        const qint64 left = file.bytesToWrite();
+        if (left == 0 || left >= pending)
+            return false;
+        pending = left;
+    }
+    return true;
+}
+
 bool FolderCompressor::writeOutput(const QString &targetPath, const QString &name, int dataBytes)
 {
     // The new content goes to a temporary file beside the target and replaces
@@ -197,8 +220,17 @@ bool FolderCompressor::writeOutput(const QString &targetPath, const QString &nam
     const QFileInfo target(targetPath);
     // A short name, so a target name near the length limit still fits.
     QFile file;
-    if ((target.exists() && (target.isDir() || !target.isWritable()))
-            || !openNewUniqueFile(output_folder, file)) {
+    // The C library's texts: qt_error_string() takes a system error code on
+    // Windows, not an errno value.
+    QString reason;
+    if (target.exists() && target.isDir())
+        reason = QString::fromLocal8Bit(std::strerror(EISDIR));
+    else if (target.exists() && !target.isWritable())
+        reason = QString::fromLocal8Bit(std::strerror(EACCES));
+    else if (!openNewUniqueFile(output_folder, file))
+        reason = file.errorString();
+    if (!reason.isEmpty()) {
+        reportWriteFailure(targetPath, reason);
         reporter->code(CodeOpenFailed, targetPath);
         ++failure_count;
         return false;
@@ -206,16 +238,28 @@ bool FolderCompressor::writeOutput(const QString &targetPath, const QString &nam
     // A flush that writes only part (a full disk) is not always reported, so
     // the size on disk is the proof.
     const qint64 total = headerBytes + dataBytes;
-    const bool written =
-            file.write(output.data(), total) == total && file.flush() && file.size() == total;
+    if (!writeAndFlush(file, output.data(), total))
+        reason = file.errorString();
+    else if (file.size() != total)
+        reason = QStringLiteral("%1 of %2 bytes written").arg(file.size()).arg(total);
     file.close();
     // A replaced file keeps its permissions; a new one keeps those it was
     // created with.
-    if (!written || (target.exists() && !file.setPermissions(target.permissions()))
-            || !replaceFile(file.fileName(), targetPath)) {
+    if (reason.isEmpty() && target.exists() && !file.setPermissions(target.permissions()))
+        reason = file.errorString();
+    if (reason.isEmpty())
+        reason = replaceFile(file.fileName(), targetPath);
+    if (!reason.isEmpty()) {
         file.remove();
+        reportWriteFailure(targetPath, reason);
         fail(QStringLiteral("压缩:%1失败:写入失败!").arg(name));
         return false;
     }
     return true;
+}
+
+void FolderCompressor::reportWriteFailure(const QString &targetPath, const QString &reason)
+{
+    qCDebug(soundLog) << "write failed:" << targetPath << reason;
+    reporter->writeFailed(targetPath, reason);
 }

@@ -3,6 +3,7 @@
 
 #include "wavheader.h"
 
+#include <QFileDevice>
 #include <QString>
 
 #include <vector>
@@ -51,6 +52,13 @@ public:
             Q_UNUSED(size)
             Q_UNUSED(layout)
         }
+        // The system's reason why outputPath could not be opened or written;
+        // reported just before CodeOpenFailed or the file's failure line.
+        virtual void writeFailed(const QString &outputPath, const QString &reason)
+        {
+            Q_UNUSED(outputPath)
+            Q_UNUSED(reason)
+        }
     };
 
     // Largest input file accepted, in bytes (one mebibyte).
@@ -68,12 +76,20 @@ public:
     // symbolic links excluded) in case-insensitive name order.
     Outcome run(const QString &folderPath);
 
+    // Writes all of data to file and hands it to the system. What the system
+    // takes only in part (a disk filling up) is offered again, so that a
+    // failure ends in an attempt the system refuses and file's errorString()
+    // holds its reason, which Qt does not record for a partial write.
+    // Returns false on failure.
+    static bool writeAndFlush(QFileDevice &file, const char *data, qint64 size);
+
     int successCount() const { return success_count; }
     int failureCount() const { return failure_count; }
 
 private:
     void compressFile(const QString &filePath);
     bool writeOutput(const QString &targetPath, const QString &name, int dataBytes);
+    void reportWriteFailure(const QString &targetPath, const QString &reason);
     void fail(const QString &text);
 
     QString output_folder;

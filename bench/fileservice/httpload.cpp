@@ -1,6 +1,7 @@
 // A bounded HTTP download loader for the serving benchmark: opens every
 // connection at once to 127.0.0.1 (one GET each, like a fleet of devices
-// fetching their image), reads each body to its end and checks its length.
+// fetching their image, each from a loopback address of its own: 127.0.0.2
+// on), reads each body to its end and checks its length.
 //
 //   httpload PORT PATH CLIENTS EXPECTED_SIZE [TIMEOUT_SECONDS]
 //
@@ -126,7 +127,12 @@ int main(int argc, char *argv[])
         connection.request =
                 "GET " + path + " HTTP/1.1\r\nHost: bench\r\nConnection: close\r\n\r\n";
         connection.descriptor = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in device = {};
+        device.sin_family = AF_INET;
+        device.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1 + static_cast<uint32_t>(i));
         if (connection.descriptor < 0
+                || bind(connection.descriptor, reinterpret_cast<sockaddr *>(&device), sizeof device)
+                        != 0
                 || (connect(connection.descriptor, reinterpret_cast<sockaddr *>(&server),
                             sizeof server)
                                 != 0

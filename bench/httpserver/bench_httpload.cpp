@@ -89,7 +89,9 @@ long residentKiB()
     return -1;
 }
 
-int connectTo(quint16 port)
+// Connects from a loopback address of the client's own (127.0.0.2 for the first), as each device
+// of a fleet has its own address.
+int connectTo(quint16 port, int client)
 {
     const int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
     const timeval timeout{ clientTimeoutSeconds, 0 };
@@ -97,6 +99,11 @@ int connectTo(quint16 port)
     ::setsockopt(descriptor, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     sockaddr_in address{};
     address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1 + quint32(client));
+    if (::bind(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(descriptor);
+        return -1;
+    }
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
@@ -144,10 +151,10 @@ bool exchange(int descriptor, const QByteArray &request, bool untilClosed, Count
     return false;
 }
 
-void runClient(quint16 port, int requests, bool keepAlive, Counters &counters)
+void runClient(quint16 port, int client, int requests, bool keepAlive, Counters &counters)
 {
     if (keepAlive) {
-        const int descriptor = connectTo(port);
+        const int descriptor = connectTo(port, client);
         if (descriptor < 0) {
             counters.failed += requests;
             return;
@@ -162,7 +169,7 @@ void runClient(quint16 port, int requests, bool keepAlive, Counters &counters)
         return;
     }
     for (int done = 0; done < requests; ++done) {
-        const int descriptor = connectTo(port);
+        const int descriptor = connectTo(port, client);
         if (descriptor < 0) {
             ++counters.failed;
             continue;
@@ -226,10 +233,10 @@ int main(int argc, char *argv[])
 
     std::vector<std::thread> fleet;
     for (int i = 0; i < clients; ++i) {
-        fleet.emplace_back([&] {
+        fleet.emplace_back([&, i] {
             while (!go.load())
                 std::this_thread::yield();
-            runClient(port, requestsPerClient, keepAlive, counters);
+            runClient(port, i, requestsPerClient, keepAlive, counters);
             ++finishedClients;
         });
     }

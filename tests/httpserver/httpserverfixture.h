@@ -310,8 +310,9 @@ public:
     }
 
     // receiveBuffer > 0 shrinks the receive queue, so a client that does not read stalls the
-    // server sooner.
-    bool connectTo(quint16 port, int receiveBuffer = 0)
+    // server sooner. A source address other than 0 (such as 127.0.0.2, another loopback address)
+    // is the one the server sees.
+    bool connectTo(quint16 port, int receiveBuffer = 0, quint32 sourceAddress = 0)
     {
         descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
         if (descriptor < 0)
@@ -320,6 +321,11 @@ public:
             ::setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in address{};
         address.sin_family = AF_INET;
+        if (sourceAddress != 0) {
+            address.sin_addr.s_addr = htonl(sourceAddress);
+            if (::bind(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+                return false;
+        }
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         return ::connect(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
@@ -333,32 +339,32 @@ public:
         return sent < 0 ? 0 : sent;
     }
 
+    enum Stream { Open, Ended, Reset };
+
+    // Appends what has arrived, without waiting; says whether the stream has ended since.
+    Stream readAvailable(QByteArray &received)
+    {
+        char chunk[4096];
+        forever {
+            const ssize_t count = ::recv(descriptor, chunk, sizeof chunk, MSG_DONTWAIT);
+            if (count > 0) {
+                received.append(chunk, int(count));
+                continue;
+            }
+            if (count == 0)
+                return Ended;
+            return errno == EAGAIN || errno == EWOULDBLOCK ? Open : Reset;
+        }
+    }
+
     // Reads until the end of the stream while spinning the event loop. Returns false on a reset or
     // when the stream did not end in time; received holds what arrived either way.
     bool readUntilClosed(QByteArray &received, int milliseconds = eventWaitMilliseconds)
     {
         received.clear();
-        bool ended = false;
-        bool reset = false;
-        spinUntil(
-                [&] {
-                    char chunk[4096];
-                    forever {
-                        const ssize_t count = ::recv(descriptor, chunk, sizeof chunk, MSG_DONTWAIT);
-                        if (count > 0) {
-                            received.append(chunk, int(count));
-                            continue;
-                        }
-                        if (count == 0)
-                            ended = true;
-                        else if (errno != EAGAIN && errno != EWOULDBLOCK)
-                            reset = true;
-                        break;
-                    }
-                    return ended || reset;
-                },
-                milliseconds);
-        return ended && !reset;
+        Stream stream = Open;
+        spinUntil([&] { return (stream = readAvailable(received)) != Open; }, milliseconds);
+        return stream == Ended;
     }
 
     // True once the server has closed or reset the connection (without consuming data).

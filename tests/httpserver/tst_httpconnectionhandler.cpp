@@ -65,6 +65,8 @@ private slots:
     void pipelinedRequestsAnsweredInOrder();
     void fixedAnswerToOversizedRequest_data();
     void fixedAnswerToOversizedRequest();
+    void ambiguousLengthIsRefused_data();
+    void ambiguousLengthIsRefused();
     void silentClientClosedAfterReadTimeout_data();
     void silentClientClosedAfterReadTimeout();
     void slowBodyIsNotTimedOut();
@@ -186,6 +188,36 @@ void tst_HttpConnectionHandler::fixedAnswerToOversizedRequest()
     QByteArray received;
     QVERIFY2(client.readUntilClosed(received), "the answer must end cleanly, not by a reset");
     QCOMPARE(received, QByteArray(HttpConnectionHandler::entityTooLargeAnswer));
+    QVERIFY(harness.waitIdle());
+    QCOMPARE(harness.requestHandler.served.loadAcquire(), 0);
+}
+
+void tst_HttpConnectionHandler::ambiguousLengthIsRefused_data()
+{
+    QTest::addColumn<QByteArray>("headers");
+    QTest::addColumn<QByteArray>("answer");
+
+    QTest::newRow("differingContentLength")
+            << QByteArray("Content-Length: 23\r\nContent-Length: 0\r\n")
+            << QByteArray(HttpConnectionHandler::badRequestAnswer);
+    QTest::newRow("chunked") << QByteArray("Transfer-Encoding: chunked\r\n")
+                             << QByteArray(HttpConnectionHandler::notImplementedAnswer);
+}
+
+void tst_HttpConnectionHandler::ambiguousLengthIsRefused()
+{
+    QFETCH(QByteArray, headers);
+    QFETCH(QByteArray, answer);
+    LogCapture log;
+    Harness harness(quickSettings());
+    RawClient client;
+    QVERIFY(client.connectTo(harness.port()));
+    // The body is a second request to any reader that takes another length.
+    QVERIFY(client.send("POST /len HTTP/1.1\r\n" + headers + "\r\nGET /len HTTP/1.1\r\n\r\n") > 0);
+
+    QByteArray received;
+    QVERIFY2(client.readUntilClosed(received), "the answer must end cleanly, not by a reset");
+    QCOMPARE(received, answer);
     QVERIFY(harness.waitIdle());
     QCOMPARE(harness.requestHandler.served.loadAcquire(), 0);
 }

@@ -1,4 +1,5 @@
 #include "httpconnectionhandlerpool.h"
+#include "httpdescriptorlimit.h"
 #include "httplistener.h"
 #include "httpserverfixture.h"
 
@@ -7,6 +8,10 @@
 #include <QSslSocket>
 #include <QStandardPaths>
 #include <QtTest>
+
+#include <algorithm>
+
+#include <sys/resource.h>
 
 using quenmar::HttpConnectionHandlerPool;
 using quenmar::HttpListener;
@@ -69,6 +74,10 @@ private slots:
     void tlsWithGeneratedCertificate();
     void closingDuringADownloadEndsQuickly();
     void closesWhenTheApplicationQuits();
+    void connectionsPerAddressAreCapped_data();
+    void connectionsPerAddressAreCapped();
+    void softDescriptorLimitIsRaisedToHardLimit();
+    void survivesRunningOutOfDescriptors();
 };
 
 void tst_HttpListener::descriptorTypeIsRegisteredAtItsRealWidth()
@@ -365,6 +374,134 @@ void tst_HttpListener::closesWhenTheApplicationQuits()
     QCOMPARE(listener->connectionHandlerPool(), nullptr);
     QVERIFY(fixture.log.messages(QtDebugMsg).filter(QStringLiteral("): thread stopped")).size()
             == 1);
+}
+
+void tst_HttpListener::connectionsPerAddressAreCapped_data()
+{
+    QTest::addColumn<QVariant>("setting");
+    QTest::addColumn<int>("cap");
+
+    QTest::newRow("default") << QVariant() << HttpListener::defaultMaxConnectionsPerAddress;
+    QTest::newRow("three") << QVariant(3) << 3;
+    QTest::newRow("off") << QVariant(0) << 0;
+}
+
+void tst_HttpListener::connectionsPerAddressAreCapped()
+{
+    QFETCH(QVariant, setting);
+    QFETCH(int, cap);
+    ListenerFixture fixture({ { QStringLiteral("readTimeout"), 60000 } });
+    if (setting.isValid())
+        fixture.settings->setValue(QStringLiteral("maxConnectionsPerAddress"), setting);
+    fixture.start();
+    HttpConnectionHandlerPool *pool = fixture.listener->connectionHandlerPool();
+    const int held = cap > 0 ? cap : HttpListener::defaultMaxConnectionsPerAddress + 1;
+    std::vector<std::unique_ptr<RawClient>> holders;
+    for (int i = 0; i < held; ++i) {
+        holders.push_back(std::make_unique<RawClient>());
+        QVERIFY(holders.back()->connectTo(fixture.port));
+    }
+    QVERIFY(spinUntil([&] { return pool->handlerCount() == held; }));
+
+    RawClient over;
+    QVERIFY(over.connectTo(fixture.port));
+    QVERIFY(over.send("GET /len HTTP/1.0\r\n\r\n") > 0);
+    QByteArray received;
+    QVERIFY(over.readUntilClosed(received));
+    QCOMPARE(received.endsWith("hello"), cap == 0);
+    QCOMPARE(received == HttpListener::tooManyConnectionsAnswer, cap > 0);
+    QCOMPARE(fixture.log.messages(QtDebugMsg)
+                     .count(QStringLiteral("HttpListener: Too many connections from 127.0.0.1")),
+            cap > 0 ? 1 : 0);
+
+    // Another address is served while the first is at its cap.
+    constexpr quint32 otherLoopbackAddress = 0x7f000002;
+    RawClient other;
+    QVERIFY(other.connectTo(fixture.port, 0, otherLoopbackAddress));
+    QVERIFY(other.send("GET /len HTTP/1.0\r\n\r\n") > 0);
+    QVERIFY(other.readUntilClosed(received));
+    QVERIFY(received.endsWith("hello"));
+
+    // A connection that ends gives its place back.
+    holders.pop_back();
+    QVERIFY(spinUntil([&] { return pool->idleHandlerCount() == pool->handlerCount() - held + 1; }));
+    RawClient again;
+    QVERIFY(again.connectTo(fixture.port));
+    QVERIFY(again.send("GET /len HTTP/1.0\r\n\r\n") > 0);
+    QVERIFY(again.readUntilClosed(received));
+    QVERIFY(received.endsWith("hello"));
+}
+
+void tst_HttpListener::softDescriptorLimitIsRaisedToHardLimit()
+{
+    rlimit previous{};
+    QCOMPARE(getrlimit(RLIMIT_NOFILE, &previous), 0);
+    rlimit lowered = previous;
+    lowered.rlim_cur = std::min<rlim_t>(previous.rlim_max, 64);
+    QCOMPARE(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+
+    QVERIFY(quenmar::HttpDescriptorLimit::raiseSoftLimit());
+    rlimit raised{};
+    QCOMPARE(getrlimit(RLIMIT_NOFILE, &raised), 0);
+    setrlimit(RLIMIT_NOFILE, &previous);
+    QCOMPARE(raised.rlim_cur, previous.rlim_max);
+    QCOMPARE(raised.rlim_max, previous.rlim_max);
+}
+
+void tst_HttpListener::survivesRunningOutOfDescriptors()
+{
+    // Far too few descriptors for the connections: a handler thread that could not make its
+    // event loop's wake-up descriptor would abort the server.
+    constexpr int descriptorLimit = 64;
+    constexpr int connectionCount = 150;
+    ListenerFixture fixture({ { QStringLiteral("maxConnectionsPerAddress"), 0 },
+            { QStringLiteral("readTimeout"), 60000 } });
+    fixture.settings->sync();
+    QProcess server;
+    server.start(QStringLiteral(LOW_DESCRIPTOR_SERVER),
+            { fixture.settings->fileName(), QString::number(descriptorLimit) });
+    QVERIFY(server.waitForReadyRead(eventWaitMilliseconds));
+    QCOMPARE(server.readAllStandardOutput(), QByteArray("listening\n"));
+
+    std::vector<std::unique_ptr<RawClient>> clients;
+    for (int i = 0; i < connectionCount; ++i) {
+        clients.push_back(std::make_unique<RawClient>());
+        QVERIFY(clients.back()->connectTo(fixture.port));
+    }
+    // A held connection takes at least its socket and its handler thread's wake-up descriptor,
+    // so most connections must be turned away; each with the 503 answer or by a plain close.
+    QVector<QByteArray> received(connectionCount);
+    QVector<RawClient::Stream> streams(connectionCount, RawClient::Open);
+    const auto turnedAway = [&] {
+        for (int i = 0; i < connectionCount; ++i) {
+            if (streams.at(i) == RawClient::Open)
+                streams[i] = clients.at(i)->readAvailable(received[i]);
+        }
+        return connectionCount - int(streams.count(RawClient::Open));
+    };
+    QVERIFY(spinUntil([&] { return turnedAway() >= connectionCount - descriptorLimit / 2; }));
+    QCOMPARE(server.state(), QProcess::Running);
+    QCOMPARE(streams.count(RawClient::Reset), 0);
+    for (int i = 0; i < connectionCount; ++i) {
+        if (streams.at(i) == RawClient::Ended)
+            QVERIFY(received.at(i).isEmpty()
+                    || received.at(i) == HttpListener::tooManyConnectionsAnswer);
+    }
+    QVERIFY(received.contains(HttpListener::tooManyConnectionsAnswer));
+
+    // Service returns by itself once the connections have closed.
+    clients.clear();
+    QVERIFY(spinUntil([&] {
+        RawClient client;
+        QByteArray answer;
+        return client.connectTo(fixture.port) && client.send("GET /len HTTP/1.0\r\n\r\n") > 0
+                && client.readUntilClosed(answer) && answer.endsWith("hello");
+    }));
+    QCOMPARE(server.state(), QProcess::Running);
+    server.kill();
+    QVERIFY(server.waitForFinished(eventWaitMilliseconds));
+    const QString errors = QString::fromLocal8Bit(server.readAllStandardError());
+    QCOMPARE(errors.count(QStringLiteral("HttpListener: too few file descriptors left")), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_HttpListener)

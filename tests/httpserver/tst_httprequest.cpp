@@ -23,6 +23,8 @@ private slots:
     void limits();
     void contentLength_data();
     void contentLength();
+    void oneLengthPerRequest_data();
+    void oneLengthPerRequest();
     void settingsLimits();
     void foldedHeaderMemory();
     void percentDecode_data();
@@ -35,7 +37,8 @@ namespace {
 // Everything a request exposes, in one comparable text.
 QByteArray describe(HttpRequest &request)
 {
-    QByteArray text = QByteArray::number(request.parseState()) + '|' + request.method() + '|'
+    QByteArray text = QByteArray::number(request.parseState()) + '|'
+            + QByteArray::number(request.abortReason()) + '|' + request.method() + '|'
             + request.rawPath() + '|' + request.version() + '|';
     const QMultiMap<QByteArray, QByteArray> headers = request.headerMap();
     for (auto it = headers.cbegin(); it != headers.cend(); ++it)
@@ -106,6 +109,16 @@ void tst_HttpRequest::feedingDoesNotMatter_data()
             << "PUT / HTTP/1.1\r\nContent-Length: 61\r\n\r\n" + QByteArray(61, 'b') << 100;
     QTest::newRow("body-over-limit")
             << "PUT / HTTP/1.1\r\nContent-Length: 62\r\n\r\n" + QByteArray(62, 'b') << 100;
+    QTest::newRow("content-length-repeated")
+            << QByteArray("PUT / HTTP/1.1\r\nContent-Length: 2\r\nContent-Length: 2\r\n\r\nab")
+            << 16000;
+    QTest::newRow("content-length-differing") << QByteArray(
+            "PUT / HTTP/1.1\r\nContent-Length: 5\r\nContent-Length: 0\r\n\r\n"
+            "GET /x HTTP/1.1\r\n\r\n") << 16000;
+    QTest::newRow("transfer-encoding")
+            << QByteArray("PUT / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
+                          "16\r\nGET /x HTTP/1.1\r\n\r\n\r\n0\r\n\r\n")
+            << 16000;
 }
 
 void tst_HttpRequest::feedingDoesNotMatter()
@@ -348,6 +361,49 @@ void tst_HttpRequest::contentLength()
         QCOMPARE(multipart.parseState(), HttpRequest::Aborted);
     else
         QVERIFY(multipart.parseState() != HttpRequest::Aborted);
+}
+
+void tst_HttpRequest::oneLengthPerRequest_data()
+{
+    QTest::addColumn<QByteArray>("headers");
+    QTest::addColumn<int>("reason");
+    QTest::addColumn<QByteArray>("body");
+
+    QTest::newRow("repeated-identical") << QByteArray("Content-Length: 5\r\nContent-Length: 5\r\n")
+                                        << int(HttpRequest::NotAborted) << QByteArray("GET /");
+    QTest::newRow("list-identical") << QByteArray("Content-Length: 5, 5\r\n")
+                                    << int(HttpRequest::NotAborted) << QByteArray("GET /");
+    QTest::newRow("repeated-differing")
+            << QByteArray("Content-Length: 5\r\nContent-Length: 0\r\n")
+            << int(HttpRequest::ConflictingContentLength) << QByteArray();
+    QTest::newRow("list-differing") << QByteArray("Content-Length: 5, 0\r\n")
+                                    << int(HttpRequest::ConflictingContentLength) << QByteArray();
+    QTest::newRow("folded-differing") << QByteArray("Content-Length: 5\r\n 0\r\n")
+                                      << int(HttpRequest::ConflictingContentLength) << QByteArray();
+    QTest::newRow("chunked") << QByteArray("Transfer-Encoding: chunked\r\n")
+                             << int(HttpRequest::TransferEncodingPresent) << QByteArray();
+    QTest::newRow("chunked-withLength")
+            << QByteArray("Content-Length: 5\r\nTransfer-Encoding: chunked\r\n")
+            << int(HttpRequest::TransferEncodingPresent) << QByteArray();
+}
+
+void tst_HttpRequest::oneLengthPerRequest()
+{
+    QFETCH(QByteArray, headers);
+    QFETCH(int, reason);
+    QFETCH(QByteArray, body);
+    // What follows the headers would be a second request to a reader that took another length.
+    const QByteArray rest = "GET /smuggled HTTP/1.1\r\n\r\n";
+    MessageCapture capture;
+    HttpRequest request(HttpRequestLimits{});
+    const int unread = feedPieces(request, { "POST / HTTP/1.1\r\n" + headers + "\r\n" + rest });
+    QCOMPARE(int(request.abortReason()), reason);
+    QCOMPARE(request.parseState(),
+            reason == HttpRequest::NotAborted ? HttpRequest::Complete : HttpRequest::Aborted);
+    QCOMPARE(request.body(), body);
+    // An aborted request takes nothing of its body.
+    QCOMPARE(unread, rest.size() - body.size());
+    QCOMPARE(capture.messages.size(), reason == HttpRequest::NotAborted ? 0 : 1);
 }
 
 void tst_HttpRequest::settingsLimits()

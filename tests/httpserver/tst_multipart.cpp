@@ -1,5 +1,6 @@
 #include "httprequest.h"
 #include "httptestsupport.h"
+#include "writelimit.h"
 
 #include <QtTest>
 
@@ -25,6 +26,7 @@ private slots:
     void replacedFileIsDeletedAtOnce();
     void thousandsOfFileParts();
     void partialUploadLeavesNoFile();
+    void bodyThatCannotBeStoredIsAborted();
 
 private:
     QStringList temporaryFiles() const;
@@ -284,6 +286,25 @@ void tst_Multipart::partialUploadLeavesNoFile()
         QCOMPARE(temporaryFiles().size(), 1);
     }
     QCOMPARE(temporaryFiles(), QStringList());
+}
+
+void tst_Multipart::bodyThatCannotBeStoredIsAborted()
+{
+    // As on a full disk: the spooled body cannot be written whole. It must be neither parsed in
+    // part nor waited for.
+    const QByteArray data =
+            multipartRequest(multipartBody({ { "U", "u", QByteArray(50000, 'u') } }));
+    MessageCapture capture;
+    HttpRequest request(HttpRequestLimits{});
+    {
+        WriteLimit limit(4096);
+        QVERIFY(limit.active);
+        feedPieces(request, { data });
+    }
+    QCOMPARE(request.parseState(), HttpRequest::Aborted);
+    QCOMPARE(capture.messages.size(), 1);
+    QVERIFY(capture.messages.first().startsWith(
+            QStringLiteral("HttpRequest: cannot write temp file for multipart body")));
 }
 
 QTEST_GUILESS_MAIN(tst_Multipart)

@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cerrno>
 
 #include <sys/stat.h>
 
@@ -483,7 +484,9 @@ void tst_MiniFsBuilder::writeFailureKeepsOldImage()
         outcome = builder.build(source, QString(), imagePath);
     }
     QCOMPARE(outcome, MiniFsBuilder::WriteFailed);
-    QVERIFY(!builder.errorString().isEmpty());
+    QCOMPARE(builder.errorString(), qt_error_string(EFBIG));
+    QCOMPARE(listener.debug.constLast(),
+            "write failed: \"" + imagePath + "\": " + qt_error_string(EFBIG));
     QCOMPARE(listener.lines.constLast(), QStringLiteral("写入失败!"));
     QVERIFY(!listener.lines.contains(QStringLiteral("文件合成完成，共添加1个文件！")));
     QCOMPARE(readFile(imagePath), QByteArray("old image"));

@@ -1,3 +1,4 @@
+#include "fulldisk.h"
 #include "minifsimage.h"
 
 #include <QDir>
@@ -20,10 +21,12 @@ struct Result
     QString err;
 };
 
-Result run(const QStringList &arguments)
+// prefix: what runs the tool, such as fullDiskPrefix().
+Result run(const QStringList &arguments, const QStringList &prefix = {})
 {
+    QStringList command = prefix + QStringList{ ONDASPA_CLI_PATH, "minifs" } + arguments;
     QProcess process;
-    process.start(QStringLiteral(ONDASPA_CLI_PATH), QStringList{ "minifs" } + arguments);
+    process.start(command.takeFirst(), command);
     Result result;
     if (!process.waitForFinished(processTimeoutMilliseconds)
             || process.exitStatus() != QProcess::NormalExit)
@@ -60,6 +63,8 @@ private slots:
     void defaultOutputBesideTheTool();
     void buildFailures_data();
     void buildFailures();
+    void buildFailureGivesTheSystemsReason_data();
+    void buildFailureGivesTheSystemsReason();
     void listRejectsCorruptImages_data();
     void listRejectsCorruptImages();
     void extractRefusesUnsafeNames();
@@ -189,6 +194,29 @@ void tst_MiniFsCommand::buildFailures()
     for (const QString &part : reason)
         QVERIFY2(result.err.contains(part), qPrintable(result.err));
     QVERIFY(!QFileInfo::exists(work->filePath(QStringLiteral("i.img"))));
+}
+
+void tst_MiniFsCommand::buildFailureGivesTheSystemsReason_data()
+{
+    addFullDiskRows();
+}
+
+void tst_MiniFsCommand::buildFailureGivesTheSystemsReason()
+{
+    QFETCH(QString, disk);
+    QFETCH(QString, reason);
+    const QString full = work->filePath(QStringLiteral("full"));
+    QVERIFY(QDir().mkpath(full));
+    if (!fullDiskAvailable(disk, full))
+        QSKIP("this kind of full disk cannot be made here");
+    QVERIFY(writeFile(source + QStringLiteral("/big.bin"), QByteArray(256 * 1024, 'b')));
+
+    const Result result =
+            run({ "build", source, "-o", full + "/i.img" }, fullDiskPrefix(disk, full));
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains(QStringLiteral("写入失败! (") + reason + ')'),
+            qPrintable(result.err));
+    QVERIFY(result.out.endsWith(QStringLiteral("\n写入失败!\n")));
 }
 
 void tst_MiniFsCommand::listRejectsCorruptImages_data()

@@ -1,3 +1,4 @@
+#include "fulldisk.h"
 #include "wavfile.h"
 
 #include <QProcess>
@@ -18,10 +19,13 @@ struct Result
     QString err;
 };
 
-Result runCli(const QStringList &arguments)
+// prefix: what runs the tool, such as fullDiskPrefix().
+Result runCli(const QStringList &arguments, const QStringList &prefix = {})
 {
+    QStringList command = prefix
+            + QStringList{ QStringLiteral(ONDASPA_CLI), QStringLiteral("adpcm") } + arguments;
     QProcess process;
-    process.start(QStringLiteral(ONDASPA_CLI), QStringList{ QStringLiteral("adpcm") } + arguments);
+    process.start(command.takeFirst(), command);
     Result result;
     if (!process.waitForFinished(processTimeoutMs))
         return result;
@@ -56,6 +60,8 @@ private slots:
     void decodeRestoresPcm();
     void decodeRefuses_data();
     void decodeRefuses();
+    void writeFailuresGiveTheSystemsReason_data();
+    void writeFailuresGiveTheSystemsReason();
 
 private:
     QScopedPointer<QTemporaryDir> scratch;
@@ -107,7 +113,7 @@ void tst_AdpcmCommand::compressExitCodes_data()
                                    << 1 << QStringLiteral("folder not found");
     QTest::newRow("outputCannotBeOpened") << QStringList{ QStringLiteral("compress"),
         QStringLiteral("IN"), QStringLiteral("-o"), QStringLiteral("BLOCKED") }
-                                          << 1 << QStringLiteral("cannot open output file");
+                                          << 1 << QStringLiteral("cannot write");
     QTest::newRow("outputFolderUnderFile") << QStringList{ QStringLiteral("compress"),
         QStringLiteral("IN"), QStringLiteral("-o"), QStringLiteral("IN/a.wav/sound") }
                                            << 1 << QStringLiteral("cannot create output folder");
@@ -214,6 +220,42 @@ void tst_AdpcmCommand::decodeRefuses()
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains(error), qPrintable(result.err));
     QVERIFY(!QFileInfo::exists(output));
+}
+
+void tst_AdpcmCommand::writeFailuresGiveTheSystemsReason_data()
+{
+    addFullDiskRows();
+}
+
+void tst_AdpcmCommand::writeFailuresGiveTheSystemsReason()
+{
+    QFETCH(QString, disk);
+    QFETCH(QString, reason);
+    const QString full = scratch->filePath(QStringLiteral("full"));
+    QVERIFY(QDir().mkpath(full));
+    if (!fullDiskAvailable(disk, full))
+        QSKIP("this kind of full disk cannot be made here");
+    // About 100 KiB compressed, more than the full folder takes; the small file still fits.
+    QVERIFY(tone(200000, 16000).write(in + QStringLiteral("/big.wav")));
+    QVERIFY(tone(1000, 16000).write(in + QStringLiteral("/small.wav")));
+    const QStringList prefix = fullDiskPrefix(disk, full);
+
+    const Result compressed =
+            runCli({ QStringLiteral("compress"), in, QStringLiteral("-o"), full }, prefix);
+    QCOMPARE(compressed.exitCode, 1);
+    QVERIFY(compressed.out.contains(
+            QStringLiteral("\n压缩:big.wav失败:写入失败!\n压缩:small.wav >> 544bytes 成功\n")));
+    QCOMPARE(compressed.err,
+            QStringLiteral("ondaspa-cli: adpcm compress: cannot write %1/big.wav: %2\n")
+                    .arg(full, reason));
+
+    QCOMPARE(runCli({ QStringLiteral("compress"), in, QStringLiteral("-o"), out }).exitCode, 0);
+    const Result decoded = runCli({ QStringLiteral("decode"), out + QStringLiteral("/big.wav"),
+                                          full + QStringLiteral("/big.wav") },
+            prefix);
+    QCOMPARE(decoded.exitCode, 1);
+    QVERIFY2(decoded.err.contains(QStringLiteral("cannot write %1/big.wav: %2").arg(full, reason)),
+            qPrintable(decoded.err));
 }
 
 QTEST_GUILESS_MAIN(tst_AdpcmCommand)

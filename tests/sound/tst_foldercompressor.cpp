@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -31,8 +32,13 @@ public:
         paths << outputPath;
     }
     bool stopRequested() const override { return stop; }
+    void writeFailed(const QString &outputPath, const QString &reason) override
+    {
+        failures << outputPath + QStringLiteral(": ") + reason;
+    }
 
     QStringList lines;
+    QStringList failures;
     QList<int> codes;
     QStringList paths;
     bool stopAfterFirstSuccess = false;
@@ -448,6 +454,8 @@ void tst_FolderCompressor::failedWriteKeepsEarlierFile()
     QCOMPARE(reporter.lines,
             QStringList({ QStringLiteral("开始压缩:"), QStringLiteral("压缩:a.wav失败:写入失败!") })
                     + summary(0, 1, 1));
+    QCOMPARE(reporter.failures,
+            QStringList{ target + QStringLiteral(": ") + qt_error_string(EFBIG) });
     QCOMPARE(readAll(target), earlier);
 }
 

@@ -80,14 +80,18 @@ public:
         err() << "ondaspa-cli: adpcm compress: " << name << ": " << describe(layout, size) << '\n'
               << Qt::flush;
     }
-    void code(int code, const QString &outputPath) override
+    void code(int code, const QString &) override
     {
+        // A failure to open an output file (CodeOpenFailed) was reported by
+        // writeFailed() just before.
         if (code == FolderCompressor::CodePathEmpty)
             err() << "ondaspa-cli: adpcm compress: the folder path is empty\n" << Qt::flush;
-        else if (code == FolderCompressor::CodeOpenFailed)
-            err() << "ondaspa-cli: adpcm compress: cannot open output file " << outputPath
-                  << " for writing\n"
-                  << Qt::flush;
+    }
+    void writeFailed(const QString &outputPath, const QString &reason) override
+    {
+        err() << "ondaspa-cli: adpcm compress: cannot write " << outputPath << ": " << reason
+              << '\n'
+              << Qt::flush;
     }
 };
 
@@ -187,10 +191,12 @@ int decode(const QStringList &arguments)
     QSaveFile output(outputPath);
     // Unbuffered: a short write (a full disk) must show before the commit.
     if (!output.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return decodeFailure(QStringLiteral("cannot open %1 for writing").arg(outputPath));
+        return decodeFailure(QStringLiteral("cannot open %1 for writing: %2")
+                                     .arg(outputPath, output.errorString()));
     const qint64 total = static_cast<qint64>(wav.size());
-    if (output.write(wav.data(), total) != total || !output.commit())
-        return decodeFailure(QStringLiteral("cannot write %1").arg(outputPath));
+    if (!FolderCompressor::writeAndFlush(output, wav.data(), total) || !output.commit())
+        return decodeFailure(
+                QStringLiteral("cannot write %1: %2").arg(outputPath, output.errorString()));
     return 0;
 }
 

@@ -2,6 +2,7 @@
 // without a window.
 
 #include "commands.h"
+#include "httpdescriptorlimit.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -21,6 +22,8 @@ const char usage[] = "usage: ondaspa-cli COMMAND ...\n"
 
 int main(int argc, char *argv[])
 {
+    // Like the program, the commands run with every descriptor the system grants without privileges.
+    quenmar::HttpDescriptorLimit::raiseSoftLimit();
     QCoreApplication application(argc, argv);
     QStringList arguments = QCoreApplication::arguments().mid(1);
     const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();

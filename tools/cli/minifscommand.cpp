@@ -231,12 +231,15 @@ int extract(const QStringList &arguments)
             continue;
         }
         QFile output(QDir(folder).filePath(name));
-        if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        // Unbuffered: each write reaches the system at once, so a failure
+        // carries its reason (see MiniFsImage::writeAll); a buffered one would
+        // fail later, in a flush that loses it.
+        if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
             result = fail(command,
                     output.fileName() + QStringLiteral(": cannot open: ") + output.errorString());
             continue;
         }
-        if (!MiniFsImage::copyContent(&file, entry, &output) || !output.flush()) {
+        if (!MiniFsImage::copyContent(&file, entry, &output)) {
             const QString reason = output.error() != QFileDevice::NoError ? output.errorString()
                                                                           : file.errorString();
             result = fail(command, output.fileName() + QStringLiteral(": cannot write: ") + reason);
