@@ -20,6 +20,7 @@ void DeviceTable::clear()
     for (int slot = 0; slot < slot_count; ++slot) {
         device_addresses[slot] = QHostAddress(QString());
         device_texts[slot] = empty_text();
+        device_replies[slot] = DeviceReply();
     }
 }
 
@@ -59,6 +60,7 @@ DeviceTable::Outcome DeviceTable::take_reply(const QByteArray &datagram, const Q
     }
     device_texts[device_count] = row_text;
     device_addresses[device_count] = sender;
+    device_replies[device_count] = reply;
     ++device_count;
     qDebug() << "Set SN:" << reply.serial_number;
     return Outcome::Added;
@@ -90,4 +92,11 @@ QString DeviceTable::text(int slot) const
     if (slot < 0 || slot >= slot_count)
         return empty_text();
     return device_texts[slot];
+}
+
+DeviceReply DeviceTable::reply(int slot) const
+{
+    if (slot < 0 || slot >= slot_count)
+        return DeviceReply();
+    return device_replies[slot];
 }

@@ -1,4 +1,6 @@
+#include "namespacesimulator.h"
 #include "privatenetwork.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,28 +28,8 @@ constexpr int read_rate = 100000; // bytes per second
 constexpr int drop_after = 100000;
 // The fleet run's allowance for the first slowest-to-finish share of a round.
 constexpr double time_bound_factor = 1.3;
-// Longest wait for one run of the command line and for a simulator to start, in ms.
+// Longest wait for one run of the command line, in ms.
 constexpr int run_limit = 240000;
-constexpr int start_limit = 20000;
-
-QByteArray read_file(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool write_file(const QString &name, const QByteArray &content)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray random_bytes(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    return bytes;
-}
 
 // One run of ondaspa-cli: its exit status, its JSON events and its human lines.
 struct CliRun
@@ -93,40 +75,6 @@ CliRun run_cli(const QStringList &arguments)
     return run;
 }
 
-// Simulated devices in the devices' namespace, their lines in a log file.
-class Simulator
-{
-public:
-    explicit Simulator(const QString &log) : log_name(log) { }
-    ~Simulator()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
-
-    bool start(const QStringList &arguments)
-    {
-        process.setStandardOutputFile(log_name);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral("nsenter"),
-                QStringList{ QStringLiteral("-t"), qEnvironmentVariable("ONDASPA_DEVICES_NS"),
-                        QStringLiteral("-n"), QStringLiteral(DEVSIM_PATH) }
-                        + arguments);
-        QDeadlineTimer deadline(start_limit);
-        while (!deadline.hasExpired() && process.state() != QProcess::NotRunning) {
-            if (log().contains("\nlistening") || log().startsWith("listening"))
-                return true;
-            QTest::qWait(50);
-        }
-        return false;
-    }
-    QByteArray log() const { return read_file(log_name); }
-
-private:
-    const QString log_name;
-    QProcess process;
-};
-
 } // namespace
 
 // Runs only under fleet-netns-e2e.sh: the program's side of a private network
@@ -152,10 +100,10 @@ private:
 
     QTemporaryDir work;
     QByteArray image;
-    std::unique_ptr<Simulator> fleet;
-    std::unique_ptr<Simulator> ignoring;
-    std::unique_ptr<Simulator> dropping;
-    std::unique_ptr<Simulator> rebooting;
+    std::unique_ptr<NamespaceSimulator> fleet;
+    std::unique_ptr<NamespaceSimulator> ignoring;
+    std::unique_ptr<NamespaceSimulator> dropping;
+    std::unique_ptr<NamespaceSimulator> rebooting;
     CliRun last_run;
     bool failed = false;
 };
@@ -173,12 +121,12 @@ void tst_FleetNetns::initTestCase()
     QVERIFY(write_file(path("html/firmware.bin"), random_bytes(200000)));
 
     const QString rate = QString::number(read_rate);
-    fleet.reset(new Simulator(path("fleet.log")));
+    fleet.reset(new NamespaceSimulator(QStringLiteral(DEVSIM_PATH), path("fleet.log")));
     QVERIFY(fleet->start({ "--count", QString::number(fleet_size), "--bind", "198.18.0.2", "--ver",
             "1.0", "--rate", rate, "--save", path("fleet") }));
-    ignoring.reset(new Simulator(path("ignoring.log")));
+    ignoring.reset(new NamespaceSimulator(QStringLiteral(DEVSIM_PATH), path("ignoring.log")));
     QVERIFY(ignoring->start({ "--sn", "IGN-1", "--bind", "198.18.0.52", "--ignore-commands" }));
-    dropping.reset(new Simulator(path("dropping.log")));
+    dropping.reset(new NamespaceSimulator(QStringLiteral(DEVSIM_PATH), path("dropping.log")));
     QVERIFY(dropping->start({ "--sn", "DROP-1", "--bind", "198.18.0.53", "--rate", rate,
             "--drop-after", QString::number(drop_after), "--save", path("drop") }));
 }
@@ -203,7 +151,7 @@ void tst_FleetNetns::cleanupTestCase()
 QByteArray tst_FleetNetns::logs() const
 {
     QByteArray all;
-    for (const Simulator *simulator :
+    for (const NamespaceSimulator *simulator :
             { fleet.get(), ignoring.get(), dropping.get(), rebooting.get() }) {
         if (simulator)
             all += simulator->log();
@@ -305,7 +253,7 @@ void tst_FleetNetns::fleetWithinTimeBound()
 
 void tst_FleetNetns::confirmationReportsVersions()
 {
-    rebooting.reset(new Simulator(path("rebooting.log")));
+    rebooting.reset(new NamespaceSimulator(QStringLiteral(DEVSIM_PATH), path("rebooting.log")));
     QVERIFY(rebooting->start({ "--sn", "CONF", "--count", "3", "--bind", "198.18.0.54", "--ver",
             "1.0", "--reboot", "1", "--ver-after", "2.0" }));
 
