@@ -8,7 +8,11 @@
 #include <unistd.h>
 #ifdef Q_OS_LINUX
 #include <csignal>
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #endif
 #endif
@@ -76,6 +80,11 @@ qint64 sendWithoutBlocking(qintptr, const char *, qint64)
 qint64 sendFileWithoutBlocking(qintptr, int, qint64, qint64)
 {
     return FileSendUnsupported;
+}
+
+qint64 unacknowledgedBytes(qintptr)
+{
+    return OutputQueueUnknown;
 }
 
 bool answerAndClose(qintptr descriptor, const char *answer, qint64 size)
@@ -167,6 +176,28 @@ qint64 sendFileWithoutBlocking(qintptr descriptor, int fileDescriptor, qint64 of
     Q_UNUSED(offset)
     Q_UNUSED(size)
     return FileSendUnsupported;
+#endif
+}
+
+qint64 unacknowledgedBytes(qintptr descriptor)
+{
+#ifdef Q_OS_LINUX
+    const int socket = static_cast<int>(descriptor);
+    // A reset connection has dropped its queue, so the state must be checked as well: only an
+    // open connection (or one the peer half-closed) can still deliver.
+    tcp_info information{};
+    socklen_t length = sizeof information;
+    if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &information, &length) != 0)
+        return OutputQueueUnknown;
+    if (information.tcpi_state != TCP_ESTABLISHED && information.tcpi_state != TCP_CLOSE_WAIT)
+        return OutputQueueFailed;
+    int queued = 0;
+    if (::ioctl(socket, SIOCOUTQ, &queued) != 0)
+        return OutputQueueUnknown;
+    return queued;
+#else
+    Q_UNUSED(descriptor)
+    return OutputQueueUnknown;
 #endif
 }
 

@@ -34,10 +34,10 @@ constexpr int collectTickMs = 500;
 // request may arrive before its last connection's thread is free).
 constexpr int serverDefaultThreads = 100;
 constexpr int spareConnections = 8;
-// A download counts as sent while its last bytes may still wait in the
-// server's own buffer; before the server closes, its connections are given
-// this long (in ms) to hand everything to the system, polled this often. A
-// peer that takes no data is cut by the server itself after 30 s.
+// Requests outside the run (other files, other peers) may still be served
+// when the run ends; before the server closes, its connections are given
+// this long (in ms) to finish, polled this often. A peer that takes no data
+// is cut by the server itself after 30 s.
 constexpr int drainLimitMs = 60000;
 constexpr int drainPollMs = 20;
 
