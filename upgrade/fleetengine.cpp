@@ -81,6 +81,11 @@ bool FleetEngine::take_datagram(const QByteArray &datagram, const QHostAddress &
     Tracking &track = tracking[index];
     FleetDevice &device = devices[index];
     if (track.confirming) {
+        track.probe_unanswered = false;
+        // Until it restarts, a device answers as before: an unchanged answer without a gap
+        // proves nothing.
+        if (!track.was_silent && reply.version == device.version)
+            return true;
         device.version_after = reply.version;
         emit versions_known(index, device.version, device.version_after);
         end_device(index, State::Back);
@@ -361,6 +366,8 @@ void FleetEngine::end_device(int index, State state)
     track.confirming = false;
     track.next_probe = -1;
     track.confirm_deadline = -1;
+    track.probe_unanswered = false;
+    track.was_silent = false;
     devices[index].ended_ms = clock->now();
     set_state(index, state);
 }
@@ -375,6 +382,8 @@ void FleetEngine::wake()
         } else if (track.confirming && track.confirm_deadline <= now) {
             end_device(index, State::NotBack);
         } else if (track.confirming && track.next_probe <= now) {
+            track.was_silent = track.was_silent || track.probe_unanswered;
+            track.probe_unanswered = true;
             track.next_probe = now + confirm_probe_interval_ms;
             probe({ devices.at(index).address });
         }

@@ -57,15 +57,18 @@ const char help[] =
         "                     (default 60)\n"
         "  --retries N        further commands to a device that did not answer or\n"
         "                     whose download broke off (default 1)\n"
-        "  --confirm S        after its download, wait up to S seconds for each device\n"
-        "                     to answer a probe again and report its \"ver\" before and\n"
-        "                     after\n"
+        "  --confirm S        for devices that restart after an upgrade: after its\n"
+        "                     download, wait up to S seconds for each device to come\n"
+        "                     back (miss a probe, then answer, or answer with another\n"
+        "                     \"ver\") and report its \"ver\" before and after; one that\n"
+        "                     keeps answering unchanged ends \"not back\"\n"
         "  --json             JSON Lines on stdout: one object per event and a closing\n"
         "                     summary\n"
         "  -h, --help         show this text\n"
         "  --version          show the program's version\n"
         "\n"
         "Progress goes to stderr, one line per state change, and ends with a table.\n"
+        "\"file sent\" comes once the device has acknowledged every byte.\n"
         "Probes and commands leave from a UDP port of their own, not the window's 15724,\n"
         "so an Ondaspa window may run at the same time (it holds TCP port 81: use\n"
         "--port). The server's settings stay apart from config.ini.\n"
@@ -127,8 +130,8 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
     const QCommandLineOption confirm(QStringLiteral("confirm"), QString(), QStringLiteral("S"));
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({ helpOption, version, all, sn, ip, folder, file, port, parallel, timeout, retries,
-            confirm, json });
+    parser.addOptions({ helpOption, version, all, sn, ip, folder, file, port, parallel, timeout,
+            retries, confirm, json });
     // The parser takes the first argument for the program's name.
     if (!parser.parse(QStringList{ QStringLiteral("upgrade") } + arguments))
         return usageError(parser.errorText());
