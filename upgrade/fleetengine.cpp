@@ -28,7 +28,8 @@ private:
 };
 
 FleetEngine::FleetEngine(FleetTransport &transport, FleetClock *clock, QObject *parent)
-    : QObject(parent), transport(transport), clock(clock), feed(new Feed(this))
+    : QObject(parent), transport(transport), target_port(DeviceMessages::device_port), clock(clock),
+      feed(new Feed(this))
 {
     qRegisterMetaType<DownloadReport>();
     qRegisterMetaType<FleetDevice::State>();
@@ -56,7 +57,7 @@ int FleetEngine::search()
     const QByteArray probe = DeviceMessages::probe();
     for (int round = 0; round < probes_per_search; ++round) {
         for (const QHostAddress &target : targets)
-            transport.send_datagram(probe, target, DeviceMessages::device_port);
+            transport.send_datagram(probe, target, target_port);
     }
     return targets.size();
 }
@@ -65,7 +66,7 @@ void FleetEngine::probe(const QList<QHostAddress> &addresses)
 {
     const QByteArray probe = DeviceMessages::probe();
     for (const QHostAddress &address : addresses)
-        transport.send_datagram(probe, address, DeviceMessages::device_port);
+        transport.send_datagram(probe, address, target_port);
 }
 
 bool FleetEngine::take_datagram(const QByteArray &datagram, const QHostAddress &sender)
@@ -339,7 +340,7 @@ void FleetEngine::send_command(int index)
     track.deadline = now + current_run.timeout_ms;
     const QByteArray command = DeviceMessages::upgrade_command(
             current_run.http_port, device.serial_number, current_run.type);
-    const bool sent = transport.send_datagram(command, device.address, DeviceMessages::device_port);
+    const bool sent = transport.send_datagram(command, device.address, target_port);
     set_state(index, State::CommandSent);
     if (!sent)
         end_attempt(index, State::NoAnswer);

@@ -83,6 +83,11 @@ public:
             FleetTransport &transport, FleetClock *clock = nullptr, QObject *parent = nullptr);
     ~FleetEngine() override;
 
+    // The UDP port probes and commands go to; DeviceMessages::device_port
+    // unless set (simulators may listen elsewhere).
+    void set_device_port(quint16 port) { target_port = port; }
+    quint16 device_port() const { return target_port; }
+
     // Sends probes_per_search probes to every broadcast address of the local
     // IPv4 networks (DeviceNetwork's entries). Returns the number of
     // broadcast addresses; 0 means there is no network to search.
@@ -178,6 +183,7 @@ private:
     void finish_run();
 
     FleetTransport &transport;
+    quint16 target_port;
     std::unique_ptr<FleetClock> own_clock;
     FleetClock *clock;
     std::unique_ptr<Feed> feed;

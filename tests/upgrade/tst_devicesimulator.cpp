@@ -1,5 +1,7 @@
 #include "devicemessages.h"
 #include "devicetable.h"
+#include "freeports.h"
+#include "watchedprocess.h"
 
 #include <QProcess>
 #include <QTcpServer>
@@ -12,14 +14,6 @@ namespace {
 
 // Every wait is bounded; the simulator itself gives up a silent server later.
 constexpr int wait_ms = 10000;
-
-// A free UDP port on loopback for the simulator to share by SO_REUSEPORT.
-quint16 freeUdpPort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress(QHostAddress::LocalHost), 0);
-    return probe.localPort();
-}
 
 // Sends a probe from window to address:port and returns the first reply,
 // with its sender; an empty reply when none came.
@@ -50,42 +44,13 @@ QByteArray response(const QByteArray &status, const QByteArray &headers, const Q
 }
 
 // One simulator process with its output collected as it arrives.
-class Simulator
+class Simulator : public WatchedProcess
 {
 public:
     explicit Simulator(const QStringList &arguments)
+        : WatchedProcess(QStringLiteral(DEVSIM_PATH), arguments)
     {
-        QObject::connect(&process, &QProcess::readyReadStandardOutput,
-                [this] { output += process.readAllStandardOutput(); });
-        process.start(QStringLiteral(DEVSIM_PATH), arguments);
     }
-    ~Simulator()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(wait_ms);
-        }
-    }
-    bool waitForLine(const QByteArray &text)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!output.contains(text) && timer.elapsed() < wait_ms)
-            QTest::qWait(10);
-        return output.contains(text);
-    }
-    bool waitForExit()
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (process.state() != QProcess::NotRunning && timer.elapsed() < wait_ms)
-            QTest::qWait(10);
-        output += process.readAllStandardOutput();
-        return process.state() == QProcess::NotRunning;
-    }
-
-    QProcess process;
-    QByteArray output;
 };
 
 // Answers each request with the canned response for its method, then closes.
@@ -251,7 +216,7 @@ void tst_DeviceSimulator::probeAnswered()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, rowText);
-    const quint16 port = freeUdpPort();
+    const quint16 port = free_udp_port();
     Simulator simulator(
             arguments + QStringList{ "--bind", "127.0.0.1", "--udp-port", QString::number(port) });
     QVERIFY(simulator.waitForLine("listening"));
@@ -274,7 +239,7 @@ void tst_DeviceSimulator::probeAnswered()
 
 void tst_DeviceSimulator::simulatorsShareOnePort()
 {
-    const QString port = QString::number(freeUdpPort());
+    const QString port = QString::number(free_udp_port());
     Simulator first({ "--sn", "FIRST", "--bind", "127.0.0.1", "--udp-port", port });
     Simulator second({ "--sn", "SECOND", "--bind", "127.0.0.2", "--udp-port", port });
     QVERIFY(first.waitForLine("listening"));
@@ -380,7 +345,7 @@ void tst_DeviceSimulator::download()
     server.responses.insert("HEAD", headResponse);
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    const quint16 port = freeUdpPort();
+    const quint16 port = free_udp_port();
     Simulator simulator(options
             + QStringList{ "--sn", "T1", "--bind", "127.0.0.1", "--udp-port", QString::number(port),
                     "--save", folder.path(), "--once" });
@@ -410,7 +375,7 @@ void tst_DeviceSimulator::foreignCommandsIgnored()
 {
     TinyHttpServer server;
     server.responses.insert("GET", response("200 OK", "Content-Length: 3\r\n", "abc"));
-    const quint16 port = freeUdpPort();
+    const quint16 port = free_udp_port();
     Simulator simulator(
             { "--sn", "T1", "--bind", "127.0.0.1", "--udp-port", QString::number(port), "--once" });
     QVERIFY(simulator.waitForLine("listening"));
@@ -438,7 +403,7 @@ void tst_DeviceSimulator::serverDown()
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
         closedPort = server.serverPort();
     }
-    const quint16 port = freeUdpPort();
+    const quint16 port = free_udp_port();
     Simulator simulator(
             { "--sn", "T1", "--bind", "127.0.0.1", "--udp-port", QString::number(port), "--once" });
     QVERIFY(simulator.waitForLine("listening"));
@@ -452,7 +417,7 @@ void tst_DeviceSimulator::serverDown()
 // number and output lines.
 void tst_DeviceSimulator::countAnswersFromEachAddress()
 {
-    const quint16 port = freeUdpPort();
+    const quint16 port = free_udp_port();
     Simulator simulator({ "--count", "3", "--sn", "HOTEL", "--bind", "127.0.0.1", "--udp-port",
             QString::number(port) });
     QVERIFY(simulator.waitForLine("listening: 3 devices, 127.0.0.1 to 127.0.0.3"));
@@ -481,7 +446,7 @@ void tst_DeviceSimulator::countSavesPerDeviceFromOwnAddress()
     server.responses.insert("GET", response("200 OK", "Content-Length: 5\r\n", "abcde"));
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    const quint16 port = freeUdpPort();
+    const quint16 port = free_udp_port();
     Simulator simulator({ "--count", "2", "--bind", "127.0.0.1", "--udp-port",
             QString::number(port), "--save", folder.path(), "--once" });
     QVERIFY(simulator.waitForLine("listening: 2 devices"));
@@ -509,7 +474,7 @@ void tst_DeviceSimulator::dropAfterCutsOnlyTheFirstDownload()
     server.responses.insert("GET", response("200 OK", "Content-Length: 10000\r\n", image));
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    const quint16 port = freeUdpPort();
+    const quint16 port = free_udp_port();
     Simulator simulator({ "--sn", "T1", "--bind", "127.0.0.1", "--udp-port", QString::number(port),
             "--drop-after", "4000", "--save", folder.path(), "--once" });
     QVERIFY(simulator.waitForLine("listening"));
@@ -536,7 +501,7 @@ void tst_DeviceSimulator::rateLimitsReads()
     constexpr qint64 size = 30000;
     TinyHttpServer server;
     server.responses.insert("GET", response("200 OK", "Content-Length: 30000\r\n", body(size)));
-    const quint16 port = freeUdpPort();
+    const quint16 port = free_udp_port();
     Simulator simulator({ "--sn", "T1", "--bind", "127.0.0.1", "--udp-port", QString::number(port),
             "--rate", QString::number(rate), "--once" });
     QVERIFY(simulator.waitForLine("listening"));
@@ -561,7 +526,7 @@ void tst_DeviceSimulator::rateLimitsReads()
 void tst_DeviceSimulator::ignoreCommands()
 {
     TinyHttpServer server;
-    const quint16 port = freeUdpPort();
+    const quint16 port = free_udp_port();
     Simulator simulator({ "--sn", "T1", "--bind", "127.0.0.1", "--udp-port", QString::number(port),
             "--ignore-commands" });
     QVERIFY(simulator.waitForLine("listening"));
@@ -581,7 +546,7 @@ void tst_DeviceSimulator::rebootThenNewVersion()
 {
     TinyHttpServer server;
     server.responses.insert("GET", response("200 OK", "Content-Length: 5\r\n", "abcde"));
-    const quint16 port = freeUdpPort();
+    const quint16 port = free_udp_port();
     Simulator simulator({ "--sn", "T1", "--ver", "1.0", "--bind", "127.0.0.1", "--udp-port",
             QString::number(port), "--reboot", "3", "--ver-after", "2.0" });
     QVERIFY(simulator.waitForLine("listening"));
@@ -631,7 +596,7 @@ void tst_DeviceSimulator::verify()
     QFETCH(QByteArray, line);
     TinyHttpServer server;
     server.responses.insert("GET", response("200 OK", "Content-Length: 10000\r\n", body(10000)));
-    const quint16 port = freeUdpPort();
+    const quint16 port = free_udp_port();
     Simulator simulator({ "--sn", "T1", "--bind", "127.0.0.1", "--udp-port", QString::number(port),
             "--verify", QString::fromLatin1(expected), "--ver-after", "2.0", "--once" });
     QVERIFY(simulator.waitForLine("listening"));

@@ -4,6 +4,7 @@
 
 #include "devicemessages.h"
 #include "servedfolder.h"
+#include "stopsignals.h"
 #include "upgradesession.h"
 
 #include <QCommandLineParser>
@@ -26,8 +27,9 @@ constexpr double maxSeconds = 86400;
 
 const char help[] =
         "usage: ondaspa-cli upgrade fs|update (--all | --sn SN[,SN...] | --ip ADDR[,ADDR...])\n"
-        "                           [--folder DIR] [--file NAME] [--port N] [--parallel N]\n"
-        "                           [--timeout S] [--retries N] [--confirm S] [--json]\n"
+        "                           [--folder DIR] [--file NAME] [--port N] [--device-port N]\n"
+        "                           [--parallel N] [--timeout S] [--retries N] [--confirm S]\n"
+        "                           [--json]\n"
         "\n"
         "Upgrades many devices at once, as the upgrade window does one: finds them, sends\n"
         "each the upgrade command and serves the image from the built-in HTTP server,\n"
@@ -51,6 +53,8 @@ const char help[] =
         "                     regular file in the folder. Other files are served too.\n"
         "  --port N           TCP port of the HTTP server, announced to the devices\n"
         "                     (default 81)\n"
+        "  --device-port N    UDP port the devices listen on (default 53; for simulated\n"
+        "                     devices on another port)\n"
         "  --parallel N       devices upgrading at once (default 8)\n"
         "  --timeout S        seconds a device may take to ask for the file after the\n"
         "                     command, or to fetch it after asking for its headers\n"
@@ -73,9 +77,14 @@ const char help[] =
         "so an Ondaspa window may run at the same time (it holds TCP port 81: use\n"
         "--port). The server's settings stay apart from config.ini.\n"
         "\n"
+        "Ctrl-C (SIGINT) or SIGTERM stops: no further commands, downloads under way end\n"
+        "normally or by time-out, then the closing table and summary; a second Ctrl-C\n"
+        "quits at once (status 130).\n"
+        "\n"
         "Exit status: 0 every device reached \"file sent\" (\"back\" with --confirm),\n"
-        "1 a device failed or did not answer, or none was found, 2 bad arguments, a\n"
-        "failed pre-flight check of the file, or a port that cannot be bound.\n";
+        "1 a device failed or did not answer, none was found, or a stop left one\n"
+        "unfinished, 2 bad arguments, a failed pre-flight check of the file, or a port\n"
+        "that cannot be bound; 130 a second Ctrl-C.\n";
 
 QTextStream &err()
 {
@@ -124,14 +133,16 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
     const QCommandLineOption folder(QStringLiteral("folder"), QString(), QStringLiteral("DIR"));
     const QCommandLineOption file(QStringLiteral("file"), QString(), QStringLiteral("NAME"));
     const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("N"));
+    const QCommandLineOption devicePort(
+            QStringLiteral("device-port"), QString(), QStringLiteral("N"));
     const QCommandLineOption parallel(QStringLiteral("parallel"), QString(), QStringLiteral("N"));
     const QCommandLineOption timeout(QStringLiteral("timeout"), QString(), QStringLiteral("S"));
     const QCommandLineOption retries(QStringLiteral("retries"), QString(), QStringLiteral("N"));
     const QCommandLineOption confirm(QStringLiteral("confirm"), QString(), QStringLiteral("S"));
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({ helpOption, version, all, sn, ip, folder, file, port, parallel, timeout,
-            retries, confirm, json });
+    parser.addOptions({ helpOption, version, all, sn, ip, folder, file, port, devicePort, parallel,
+            timeout, retries, confirm, json });
     // The parser takes the first argument for the program's name.
     if (!parser.parse(QStringList{ QStringLiteral("upgrade") } + arguments))
         return usageError(parser.errorText());
@@ -191,6 +202,11 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
             return usageError(QStringLiteral("--port needs a number from 1 to 65535"));
         options->port = quint16(number);
     }
+    if (parser.isSet(devicePort)) {
+        if (!parseInteger(parser.value(devicePort), 1, 65535, &number))
+            return usageError(QStringLiteral("--device-port needs a number from 1 to 65535"));
+        options->devicePort = quint16(number);
+    }
     if (parser.isSet(parallel)
             && !parseInteger(parser.value(parallel), 1, maxParallel, &options->parallel))
         return usageError(
@@ -220,5 +236,8 @@ int upgradeCommand(const QStringList &arguments)
     // progress lines; warnings still show. QT_LOGGING_RULES overrides this.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     UpgradeSession session(options);
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::received, &session, &UpgradeSession::stop);
+    stopSignals.install();
     return session.run();
 }

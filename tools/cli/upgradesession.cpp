@@ -46,6 +46,7 @@ constexpr int drainPollMs = 20;
 UpgradeSession::UpgradeSession(const UpgradeOptions &options)
     : options(options), engine(transport), console(engine, plannedRun(options), options.json)
 {
+    engine.set_device_port(options.devicePort);
     transport.setReceiver([this](const QByteArray &datagram, const QHostAddress &sender) {
         engine.take_datagram(datagram, sender);
     });
@@ -129,8 +130,30 @@ bool UpgradeSession::startServer()
     return false;
 }
 
+void UpgradeSession::stop(const QString &signalName)
+{
+    if (stopping || ending)
+        return;
+    stopping = true;
+    console.stopping(signalName);
+    collectTimer.stop();
+    if (engine.is_running()) {
+        engine.stop();
+        return;
+    }
+    // Stopped while looking for the devices: those found stay "listed".
+    FleetEngine::Summary summary;
+    summary.devices = chooseTargets();
+    summary.failed = summary.not_started = summary.devices.size();
+    summary.stopped = true;
+    console.summary(summary, missing, exitFailure);
+    end(exitFailure);
+}
+
 void UpgradeSession::discover()
 {
+    if (stopping)
+        return;
     if (options.all || !options.serialNumbers.isEmpty()) {
         if (engine.search() == 0)
             console.notice(QStringLiteral("no IPv4 network with a broadcast address to search"));
@@ -219,6 +242,7 @@ void UpgradeSession::finish(const FleetEngine::Summary &summary)
 
 void UpgradeSession::end(int exitCode)
 {
+    ending = true;
     // Closing the server cuts the connections still sending: they are waited for.
     exitStatus = exitCode;
     draining.start();
