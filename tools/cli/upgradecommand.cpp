@@ -121,6 +121,21 @@ bool parseSeconds(const QString &text, int *milliseconds)
     return true;
 }
 
+QString addressError(const Ipv4AddressList::Error &error)
+{
+    switch (error.kind) {
+    case Ipv4AddressList::Error::Kind::Malformed:
+        return QStringLiteral("\"%1\" is not an IPv4 address or range").arg(error.item);
+    case Ipv4AddressList::Error::Kind::Reversed:
+        return QStringLiteral("\"%1\": the range ends before it starts").arg(error.item);
+    case Ipv4AddressList::Error::Kind::TooMany:
+        return QStringLiteral("\"%1\": more than %2 addresses").arg(error.item).arg(error.limit);
+    case Ipv4AddressList::Error::Kind::None:
+        break;
+    }
+    return QString();
+}
+
 // Returns -1 when the options are complete, else the exit status.
 int parse(const QStringList &arguments, UpgradeOptions *options)
 {
@@ -177,9 +192,9 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
         }
     }
     for (const QString &value : parser.values(ip)) {
-        QString error;
+        Ipv4AddressList::Error error;
         if (!Ipv4AddressList::parse(value, &options->addresses, &error))
-            return usageError(QStringLiteral("--ip: ") + error);
+            return usageError(QStringLiteral("--ip: ") + addressError(error));
     }
     if (!options->all && options->serialNumbers.isEmpty() && options->addresses.isEmpty())
         return usageError(QStringLiteral("name the devices: --all, --sn or --ip"));
