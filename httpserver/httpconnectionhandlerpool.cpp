@@ -2,6 +2,7 @@
 
 #include "httpconnectionhandler.h"
 #include "httpconnectionsettings.h"
+#include "httplogging.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,7 +37,7 @@ HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
     qDeleteAll(pool);
     pool.clear();
     delete sslConfiguration;
-    qDebug("HttpConnectionHandlerPool (%p): destroyed", static_cast<void *>(this));
+    qCDebug(httpLog, "HttpConnectionHandlerPool (%p): destroyed", static_cast<void *>(this));
 }
 
 HttpConnectionHandler *HttpConnectionHandlerPool::acquireHandler()
@@ -84,8 +85,9 @@ void HttpConnectionHandlerPool::cleanup()
         if (++idleCount > minThreads) {
             pool.removeAt(index);
             delete handler;
-            qDebug("HttpConnectionHandlerPool: Removed connection handler (%p), pool size is now "
-                   "%i",
+            qCDebug(httpLog,
+                    "HttpConnectionHandlerPool: Removed connection handler (%p), pool size is now "
+                    "%i",
                     static_cast<void *>(handler), static_cast<int>(pool.count()));
             break;
         }
@@ -110,8 +112,8 @@ void HttpConnectionHandlerPool::loadTlsConfiguration()
 
     QFile certFile(certFileName);
     if (!certFile.open(QIODevice::ReadOnly)) {
-        qCritical(
-                "HttpConnectionHandlerPool: cannot open sslCertFile %s", qPrintable(certFileName));
+        qCCritical(httpLog, "HttpConnectionHandlerPool: cannot open sslCertFile %s",
+                qPrintable(certFileName));
         return;
     }
     const QSslCertificate certificate(&certFile, QSsl::Pem);
@@ -119,7 +121,8 @@ void HttpConnectionHandlerPool::loadTlsConfiguration()
 
     QFile keyFile(keyFileName);
     if (!keyFile.open(QIODevice::ReadOnly)) {
-        qCritical("HttpConnectionHandlerPool: cannot open sslKeyFile %s", qPrintable(keyFileName));
+        qCCritical(httpLog, "HttpConnectionHandlerPool: cannot open sslKeyFile %s",
+                qPrintable(keyFileName));
         return;
     }
     const QSslKey key(&keyFile, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey);
@@ -131,7 +134,7 @@ void HttpConnectionHandlerPool::loadTlsConfiguration()
     sslConfiguration->setPeerVerifyMode(QSslSocket::VerifyNone);
     // The obsolete SSL 3 / TLS 1.0 choice would expose clients to known attacks.
     sslConfiguration->setProtocol(QSsl::SecureProtocols);
-    qDebug("HttpConnectionHandlerPool: SSL settings loaded");
+    qCDebug(httpLog, "HttpConnectionHandlerPool: SSL settings loaded");
 }
 
 } // namespace quenmar

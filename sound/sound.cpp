@@ -2,11 +2,11 @@
 #include "ui_sound.h"
 
 #include "logboxmenu.h"
+#include "programpaths.h"
+#include "soundlogging.h"
 #include "spthread.h"
 
 #include <QCloseEvent>
-#include <QDebug>
-#include <QFileDialog>
 #include <QMessageBox>
 #include <QSettings>
 #include <QTextCodec>
@@ -23,10 +23,7 @@ void showBox(QWidget *parent, QMessageBox::Icon icon, const QString &text)
 
 sound::sound(QWidget *parent)
     : QWidget(parent), settings(nullptr), ui(new Ui::sound), worker(nullptr),
-      directory_chooser([](QWidget *owner, const QString &caption, const QString &startFolder) {
-          return QFileDialog::getExistingDirectory(
-                  owner, caption, startFolder, QFileDialog::ShowDirsOnly);
-      })
+      choose_folder(&choose_folder_in_dialog)
 {
 #ifdef Q_OS_WIN
     // The Windows build names files in the ANSI code page; elsewhere file
@@ -37,7 +34,7 @@ sound::sound(QWidget *parent)
     setWindowTitle(QStringLiteral("音频压缩工具"));
     setWindowFlags(Qt::WindowCloseButtonHint);
 
-    settings = new QSettings(QStringLiteral("./config.ini"), QSettings::IniFormat);
+    settings = new QSettings(ProgramPaths::settings_file(), QSettings::IniFormat);
     ui->path_sound->setText(settings->value(QStringLiteral("SOUND_PATH")).toString());
     LogBoxMenu::attach(ui->sound_debug_box);
 
@@ -55,9 +52,9 @@ sound::~sound()
     delete settings;
 }
 
-void sound::setDirectoryChooser(DirectoryChooser chooser)
+void sound::setFolderChooser(FolderChooser chooser)
 {
-    directory_chooser = std::move(chooser);
+    choose_folder = std::move(chooser);
 }
 
 void sound::closeEvent(QCloseEvent *event)
@@ -68,8 +65,8 @@ void sound::closeEvent(QCloseEvent *event)
 
 void sound::on_sound_choice_clicked()
 {
-    const QString folder = directory_chooser(
-            this, QStringLiteral("请选择目标文件夹位置..."), ui->path_sound->text());
+    const QString folder =
+            choose_folder(this, QStringLiteral("请选择目标文件夹位置..."), ui->path_sound->text());
     if (folder.isEmpty())
         return;
     ui->path_sound->setText(folder);
@@ -102,7 +99,7 @@ void sound::ui_code_stop(int code)
     case 2:
         if (open_failure_box_shown) {
             ++open_failures_while_shown;
-            qDebug() << "open failed, box already shown:" << open_failures_while_shown;
+            qCDebug(soundLog) << "open failed, box already shown:" << open_failures_while_shown;
             break;
         }
         open_failure_box_shown = true;

@@ -2,9 +2,9 @@
 #include "devicemessages.h"
 #include "devicenetwork.h"
 #include "ui_upgrade.h"
+#include "upgradelogging.h"
 
 #include <QCloseEvent>
-#include <QDebug>
 #include <QMessageBox>
 #include <QTextCodec>
 #include <QUdpSocket>
@@ -39,7 +39,7 @@ upgrade::upgrade(QWidget *parent) : QWidget(parent), ui(new Ui::upgrade)
     // socket able to send, and replies then simply do not arrive.
     udp_socket->bind(QHostAddress::AnyIPv4, DeviceMessages::local_port, QUdpSocket::ShareAddress);
     connect(udp_socket, &QUdpSocket::readyRead, this, &upgrade::udp_ready_read);
-    qDebug() << "list len:" << ui->list_device_widget->currentRow();
+    qCDebug(upgradeLog) << "list len:" << ui->list_device_widget->currentRow();
 
     // Emitted on the HTTP connection threads: the automatic type queues them
     // to this window, so a download never waits for the user interface.
@@ -70,7 +70,7 @@ void upgrade::on_find_device_start_clicked()
     clear_device_list();
     for (int i = 0; i < probes_per_search; ++i)
         broadcast_find();
-    qDebug() << "find device";
+    qCDebug(upgradeLog) << "find device";
 }
 
 void upgrade::on_minifs_update_start_clicked()
@@ -129,7 +129,7 @@ void upgrade::set_data_transmission_progress(int n)
 void upgrade::send_transmission_string(const QString &name)
 {
     if (missing_file_box_open) {
-        qDebug() << "未找到:" << name;
+        qCDebug(upgradeLog) << "未找到:" << name;
         return;
     }
     missing_file_box_open = true;
@@ -168,10 +168,10 @@ void upgrade::send_upgrade_command(const QString &type)
         show_warning(QStringLiteral("<font size=16>请选择设备!</font>"));
         return;
     }
-    qDebug() << "row:" << row;
+    qCDebug(upgradeLog) << "row:" << row;
     const QHostAddress address = device_table.address(row - first_device_row);
     if (address.toString().isEmpty()) {
-        qDebug() << "ip is wrong";
+        qCDebug(upgradeLog) << "ip is wrong";
         show_warning(QStringLiteral("<font size=16>无效设备!</font>"));
         return;
     }

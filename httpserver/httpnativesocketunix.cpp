@@ -1,12 +1,10 @@
+// The socket calls of HttpNativeSocket on POSIX systems.
+
 #include "httpnativesocket.h"
 
-#ifdef Q_OS_WIN
-#include <winsock2.h>
-#else
 #include <cerrno>
 #include <sys/socket.h>
 #include <unistd.h>
-#endif
 
 namespace quenmar {
 namespace HttpNativeSocket {
@@ -17,22 +15,13 @@ namespace {
 // headers fit, while a peer that keeps sending cannot hold the caller.
 constexpr int discardLimit = 65536;
 
-#ifdef Q_OS_WIN
-using NativeSocket = SOCKET;
-using AddressLength = int;
-#else
-using NativeSocket = int;
-using AddressLength = socklen_t;
-#endif
-
 } // namespace
 
 QHostAddress peerAddress(qintptr descriptor)
 {
     sockaddr_storage address{};
-    AddressLength length = sizeof address;
-    if (::getpeername(static_cast<NativeSocket>(descriptor), reinterpret_cast<sockaddr *>(&address),
-                &length)
+    socklen_t length = sizeof address;
+    if (::getpeername(static_cast<int>(descriptor), reinterpret_cast<sockaddr *>(&address), &length)
             != 0)
         return QHostAddress();
     const QHostAddress peer(reinterpret_cast<const sockaddr *>(&address));
@@ -40,44 +29,6 @@ QHostAddress peerAddress(qintptr descriptor)
     const quint32 ipv4 = peer.toIPv4Address(&mapped);
     return mapped ? QHostAddress(ipv4) : peer;
 }
-
-#ifdef Q_OS_WIN
-
-bool shutdownSending(qintptr descriptor)
-{
-    return ::shutdown(static_cast<SOCKET>(descriptor), SD_SEND) == 0;
-}
-
-bool shutdownBoth(qintptr descriptor)
-{
-    return ::shutdown(static_cast<SOCKET>(descriptor), SD_BOTH) == 0;
-}
-
-bool closeDescriptor(qintptr descriptor)
-{
-    return ::closesocket(static_cast<SOCKET>(descriptor)) == 0;
-}
-
-bool setListenBacklog(qintptr descriptor, int backlog)
-{
-    return ::listen(static_cast<SOCKET>(descriptor), backlog) == 0;
-}
-
-qint64 sendWithoutBlocking(qintptr, const char *, qint64)
-{
-    return 0;
-}
-
-bool answerAndClose(qintptr descriptor, const char *answer, qint64 size)
-{
-    const auto socket = static_cast<SOCKET>(descriptor);
-    const bool sent = ::send(socket, answer, static_cast<int>(size), 0) == size;
-    ::shutdown(socket, SD_SEND);
-    ::closesocket(socket);
-    return sent;
-}
-
-#else
 
 bool shutdownSending(qintptr descriptor)
 {
@@ -128,8 +79,6 @@ bool answerAndClose(qintptr descriptor, const char *answer, qint64 size)
     ::close(socket);
     return sent;
 }
-
-#endif
 
 } // namespace HttpNativeSocket
 } // namespace quenmar
