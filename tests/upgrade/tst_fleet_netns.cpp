@@ -1,12 +1,11 @@
 #include "privatenetwork.h"
+#include "testfiles.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -29,25 +28,6 @@ constexpr double time_bound_factor = 1.3;
 // Longest wait for one run of the command line and for a simulator to start, in ms.
 constexpr int run_limit = 240000;
 constexpr int start_limit = 20000;
-
-QByteArray read_file(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool write_file(const QString &name, const QByteArray &content)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray random_bytes(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    return bytes;
-}
 
 // One run of ondaspa-cli: its exit status, its JSON events and its human lines.
 struct CliRun
@@ -120,7 +100,7 @@ public:
         }
         return false;
     }
-    QByteArray log() const { return read_file(log_name); }
+    QByteArray log() const { return readFile(log_name); }
 
 private:
     const QString log_name;
@@ -168,9 +148,9 @@ void tst_FleetNetns::initTestCase()
     QVERIFY2(guard.isEmpty(), qPrintable(guard));
     QVERIFY(work.isValid());
     QVERIFY(QDir().mkpath(path("html")));
-    image = random_bytes(image_size);
-    QVERIFY(write_file(path("html/minifs_rom.img"), image));
-    QVERIFY(write_file(path("html/firmware.bin"), random_bytes(200000)));
+    image = randomBytes(image_size);
+    QVERIFY(writeFile(path("html/minifs_rom.img"), image));
+    QVERIFY(writeFile(path("html/firmware.bin"), randomBytes(200000)));
 
     const QString rate = QString::number(read_rate);
     fleet.reset(new Simulator(path("fleet.log")));
@@ -274,7 +254,7 @@ void tst_FleetNetns::fleetWithinTimeBound()
         const QString serial_number = QStringLiteral("SN-%1").arg(number, 3, 10, QLatin1Char('0'));
         QCOMPARE(devices.value(serial_number)[QStringLiteral("state")].toString(),
                 QStringLiteral("file sent"));
-        QVERIFY2(read_file(path("fleet/") + serial_number + "/minifs_rom.img") == image,
+        QVERIFY2(readFile(path("fleet/") + serial_number + "/minifs_rom.img") == image,
                 qPrintable(serial_number));
     }
     QCOMPARE(devices.value("IGN-1")[QStringLiteral("state")].toString(),
@@ -285,7 +265,7 @@ void tst_FleetNetns::fleetWithinTimeBound()
             QStringLiteral("file sent"));
     QCOMPARE(devices.value("DROP-1")[QStringLiteral("attempts")].toInt(), 2);
     QVERIFY(dropping->log().contains("result dropped"));
-    QVERIFY(read_file(path("drop/minifs_rom.img")) == image);
+    QVERIFY(readFile(path("drop/minifs_rom.img")) == image);
     QVERIFY(!logs().contains("status 503"));
 
     // In flight: from "command sent" to the end of the attempt.
