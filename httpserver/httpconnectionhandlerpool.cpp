@@ -24,7 +24,8 @@ HttpConnectionHandlerPool::HttpConnectionHandlerPool(QSettings *settings,
       peerConnections(std::move(peerConnections))
 {
     loadTlsConfiguration();
-    cleanupTimer.start(settings->value(QStringLiteral("cleanupInterval"), 1000).toInt());
+    cleanupTimer.start(
+            settings->value(QStringLiteral("cleanupInterval"), defaultCleanupInterval).toInt());
     connect(&cleanupTimer, &QTimer::timeout, this, &HttpConnectionHandlerPool::cleanup);
 }
 
@@ -49,7 +50,7 @@ HttpConnectionHandler *HttpConnectionHandlerPool::acquireHandler()
             return handler;
         }
     }
-    const int maxThreads = settings->value(QStringLiteral("maxThreads"), 100).toInt();
+    const int maxThreads = settings->value(QStringLiteral("maxThreads"), defaultMaxThreads).toInt();
     if (pool.count() >= maxThreads)
         return nullptr;
     // The handler gets its settings as a copy read here, on the settings object's thread.
@@ -75,7 +76,7 @@ int HttpConnectionHandlerPool::idleHandlerCount() const
 
 void HttpConnectionHandlerPool::cleanup()
 {
-    const int minThreads = settings->value(QStringLiteral("minThreads"), 1).toInt();
+    const int minThreads = settings->value(QStringLiteral("minThreads"), defaultMinThreads).toInt();
     QMutexLocker lock(&mutex);
     int idleCount = 0;
     for (int index = 0; index < pool.count(); ++index) {

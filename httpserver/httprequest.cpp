@@ -91,9 +91,9 @@ HttpRequestLimits HttpRequestLimits::fromSettings(const QSettings &settings)
 {
     HttpRequestLimits limits;
     limits.maxRequestSize =
-            settings.value(QStringLiteral("maxRequestSize"), QStringLiteral("16000")).toInt();
+            settings.value(QStringLiteral("maxRequestSize"), limits.maxRequestSize).toInt();
     limits.maxMultiPartSize =
-            settings.value(QStringLiteral("maxMultiPartSize"), QStringLiteral("1000000")).toInt();
+            settings.value(QStringLiteral("maxMultiPartSize"), limits.maxMultiPartSize).toInt();
     return limits;
 }
 

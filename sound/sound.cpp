@@ -1,6 +1,7 @@
 #include "sound.h"
 #include "ui_sound.h"
 
+#include "foldercompressor.h"
 #include "logboxmenu.h"
 #include "programpaths.h"
 #include "soundlogging.h"
@@ -89,14 +90,14 @@ void sound::ui_string_debug(QString text)
 void sound::ui_code_stop(int code)
 {
     switch (code) {
-    case 0:
+    case SPThread::code_run_over:
         ui->sound_start->setEnabled(true);
         break;
-    case 1:
+    case FolderCompressor::CodePathEmpty:
         showBox(this, QMessageBox::Warning,
                 QStringLiteral("<font size=16>当前路径未设置！</font>"));
         break;
-    case 2:
+    case FolderCompressor::CodeOpenFailed:
         if (open_failure_box_shown) {
             ++open_failures_while_shown;
             qCDebug(soundLog) << "open failed, box already shown:" << open_failures_while_shown;
@@ -107,7 +108,7 @@ void sound::ui_code_stop(int code)
         showBox(this, QMessageBox::Warning, QStringLiteral("<font size=16>打开失败!</font>"));
         open_failure_box_shown = false;
         break;
-    case 3:
+    case FolderCompressor::CodeFinished:
         showBox(this, QMessageBox::Information, QStringLiteral("<font size=16>压缩结束!</font>"));
         break;
     default:

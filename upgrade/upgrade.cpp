@@ -110,15 +110,15 @@ void upgrade::set_data_transmission_progress(int n)
         show_status(QStringLiteral("中断"), false);
         return;
     }
-    if (n == -1) {
+    if (n == MyRequestHandler::progress_headers_sent) {
         ui->download_progress->setMaximum(100);
         ui->download_progress->setMinimum(0);
         show_status(QStringLiteral("擦除"), true);
-    } else if (n == 0) {
+    } else if (n == MyRequestHandler::progress_started) {
         ui->download_progress->setMaximum(100);
         ui->download_progress->setMinimum(0);
         show_status(QStringLiteral("开始"), false);
-    } else if (n < 100) {
+    } else if (n < MyRequestHandler::progress_complete) {
         show_status(QStringLiteral("下载"), true);
     } else {
         show_status(QStringLiteral("完成"), true);
@@ -160,7 +160,7 @@ void upgrade::send_upgrade_command(const QString &type)
     // Without the server no device can fetch its image: the user would wait
     // for nothing.
     if (http_server_listening && !http_server_listening()) {
-        show_warning(QStringLiteral("<font size=16>HTTP服务未启动(端口81)!</font>"));
+        show_warning(QStringLiteral("<font size=16>HTTP服务未启动(端口%1)!</font>").arg(port));
         return;
     }
     const int row = ui->list_device_widget->currentRow();
