@@ -1,10 +1,10 @@
-// The socket calls of HttpNativeSocket on POSIX systems.
+// The calls of HttpNativeSocket that differ by system, on POSIX systems.
 
 #include "httpnativesocket.h"
 
+#include "httpnativesocketsystem.h"
+
 #include <cerrno>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace quenmar {
 namespace HttpNativeSocket {
@@ -17,44 +17,16 @@ constexpr int discardLimit = 65536;
 
 } // namespace
 
-QHostAddress peerAddress(qintptr descriptor)
-{
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (::getpeername(static_cast<int>(descriptor), reinterpret_cast<sockaddr *>(&address), &length)
-            != 0)
-        return QHostAddress();
-    const QHostAddress peer(reinterpret_cast<const sockaddr *>(&address));
-    bool mapped = false;
-    const quint32 ipv4 = peer.toIPv4Address(&mapped);
-    return mapped ? QHostAddress(ipv4) : peer;
-}
-
-bool shutdownSending(qintptr descriptor)
-{
-    return ::shutdown(static_cast<int>(descriptor), SHUT_WR) == 0;
-}
-
-bool shutdownBoth(qintptr descriptor)
-{
-    return ::shutdown(static_cast<int>(descriptor), SHUT_RDWR) == 0;
-}
-
 bool closeDescriptor(qintptr descriptor)
 {
-    return ::close(static_cast<int>(descriptor)) == 0;
-}
-
-bool setListenBacklog(qintptr descriptor, int backlog)
-{
-    return ::listen(static_cast<int>(descriptor), backlog) == 0;
+    return ::close(nativeSocket(descriptor)) == 0;
 }
 
 qint64 sendWithoutBlocking(qintptr descriptor, const char *data, qint64 size)
 {
     for (;;) {
         // MSG_NOSIGNAL: a vanished peer is an error value here, not a SIGPIPE for the process.
-        const ssize_t sent = ::send(static_cast<int>(descriptor), data, static_cast<size_t>(size),
+        const ssize_t sent = ::send(nativeSocket(descriptor), data, static_cast<size_t>(size),
                 MSG_DONTWAIT | MSG_NOSIGNAL);
         if (sent >= 0)
             return sent;
@@ -66,7 +38,7 @@ qint64 sendWithoutBlocking(qintptr descriptor, const char *data, qint64 size)
 
 bool answerAndClose(qintptr descriptor, const char *answer, qint64 size)
 {
-    const int socket = static_cast<int>(descriptor);
+    const NativeSocket socket = nativeSocket(descriptor);
     char discarded[4096];
     for (int dropped = 0; dropped < discardLimit;) {
         const ssize_t count = ::recv(socket, discarded, sizeof discarded, MSG_DONTWAIT);
@@ -75,7 +47,7 @@ bool answerAndClose(qintptr descriptor, const char *answer, qint64 size)
         dropped += int(count);
     }
     const bool sent = sendWithoutBlocking(descriptor, answer, size) == size;
-    ::shutdown(socket, SHUT_WR);
+    ::shutdown(socket, shutdownSendingMode);
     ::close(socket);
     return sent;
 }

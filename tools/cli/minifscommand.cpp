@@ -158,10 +158,16 @@ int build(const QStringList &arguments)
     return exitSuccess;
 }
 
-// Opens and checks an image for list and extract; returns -1 when it is
-// valid, else the exit code after reporting.
-int openImage(const QString &command, QFile &file, MiniFsImage &image)
+// For list and extract: parses the arguments (IMAGE first), then opens and
+// checks the image. Returns -1 when it is valid, else the exit status after
+// reporting.
+int openImage(const QString &command, const QStringList &arguments, const char *help,
+        const QStringList &positionals, QCommandLineParser &parser, QFile &file, MiniFsImage &image)
 {
+    const int parsed = parse(parser, command, arguments, help, positionals);
+    if (parsed >= 0)
+        return parsed;
+    file.setFileName(parser.positionalArguments().constFirst());
     if (!file.open(QIODevice::ReadOnly))
         return fail(command,
                 QStringLiteral("cannot open %1: %2").arg(file.fileName(), file.errorString()));
@@ -174,14 +180,11 @@ int openImage(const QString &command, QFile &file, MiniFsImage &image)
 
 int list(const QStringList &arguments)
 {
-    const QString command = QStringLiteral("minifs list");
     QCommandLineParser parser;
-    const int parsed = parse(parser, command, arguments, listHelp, { QStringLiteral("IMAGE") });
-    if (parsed >= 0)
-        return parsed;
-    QFile file(parser.positionalArguments().constFirst());
+    QFile file;
     MiniFsImage image;
-    const int opened = openImage(command, file, image);
+    const int opened = openImage(QStringLiteral("minifs list"), arguments, listHelp,
+            { QStringLiteral("IMAGE") }, parser, file, image);
     if (opened >= 0)
         return opened;
     out() << "version: " << image.version() << '\n'
@@ -198,13 +201,10 @@ int extract(const QStringList &arguments)
 {
     const QString command = QStringLiteral("minifs extract");
     QCommandLineParser parser;
-    const int parsed = parse(parser, command, arguments, extractHelp,
-            { QStringLiteral("IMAGE"), QStringLiteral("DIR") });
-    if (parsed >= 0)
-        return parsed;
-    QFile file(parser.positionalArguments().constFirst());
+    QFile file;
     MiniFsImage image;
-    const int opened = openImage(command, file, image);
+    const int opened = openImage(command, arguments, extractHelp,
+            { QStringLiteral("IMAGE"), QStringLiteral("DIR") }, parser, file, image);
     if (opened >= 0)
         return opened;
     const QString folder = parser.positionalArguments().at(1);
