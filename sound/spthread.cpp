@@ -51,7 +51,7 @@ void SPThread::setOutputFolder(const QString &folder)
 
 void SPThread::start_code_proc(QString path)
 {
-    folder_path = path;
+    folder_path = std::move(path);
     start_requested = true;
 }
 

@@ -46,7 +46,9 @@ bool DeviceSimulator::start(QString *error)
         if (!own_socket)
             return false;
         on_datagrams(own_socket, this,
-                [this](const QNetworkDatagram &datagram) { take_datagram(datagram, own_socket); });
+                [this, socket = own_socket](const QNetworkDatagram &datagram) {
+                    take_datagram(datagram, socket);
+                });
     }
     const QHostAddress listening = hears_broadcasts() ? QHostAddress(QHostAddress::AnyIPv4) : own;
     print(QStringLiteral("listening on %1:%2, replies from %3, sn %4")
