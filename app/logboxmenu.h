@@ -43,12 +43,14 @@ public:
     bool save(const QString &path);
     QString errorString() const { return last_error; }
 
+    // "保存日志…": asks for a file and saves; a failure is shown in a box.
+    void saveChosen();
+
 private:
     explicit LogBoxMenu(QPlainTextEdit *box);
 
     void timeNewLines(int position, int removed, int added);
     void showMenu(const QPoint &pos);
-    void saveChosen();
 
     QPlainTextEdit *box;
     FileChooser choose_file;

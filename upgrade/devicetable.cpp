@@ -19,6 +19,7 @@ void DeviceTable::clear()
     for (int slot = 0; slot < slot_count; ++slot) {
         device_addresses[slot] = QHostAddress(QString());
         device_texts[slot] = empty_text();
+        device_replies[slot] = DeviceReply();
     }
 }
 
@@ -58,6 +59,7 @@ DeviceTable::Outcome DeviceTable::take_reply(const QByteArray &datagram, const Q
     }
     device_texts[device_count] = row_text;
     device_addresses[device_count] = sender;
+    device_replies[device_count] = reply;
     ++device_count;
     qCDebug(upgradeLog) << "Set SN:" << reply.serial_number;
     return Outcome::Added;
@@ -89,4 +91,11 @@ QString DeviceTable::text(int slot) const
     if (slot < 0 || slot >= slot_count)
         return empty_text();
     return device_texts[slot];
+}
+
+DeviceReply DeviceTable::reply(int slot) const
+{
+    if (slot < 0 || slot >= slot_count)
+        return DeviceReply();
+    return device_replies[slot];
 }

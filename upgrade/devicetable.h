@@ -46,12 +46,16 @@ public:
     QHostAddress address(int slot) const;
     // Row text of a slot: "sn", then ",ver" and ",snd" when not empty; "-" when empty.
     QString text(int slot) const;
+    // The reply that filled a slot; empty for an empty or unknown slot. The
+    // row text cannot tell "ver" from "snd" when only one is there.
+    DeviceReply reply(int slot) const;
 
 private:
     bool is_known(const QString &serial_number, const QHostAddress &sender) const;
 
     QHostAddress device_addresses[slot_count];
     QString device_texts[slot_count];
+    DeviceReply device_replies[slot_count];
     quint8 device_count = 0;
 };
 

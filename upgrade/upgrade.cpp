@@ -1,7 +1,9 @@
 #include "upgrade.h"
 #include "devicemessages.h"
 #include "devicenetwork.h"
+#include "receiveddatagrams.h"
 #include "ui_upgrade.h"
+#include "upgradefleetmenu.h"
 #include "upgradelogging.h"
 
 #include <QCloseEvent>
@@ -47,6 +49,14 @@ upgrade::upgrade(QWidget *parent) : QWidget(parent), ui(new Ui::upgrade)
             SLOT(set_data_transmission_progress(int)));
     connect(&handler, SIGNAL(send_transmission_string(QString)), this,
             SLOT(send_transmission_string(QString)));
+
+    // Fleet upgrades and devices by address, from the device list's menu.
+    // The menu reads the list, sends from this window's socket and shows this
+    // window's server; the window itself stays as it is.
+    UpgradeFleetMenu::attach(ui->list_device_widget, *udp_socket, device_table,
+            { [this] { return port; },
+                    [this] { return !http_server_listening || http_server_listening(); },
+                    [this] { return udp_socket->state() == QAbstractSocket::BoundState; } });
 }
 
 upgrade::~upgrade()
@@ -96,6 +106,8 @@ void upgrade::udp_ready_read()
         if (size < 0)
             return;
         datagram.truncate(int(size));
+        // Replies beyond the ten rows still reach the fleet dialog.
+        ReceivedDatagrams::publish(datagram, sender);
         if (device_table.take_reply(datagram, sender) != DeviceTable::Outcome::Added)
             continue;
         const int slot = device_table.count() - 1;

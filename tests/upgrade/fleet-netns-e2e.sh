@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# End-to-end check of `ondaspa-cli upgrade`: the command line against fleets
-# of simulated devices, inside private network namespaces so that no probe
-# reaches a real network and port 81 is free.
+# End-to-end checks of fleet upgrades (`ondaspa-cli upgrade`, the window's
+# fleet dialog) against fleets of simulated devices, inside private network
+# namespaces so that no probe reaches a real network and port 81 is free.
 #   fleet-netns-e2e.sh CHECK
 # CHECK, the QtTest program, starts the simulators itself in the devices'
 # namespace (198.18.0.2 to 198.18.0.61) through nsenter -t $ONDASPA_DEVICES_NS.

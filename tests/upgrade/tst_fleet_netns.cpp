@@ -1,3 +1,4 @@
+#include "namespacesimulator.h"
 #include "privatenetwork.h"
 #include "testfiles.h"
 
@@ -25,9 +26,8 @@ constexpr int read_rate = 100000; // bytes per second
 constexpr int drop_after = 100000;
 // The fleet run's allowance for the first slowest-to-finish share of a round.
 constexpr double time_bound_factor = 1.3;
-// Longest wait for one run of the command line and for a simulator to start, in ms.
+// Longest wait for one run of the command line, in ms.
 constexpr int run_limit = 240000;
-constexpr int start_limit = 20000;
 
 // One run of ondaspa-cli: its exit status, its JSON events and its human lines.
 struct CliRun
@@ -73,40 +73,6 @@ CliRun run_cli(const QStringList &arguments)
     return run;
 }
 
-// Simulated devices in the devices' namespace, their lines in a log file.
-class Simulator
-{
-public:
-    explicit Simulator(const QString &log) : log_name(log) { }
-    ~Simulator()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
-
-    bool start(const QStringList &arguments)
-    {
-        process.setStandardOutputFile(log_name);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral("nsenter"),
-                QStringList{ QStringLiteral("-t"), qEnvironmentVariable("ONDASPA_DEVICES_NS"),
-                        QStringLiteral("-n"), QStringLiteral(DEVSIM_PATH) }
-                        + arguments);
-        QDeadlineTimer deadline(start_limit);
-        while (!deadline.hasExpired() && process.state() != QProcess::NotRunning) {
-            if (log().contains("\nlistening") || log().startsWith("listening"))
-                return true;
-            QTest::qWait(50);
-        }
-        return false;
-    }
-    QByteArray log() const { return readFile(log_name); }
-
-private:
-    const QString log_name;
-    QProcess process;
-};
-
 } // namespace
 
 // Runs only under fleet-netns-e2e.sh: the program's side of a private network
@@ -132,10 +98,10 @@ private:
 
     QTemporaryDir work;
     QByteArray image;
-    std::unique_ptr<Simulator> fleet;
-    std::unique_ptr<Simulator> ignoring;
-    std::unique_ptr<Simulator> dropping;
-    std::unique_ptr<Simulator> rebooting;
+    std::unique_ptr<NamespaceSimulator> fleet;
+    std::unique_ptr<NamespaceSimulator> ignoring;
+    std::unique_ptr<NamespaceSimulator> dropping;
+    std::unique_ptr<NamespaceSimulator> rebooting;
     CliRun last_run;
     bool failed = false;
 };
@@ -153,12 +119,12 @@ void tst_FleetNetns::initTestCase()
     QVERIFY(writeFile(path("html/firmware.bin"), randomBytes(200000)));
 
     const QString rate = QString::number(read_rate);
-    fleet.reset(new Simulator(path("fleet.log")));
+    fleet.reset(new NamespaceSimulator(QStringLiteral(DEVSIM_PATH), path("fleet.log")));
     QVERIFY(fleet->start({ "--count", QString::number(fleet_size), "--bind", "198.18.0.2", "--ver",
             "1.0", "--rate", rate, "--save", path("fleet") }));
-    ignoring.reset(new Simulator(path("ignoring.log")));
+    ignoring.reset(new NamespaceSimulator(QStringLiteral(DEVSIM_PATH), path("ignoring.log")));
     QVERIFY(ignoring->start({ "--sn", "IGN-1", "--bind", "198.18.0.52", "--ignore-commands" }));
-    dropping.reset(new Simulator(path("dropping.log")));
+    dropping.reset(new NamespaceSimulator(QStringLiteral(DEVSIM_PATH), path("dropping.log")));
     QVERIFY(dropping->start({ "--sn", "DROP-1", "--bind", "198.18.0.53", "--rate", rate,
             "--drop-after", QString::number(drop_after), "--save", path("drop") }));
 }
@@ -183,7 +149,7 @@ void tst_FleetNetns::cleanupTestCase()
 QByteArray tst_FleetNetns::logs() const
 {
     QByteArray all;
-    for (const Simulator *simulator :
+    for (const NamespaceSimulator *simulator :
             { fleet.get(), ignoring.get(), dropping.get(), rebooting.get() }) {
         if (simulator)
             all += simulator->log();
@@ -285,7 +251,7 @@ void tst_FleetNetns::fleetWithinTimeBound()
 
 void tst_FleetNetns::confirmationReportsVersions()
 {
-    rebooting.reset(new Simulator(path("rebooting.log")));
+    rebooting.reset(new NamespaceSimulator(QStringLiteral(DEVSIM_PATH), path("rebooting.log")));
     QVERIFY(rebooting->start({ "--sn", "CONF", "--count", "3", "--bind", "198.18.0.54", "--ver",
             "1.0", "--reboot", "1", "--ver-after", "2.0" }));
 

@@ -1,11 +1,9 @@
 #include "devicemessages.h"
-#include "fleetclock.h"
 #include "fleetengine.h"
-#include "fleettransport.h"
-#include "servedfolder.h"
+#include "fleettestsupport.h"
+#include "manualfleetclock.h"
+#include "recordingfleettransport.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -20,83 +18,7 @@ using Outcome = DownloadReport::Outcome;
 
 // Time-out of the runs below, in ms.
 constexpr int timeout = 5000;
-constexpr qint64 image_size = 1000;
-
-// A clock the test moves by hand; due wake-ups run on the way.
-class FakeClock : public FleetClock
-{
-public:
-    qint64 now() const override { return time; }
-    void set_wake(std::function<void()> function) override { wake = std::move(function); }
-    void wake_at(qint64 at) override { pending = at; }
-
-    void advance(qint64 milliseconds)
-    {
-        const qint64 end = time + milliseconds;
-        while (pending >= 0 && pending <= end) {
-            time = qMax(time, pending);
-            pending = -1;
-            wake();
-        }
-        time = end;
-    }
-
-    qint64 time = 0;
-    qint64 pending = -1;
-    std::function<void()> wake;
-};
-
-// Records what the engine sends instead of sending it.
-class FakeTransport : public FleetTransport
-{
-public:
-    bool send_datagram(
-            const QByteArray &datagram, const QHostAddress &address, quint16 port) override
-    {
-        sent.append({ datagram, address, port });
-        return true;
-    }
-
-    int count_to(const QHostAddress &address, const QByteArray &needle) const
-    {
-        return int(std::count_if(sent.cbegin(), sent.cend(), [&](const Datagram &datagram) {
-            return datagram.address == address && datagram.bytes.contains(needle);
-        }));
-    }
-
-    struct Datagram
-    {
-        QByteArray bytes;
-        QHostAddress address;
-        quint16 port;
-    };
-    QVector<Datagram> sent;
-};
-
-QHostAddress device_address(int number)
-{
-    return QHostAddress(QStringLiteral("198.18.0.%1").arg(10 + number));
-}
-
-QByteArray reply(const QString &serial_number, const QString &version = QString())
-{
-    QJsonObject object{ { "sn", serial_number } };
-    if (!version.isEmpty())
-        object.insert(QStringLiteral("ver"), version);
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
-DownloadReport report(int device, const QByteArray &method, Outcome outcome, quint64 bytes = 0)
-{
-    DownloadReport result;
-    result.peer = device_address(device);
-    result.method = method;
-    result.path = QStringLiteral("/image.bin");
-    result.bytes_sent = bytes;
-    result.file_size = image_size;
-    result.outcome = outcome;
-    return result;
-}
+constexpr qint64 image_size = fleet_image_size;
 
 } // namespace
 
@@ -127,24 +49,20 @@ private:
     bool start(int parallel, int retries = 0, int confirm_ms = 0, int count = -1);
 
     QTemporaryDir folder;
-    std::unique_ptr<FakeClock> clock;
-    std::unique_ptr<FakeTransport> transport;
+    std::unique_ptr<ManualFleetClock> clock;
+    std::unique_ptr<RecordingFleetTransport> transport;
     std::unique_ptr<FleetEngine> engine;
 };
 
 void tst_FleetEngine::initTestCase()
 {
-    QVERIFY(folder.isValid());
-    QFile image(folder.filePath(QStringLiteral("image.bin")));
-    QVERIFY(image.open(QIODevice::WriteOnly));
-    QCOMPARE(image.write(QByteArray(int(image_size), 'x')), image_size);
-    ServedFolder::set_provider([this] { return folder.path(); });
+    QVERIFY(serve_fleet_image(folder));
 }
 
 void tst_FleetEngine::init()
 {
-    clock.reset(new FakeClock);
-    transport.reset(new FakeTransport);
+    clock.reset(new ManualFleetClock);
+    transport.reset(new RecordingFleetTransport);
     engine.reset(new FleetEngine(*transport, clock.get()));
 }
 

@@ -1,7 +1,9 @@
 // Renders every top-level window of the program to a PNG file named after
-// the window's class, so the UI can be looked at without clicking through it.
+// the window's class, so the UI can be looked at without clicking through it;
+// the fleet dialog in the middle of a made-up run.
 // Usage: ondaspa-screenshot OUTPUT_FOLDER
 
+#include "fleetdialogscene.h"
 #include "widget.h"
 
 #include <QApplication>
@@ -54,6 +56,7 @@ int main(int argc, char *argv[])
     }
 
     Widget launcher;
+    FleetDialogScene fleet;
     bool ok = true;
     const auto windows = QApplication::topLevelWidgets();
     for (QWidget *window : windows) {

@@ -1,0 +1,264 @@
+#include "devicemessages.h"
+#include "devicenetwork.h"
+#include "fleetdialog.h"
+#include "logboxmenu.h"
+#include "manualfleetclock.h"
+#include "modalboxcatcher.h"
+#include "programpaths.h"
+#include "recordingfleettransport.h"
+#include "servedfolder.h"
+#include "wiringguard.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+constexpr int image_size = 1000;
+
+QHostAddress device_address(int device)
+{
+    return QHostAddress(QStringLiteral("198.18.0.%1").arg(10 + device));
+}
+
+} // namespace
+
+// The dialog without a network: commands go to a recording transport, the
+// served folder and config.ini live in a temporary folder.
+class tst_FleetDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void wiringHasNoWarnings();
+    void preflightPanel_data();
+    void preflightPanel();
+    void settingsRoundTrip();
+    void runOfSelectedDevicesEndsWithSummary();
+
+private:
+    std::unique_ptr<FleetDialog> make_dialog(bool listening = true);
+    template <typename T> T *child(FleetDialog &dialog, const char *name)
+    {
+        T *found = dialog.findChild<T *>(QLatin1String(name));
+        Q_ASSERT(found);
+        return found;
+    }
+
+    QTemporaryDir work;
+    ModalBoxCatcher boxes;
+    ManualFleetClock clock;
+    RecordingFleetTransport transport;
+};
+
+void tst_FleetDialog::initTestCase()
+{
+    QVERIFY(work.isValid());
+    QVERIFY(QDir::setCurrent(work.path()));
+    DeviceNetwork::set_entry_provider([] {
+        QNetworkAddressEntry lan;
+        lan.setIp(QHostAddress(QStringLiteral("192.0.2.5")));
+        lan.setPrefixLength(24);
+        QNetworkAddressEntry loopback;
+        loopback.setIp(QHostAddress(QHostAddress::LocalHost));
+        loopback.setPrefixLength(8);
+        return QList<QNetworkAddressEntry>{ loopback, lan };
+    });
+}
+
+void tst_FleetDialog::init()
+{
+    QDir(work.filePath(QStringLiteral("html"))).removeRecursively();
+    QVERIFY(QDir(work.path()).mkdir(QStringLiteral("html")));
+    ServedFolder::set_provider([this] { return work.filePath(QStringLiteral("html")); });
+    QFile::remove(ProgramPaths::settings_file());
+    boxes.clear();
+    transport.sent.clear();
+}
+
+void tst_FleetDialog::cleanup()
+{
+    ServedFolder::set_provider(nullptr);
+}
+
+std::unique_ptr<FleetDialog> tst_FleetDialog::make_dialog(bool listening)
+{
+    return std::unique_ptr<FleetDialog>(new FleetDialog(transport,
+            { [] { return quint16(81); }, [listening] { return listening; }, [] { return true; } },
+            &clock));
+}
+
+void tst_FleetDialog::wiringHasNoWarnings()
+{
+    WiringGuard guard;
+    const auto dialog = make_dialog();
+    QVERIFY2(WiringGuard::problems().isEmpty(), qPrintable(WiringGuard::problems().join('\n')));
+}
+
+void tst_FleetDialog::preflightPanel_data()
+{
+    QTest::addColumn<QString>("image"); // "file", "folder" (unreadable) or "" (missing)
+    QTest::addColumn<bool>("listening");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("present")
+            << "file" << true
+            << "minifs_rom.img: 1000 字节\nSHA-256 44f8354494a5ba03ba1792a8d3e9c534\n"
+               "c47a9181980fde7a3f44b06ef2ae7c7f\n修改于 "
+            << true << "";
+    QTest::newRow("missing") << "" << true << "未找到 minifs_rom.img" << false
+                             << "文件更新不可用: 未找到 minifs_rom.img";
+    QTest::newRow("unreadable") << "folder" << true << "无法读取 minifs_rom.img (" << false
+                                << "文件更新不可用: 无法读取 minifs_rom.img (";
+    QTest::newRow("serverDown") << "file" << false << "minifs_rom.img: 1000 字节" << false
+                                << "无法升级: HTTP服务未启动(端口81)";
+}
+
+void tst_FleetDialog::preflightPanel()
+{
+    QFETCH(QString, image);
+    QFETCH(bool, listening);
+    const QString path = work.filePath(QStringLiteral("html/minifs_rom.img"));
+    if (image == QLatin1String("file")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(QByteArray(image_size, 'x')), qint64(image_size));
+    } else if (image == QLatin1String("folder")) {
+        // Unreadable even for root, who reads files whatever their mode.
+        QVERIFY(QDir().mkpath(path));
+    }
+    const auto dialog = make_dialog(listening);
+
+    QFETCH(QString, shown);
+    QVERIFY2(child<QLabel>(*dialog, "file_system_file_label")->text().startsWith(shown),
+            qPrintable(child<QLabel>(*dialog, "file_system_file_label")->text()));
+    QFETCH(bool, enabled);
+    QCOMPARE(child<QPushButton>(*dialog, "file_system_button")->isEnabled(), enabled);
+    QFETCH(QString, reason);
+    const QString blocked = child<QLabel>(*dialog, "blocked_label")->text();
+    QVERIFY2(blocked.startsWith(reason), qPrintable(blocked));
+    // No firmware.bin in any case.
+    QVERIFY(!child<QPushButton>(*dialog, "firmware_button")->isEnabled());
+    QCOMPARE(child<QLabel>(*dialog, "firmware_file_label")->text(),
+            QStringLiteral("未找到 firmware.bin"));
+
+    QCOMPARE(child<QLabel>(*dialog, "folder_label")->text(), work.filePath("html"));
+    QCOMPARE(child<QLabel>(*dialog, "addresses_label")->text(), QStringLiteral("192.0.2.5/24"));
+    QCOMPARE(child<QLabel>(*dialog, "ports_label")->text(),
+            listening ? QStringLiteral("UDP 15724 已绑定\nHTTP 81 正在监听")
+                      : QStringLiteral("UDP 15724 已绑定\nHTTP 81 未监听"));
+    const QString firewall = child<QPlainTextEdit>(*dialog, "firewall_text")->toPlainText();
+    QVERIFY(firewall.contains(QStringLiteral("ufw allow 15724/udp\nufw allow 81/tcp\n")));
+    QVERIFY(firewall.contains(QStringLiteral("firewall-cmd --permanent --add-port=81/tcp")));
+}
+
+void tst_FleetDialog::settingsRoundTrip()
+{
+    {
+        const auto dialog = make_dialog();
+        QCOMPARE(child<QSpinBox>(*dialog, "parallel_box")->value(), 8);
+        QCOMPARE(child<QSpinBox>(*dialog, "confirm_box")->text(), QStringLiteral("关闭"));
+        child<QSpinBox>(*dialog, "parallel_box")->setValue(4);
+        child<QSpinBox>(*dialog, "timeout_box")->setValue(5);
+        child<QSpinBox>(*dialog, "retries_box")->setValue(0);
+        child<QSpinBox>(*dialog, "confirm_box")->setValue(30);
+    }
+    {
+        QSettings file(ProgramPaths::settings_file(), QSettings::IniFormat);
+        QCOMPARE(file.value(QStringLiteral("FLEET/PARALLEL")).toInt(), 4);
+        QCOMPARE(file.value(QStringLiteral("FLEET/TIMEOUT")).toInt(), 5);
+        QCOMPARE(file.value(QStringLiteral("FLEET/RETRIES")).toInt(), 0);
+        QCOMPARE(file.value(QStringLiteral("FLEET/CONFIRM")).toInt(), 30);
+    }
+    const auto again = make_dialog();
+    QCOMPARE(child<QSpinBox>(*again, "parallel_box")->value(), 4);
+    QCOMPARE(child<QSpinBox>(*again, "timeout_box")->value(), 5);
+    QCOMPARE(child<QSpinBox>(*again, "retries_box")->value(), 0);
+    QCOMPARE(child<QSpinBox>(*again, "confirm_box")->value(), 30);
+    {
+        // A hand-edited file cannot ask for more than the server can serve.
+        QSettings file(ProgramPaths::settings_file(), QSettings::IniFormat);
+        file.setValue(QStringLiteral("FLEET/PARALLEL"), 500);
+        file.setValue(QStringLiteral("FLEET/TIMEOUT"), -3);
+    }
+    const auto edited = make_dialog();
+    QCOMPARE(child<QSpinBox>(*edited, "parallel_box")->value(), FleetSettings::max_parallel);
+    QCOMPARE(child<QSpinBox>(*edited, "timeout_box")->value(), 1);
+}
+
+void tst_FleetDialog::runOfSelectedDevicesEndsWithSummary()
+{
+    QFile image(work.filePath(QStringLiteral("html/minifs_rom.img")));
+    QVERIFY(image.open(QIODevice::WriteOnly));
+    QCOMPARE(image.write(QByteArray(image_size, 'x')), qint64(image_size));
+    image.close();
+    const auto dialog = make_dialog();
+    for (int device = 0; device < 3; ++device)
+        dialog->engine().add_device(QStringLiteral("SN-%1").arg(device), QStringLiteral("1.0"),
+                QString(), device_address(device));
+    child<QSpinBox>(*dialog, "timeout_box")->setValue(5);
+    child<QSpinBox>(*dialog, "retries_box")->setValue(0);
+    auto *start = child<QPushButton>(*dialog, "file_system_button");
+
+    start->click();
+    QCOMPARE(boxes.texts(), QStringList{ QStringLiteral("<font size=16>请选择设备!</font>") });
+    QVERIFY(transport.sent.isEmpty());
+
+    auto *view = child<QTableView>(*dialog, "device_table_view");
+    for (int row : { 0, 2 })
+        view->selectionModel()->select(view->model()->index(row, 0),
+                QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    start->click();
+    QCOMPARE(transport.sent.size(), 2);
+    QCOMPARE(transport.count_to(device_address(0), "\"type\": \"fs\""), 1);
+    QCOMPARE(transport.count_to(device_address(2), "\"type\": \"fs\""), 1);
+    QVERIFY(!start->isEnabled());
+    QVERIFY(child<QPushButton>(*dialog, "stop_button")->isEnabled());
+    QVERIFY(!child<QSpinBox>(*dialog, "parallel_box")->isEnabled());
+
+    DownloadReport sent;
+    sent.peer = device_address(0);
+    sent.method = "GET";
+    sent.path = QStringLiteral("/minifs_rom.img");
+    sent.bytes_sent = image_size;
+    sent.file_size = image_size;
+    sent.outcome = DownloadReport::Outcome::Complete;
+    dialog->engine().take_report(sent);
+    clock.advance(5000);
+
+    const QString summary = QStringLiteral("成功 1 台, 失败 1 台: SN-2 (用时 0:05)");
+    QCOMPARE(child<QLabel>(*dialog, "run_status")->text(), summary);
+    QVERIFY(start->isEnabled());
+    QVERIFY(!child<QPushButton>(*dialog, "stop_button")->isEnabled());
+    const QStringList lines =
+            child<QPlainTextEdit>(*dialog, "log_box")->toPlainText().split(QLatin1Char('\n'));
+    const QRegularExpression timed(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d \\S"));
+    for (const QString &line : lines)
+        QVERIFY2(timed.match(line).hasMatch(), qPrintable(line));
+    QVERIFY(lines.last().endsWith(summary));
+    QVERIFY(lines.filter(QStringLiteral("SN-2 (198.18.0.12) 无响应")).size() == 1);
+
+    const QString saved = work.filePath(QStringLiteral("fleet.txt"));
+    dialog->findChild<LogBoxMenu *>()->setFileChooser(
+            [&](QWidget *, const QString &, const QString &) { return saved; });
+    child<QPushButton>(*dialog, "save_log_button")->click();
+    QFile file(saved);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(file.readAll()).trimmed().endsWith(summary));
+    QCOMPARE(boxes.texts().size(), 1);
+}
+
+QTEST_MAIN(tst_FleetDialog)
+#include "tst_fleetdialog.moc"

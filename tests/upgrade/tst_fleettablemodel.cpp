@@ -1,0 +1,164 @@
+#include "fleetengine.h"
+#include "fleettablemodel.h"
+#include "fleettestsupport.h"
+#include "manualfleetclock.h"
+#include "recordingfleettransport.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+using Outcome = DownloadReport::Outcome;
+
+// Time-out and confirmation time of the runs below, in ms.
+constexpr int timeout = 10000;
+constexpr int confirm = 30000;
+constexpr qint64 image_size = fleet_image_size;
+
+} // namespace
+
+class tst_FleetTableModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void rowFollowsEvents_data();
+    void rowFollowsEvents();
+
+private:
+    QString cell(int row, int column, int role = Qt::DisplayRole) const
+    {
+        return model->data(model->index(row, column), role).toString();
+    }
+    // Runs a step of rowFollowsEvents on device 0.
+    void step(const QString &what);
+
+    QTemporaryDir folder;
+    std::unique_ptr<ManualFleetClock> clock;
+    std::unique_ptr<RecordingFleetTransport> transport;
+    std::unique_ptr<FleetEngine> engine;
+    std::unique_ptr<FleetTableModel> model;
+};
+
+void tst_FleetTableModel::initTestCase()
+{
+    QVERIFY(serve_fleet_image(folder));
+}
+
+void tst_FleetTableModel::init()
+{
+    // The engine holds the clock and the transport till its end.
+    model.reset();
+    engine.reset();
+    clock.reset(new ManualFleetClock);
+    transport.reset(new RecordingFleetTransport);
+    engine.reset(new FleetEngine(*transport, clock.get()));
+    model.reset(new FleetTableModel(*engine, *clock));
+}
+
+void tst_FleetTableModel::step(const QString &what)
+{
+    const QString verb = what.section(QLatin1Char(':'), 0, 0);
+    const QString value = what.section(QLatin1Char(':'), 1);
+    if (verb == QLatin1String("start")) {
+        FleetEngine::Run run;
+        run.type = QStringLiteral("fs");
+        run.file_name = QStringLiteral("image.bin");
+        run.parallel = 1;
+        run.timeout_ms = timeout;
+        run.retries = 0;
+        run.confirm_ms = value == QLatin1String("confirm") ? confirm : 0;
+        QVERIFY(engine->start(run, { 0, 1 }));
+        model->run_started({ 0, 1 });
+    } else if (verb == QLatin1String("wait")) {
+        clock->advance(value.toInt());
+    } else if (verb == QLatin1String("head")) {
+        engine->take_report(report(0, "HEAD", Outcome::Complete));
+    } else if (verb == QLatin1String("get")) {
+        engine->take_report(report(0, "GET", Outcome::InProgress, value.toULongLong()));
+    } else if (verb == QLatin1String("done")) {
+        engine->take_report(report(0, "GET", Outcome::Complete, image_size));
+    } else if (verb == QLatin1String("cut")) {
+        engine->take_report(report(0, "GET", Outcome::Interrupted, value.toULongLong()));
+    } else if (verb == QLatin1String("missing")) {
+        engine->take_report(report(0, "GET", Outcome::NotFound));
+    } else if (verb == QLatin1String("reply")) {
+        engine->take_datagram(reply(QStringLiteral("A"), value), device_address(0));
+    }
+}
+
+void tst_FleetTableModel::rowFollowsEvents_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("progress");
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<QString>("elapsed");
+    QTest::addColumn<QString>("version");
+
+    QTest::newRow("listed") << QStringList() << "就绪"
+                            << "" << -1 << ""
+                            << "1.0";
+    QTest::newRow("commandSent") << QStringList{ "start", "wait:4000" } << "等待"
+                                 << "" << -1 << "0:04"
+                                 << "1.0";
+    QTest::newRow("headersAsked") << QStringList{ "start", "head" } << "擦除"
+                                  << "" << -1 << "0:00"
+                                  << "1.0";
+    QTest::newRow("downloading") << QStringList{ "start", "wait:1500", "get:420" } << "下载"
+                                 << "42%" << 42 << "0:01"
+                                 << "1.0";
+    // The time stops with the device's end.
+    QTest::newRow("fileSent") << QStringList{ "start", "get:0", "wait:65000", "done", "wait:9000" }
+                              << "已发送"
+                              << "100%" << 100 << "1:05"
+                              << "1.0";
+    QTest::newRow("interrupted") << QStringList{ "start", "get:370", "cut:370", "wait:5000" }
+                                 << "中断"
+                                 << "37%" << 37 << "0:00"
+                                 << "1.0";
+    QTest::newRow("noAnswer") << QStringList{ "start", "wait:10000" } << "无响应"
+                              << "" << -1 << "0:10"
+                              << "1.0";
+    QTest::newRow("notFound") << QStringList{ "start", "missing" } << "未找到"
+                              << "" << -1 << "0:00"
+                              << "1.0";
+    QTest::newRow("back") << QStringList{ "start:confirm", "done", "wait:2000", "reply:2.0" }
+                          << "已重启"
+                          << "100%" << 100 << "0:02"
+                          << "1.0 → 2.0";
+    QTest::newRow("notBack") << QStringList{ "start:confirm", "done", "wait:30000" } << "未重启"
+                             << "100%" << 100 << "0:30"
+                             << "1.0";
+}
+
+void tst_FleetTableModel::rowFollowsEvents()
+{
+    QFETCH(QStringList, steps);
+    engine->take_datagram(reply(QStringLiteral("A"), QStringLiteral("1.0")), device_address(0));
+    engine->take_datagram(reply(QStringLiteral("B"), QStringLiteral("1.0")), device_address(1));
+    QSignalSpy changed(model.get(), &QAbstractItemModel::dataChanged);
+    for (const QString &what : qAsConst(steps))
+        step(what);
+
+    QTEST(cell(0, FleetTableModel::StateColumn), "state");
+    QTEST(cell(0, FleetTableModel::ProgressColumn), "progress");
+    QTEST(model->data(model->index(0, FleetTableModel::ProgressColumn),
+                       FleetTableModel::PercentRole)
+                    .toInt(),
+            "percent");
+    QTEST(cell(0, FleetTableModel::ElapsedColumn), "elapsed");
+    QTEST(cell(0, FleetTableModel::VersionColumn), "version");
+    QCOMPARE(changed.isEmpty(), steps.isEmpty());
+    // With a parallel limit of one, the second device waits its turn.
+    if (steps.value(0).startsWith(QLatin1String("start")) && engine->is_running()
+            && engine->device(1).state == FleetDevice::State::Listed)
+        QCOMPARE(cell(1, FleetTableModel::StateColumn), QStringLiteral("排队"));
+}
+
+QTEST_GUILESS_MAIN(tst_FleetTableModel)
+#include "tst_fleettablemodel.moc"

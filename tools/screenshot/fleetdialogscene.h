@@ -1,0 +1,41 @@
+#ifndef FLEETDIALOGSCENE_H
+#define FLEETDIALOGSCENE_H
+
+#include "fleetdialog.h"
+#include "fleettransport.h"
+#include "manualfleetclock.h"
+
+#include <QTemporaryDir>
+
+#include <memory>
+
+// A fleet dialog in the middle of a made-up run, for the screenshot: rows in
+// most states, fed to the engine as reports on a clock moved by hand. No
+// datagram leaves and the served folder is a temporary one. GUI thread.
+class FleetDialogScene
+{
+public:
+    FleetDialogScene();
+    ~FleetDialogScene();
+
+    FleetDialog &dialog() { return *fleet_dialog; }
+
+private:
+    class SilentTransport : public FleetTransport
+    {
+    public:
+        bool send_datagram(const QByteArray &, const QHostAddress &, quint16) override
+        {
+            return true;
+        }
+    };
+
+    void play();
+
+    QTemporaryDir served;
+    ManualFleetClock clock;
+    SilentTransport transport;
+    std::unique_ptr<FleetDialog> fleet_dialog;
+};
+
+#endif // FLEETDIALOGSCENE_H

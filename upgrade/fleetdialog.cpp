@@ -1,0 +1,313 @@
+#include "fleetdialog.h"
+#include "deviceaddressprompt.h"
+#include "devicemessages.h"
+#include "fleetchecklist.h"
+#include "fleettabledelegate.h"
+#include "logboxmenu.h"
+#include "programpaths.h"
+#include "servedfolder.h"
+#include "systemfleetclock.h"
+#include "ui_fleetdialog.h"
+
+#include <QDateTime>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QMessageBox>
+
+namespace {
+
+// The elapsed times of devices under way are redrawn this often, in ms.
+constexpr int elapsed_refresh_ms = 1000;
+// Lines the log keeps; a run over hundreds of devices writes several each.
+constexpr int max_log_lines = 20000;
+constexpr int milliseconds_per_second = 1000;
+
+// Starting widths of the table's columns, in pixels (the state column
+// stretches).
+constexpr int column_widths[FleetTableModel::ColumnCount] = { 120, 90, 60, 120, 70, 160, 60 };
+
+} // namespace
+
+FleetDialog::FleetDialog(FleetTransport &transport, const Services &services,
+        FleetClock *given_clock, QWidget *parent)
+    : QWidget(parent, Qt::Window), ui(new Ui::FleetDialog), services(services),
+      own_clock(given_clock ? nullptr : new SystemFleetClock),
+      clock(given_clock ? given_clock : own_clock.get()), fleet(transport, clock),
+      model(fleet, *clock)
+{
+    ui->setupUi(this);
+    setWindowTitle(QStringLiteral("批量升级"));
+
+    ui->device_table_view->setModel(&model);
+    ui->device_table_view->setItemDelegate(new FleetTableDelegate(ui->device_table_view));
+    QHeaderView *header = ui->device_table_view->horizontalHeader();
+    for (int column = 0; column < FleetTableModel::ColumnCount; ++column)
+        header->resizeSection(column, column_widths[column]);
+    header->setSectionResizeMode(FleetTableModel::StateColumn, QHeaderView::Stretch);
+    ui->device_table_view->verticalHeader()->setDefaultSectionSize(
+            ui->device_table_view->fontMetrics().height() + 10);
+
+    ui->parallel_box->setRange(1, FleetSettings::max_parallel);
+    ui->timeout_box->setRange(1, FleetSettings::max_seconds);
+    ui->retries_box->setRange(0, FleetSettings::max_retries);
+    ui->confirm_box->setRange(0, FleetSettings::max_seconds);
+    load_settings();
+    for (QSpinBox *box : { ui->parallel_box, ui->timeout_box, ui->retries_box, ui->confirm_box })
+        connect(box, QOverload<int>::of(&QSpinBox::valueChanged), this,
+                [this] { save_settings(); });
+
+    ui->log_box->setMaximumBlockCount(max_log_lines);
+    log_menu = LogBoxMenu::attach(ui->log_box);
+
+    connect(&fleet, &FleetEngine::device_added, this,
+            [this](int index) { log(model.found_line(index)); });
+    connect(&fleet, &FleetEngine::state_changed, this,
+            [this](int index) { log(model.state_line(index)); });
+    connect(&fleet, &FleetEngine::preflight_checked, this, [this](const FleetPreflight &checked) {
+        log(checked.ok ? QStringLiteral("检查 %1: %2 字节, SHA-256 %3")
+                                 .arg(checked.path)
+                                 .arg(checked.size)
+                                 .arg(QString::fromLatin1(checked.sha256))
+                       : QStringLiteral("检查失败: ") + FleetChecklist::refusal(checked));
+    });
+    connect(&fleet, &FleetEngine::run_finished, this, &FleetDialog::run_finished);
+    elapsed_timer.setInterval(elapsed_refresh_ms);
+    connect(&elapsed_timer, &QTimer::timeout, &model, &FleetTableModel::refresh_elapsed);
+
+    refresh_checklist();
+    ui->device_table_view->setFocus();
+}
+
+FleetDialog::~FleetDialog()
+{
+    delete ui;
+}
+
+void FleetDialog::take_datagram(const QByteArray &datagram, const QHostAddress &sender)
+{
+    const int known = fleet.find_device(sender);
+    if (fleet.take_datagram(datagram, sender) && known >= 0)
+        model.refresh_device(known);
+}
+
+void FleetDialog::refresh_checklist()
+{
+    const FleetPreflight file_system =
+            FleetEngine::preflight(FleetChecklist::file_for(DeviceMessages::file_system_type()));
+    const FleetPreflight firmware =
+            FleetEngine::preflight(FleetChecklist::file_for(DeviceMessages::firmware_type()));
+    ui->folder_label->setText(file_system.folder);
+    ui->file_system_file_label->setText(FleetChecklist::file_text(file_system));
+    ui->firmware_file_label->setText(FleetChecklist::file_text(firmware));
+    const QStringList addresses = FleetChecklist::local_addresses();
+    ui->addresses_label->setText(addresses.isEmpty() ? QStringLiteral("无 (没有IPv4网络)")
+                                                     : addresses.join(QLatin1Char('\n')));
+
+    const quint16 http_port = services.http_port ? services.http_port() : 0;
+    const bool listening = !services.http_listening || services.http_listening();
+    const bool bound = !services.udp_bound || services.udp_bound();
+    ui->ports_label->setText(
+            QStringLiteral("UDP %1 %2\nHTTP %3 %4")
+                    .arg(DeviceMessages::local_port)
+                    .arg(bound ? QStringLiteral("已绑定") : QStringLiteral("未绑定"))
+                    .arg(http_port)
+                    .arg(listening ? QStringLiteral("正在监听") : QStringLiteral("未监听")));
+    ui->firewall_text->setPlainText(
+            FleetChecklist::firewall_lines(DeviceMessages::local_port, http_port));
+
+    const QString server_refusal =
+            listening ? QString() : QStringLiteral("HTTP服务未启动(端口%1)").arg(http_port);
+    file_system_refusal =
+            server_refusal.isEmpty() ? FleetChecklist::refusal(file_system) : server_refusal;
+    firmware_refusal =
+            server_refusal.isEmpty() ? FleetChecklist::refusal(firmware) : server_refusal;
+    update_controls();
+}
+
+void FleetDialog::showEvent(QShowEvent *event)
+{
+    refresh_checklist();
+    QWidget::showEvent(event);
+}
+
+// Coming back from the MiniFs window, the image may be new.
+void FleetDialog::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        refresh_checklist();
+    QWidget::changeEvent(event);
+}
+
+void FleetDialog::on_search_button_clicked()
+{
+    const int networks = fleet.search();
+    if (networks == 0)
+        log(QStringLiteral("没有可广播的IPv4网络, 请按IP添加设备"));
+    else
+        log(QStringLiteral("搜索设备: %1 个网络").arg(networks));
+}
+
+void FleetDialog::on_add_address_button_clicked()
+{
+    const QList<QHostAddress> addresses = DeviceAddressPrompt::ask(this);
+    if (addresses.isEmpty())
+        return;
+    fleet.probe(addresses);
+    log(QStringLiteral("探测 %1 个地址").arg(addresses.size()));
+}
+
+void FleetDialog::on_select_all_button_clicked()
+{
+    ui->device_table_view->selectAll();
+    ui->device_table_view->setFocus();
+}
+
+void FleetDialog::on_firmware_button_clicked()
+{
+    start_run(DeviceMessages::firmware_type());
+}
+
+void FleetDialog::on_file_system_button_clicked()
+{
+    start_run(DeviceMessages::file_system_type());
+}
+
+void FleetDialog::on_stop_button_clicked()
+{
+    log(QStringLiteral("停止: 不再发送新命令, 正在下载的设备照常结束"));
+    stopping = true;
+    fleet.stop();
+    update_controls();
+}
+
+void FleetDialog::on_save_log_button_clicked()
+{
+    log_menu->saveChosen();
+}
+
+void FleetDialog::on_refresh_button_clicked()
+{
+    refresh_checklist();
+}
+
+void FleetDialog::start_run(const QString &type)
+{
+    const QVector<int> devices = selected_devices();
+    if (devices.isEmpty()) {
+        show_warning(QStringLiteral("<font size=16>请选择设备!</font>"));
+        return;
+    }
+    const FleetSettings settings = settings_from_boxes();
+    FleetEngine::Run run;
+    run.type = type;
+    run.http_port = services.http_port ? services.http_port() : 0;
+    run.file_name = FleetChecklist::file_for(type);
+    run.parallel = settings.parallel;
+    run.timeout_ms = settings.timeout_seconds * milliseconds_per_second;
+    run.retries = settings.retries;
+    run.confirm_ms = settings.confirm_seconds * milliseconds_per_second;
+    log(QStringLiteral("%1 %2 台: %3, 并行 %4, 超时 %5 秒")
+                    .arg(type == DeviceMessages::firmware_type() ? QStringLiteral("固件升级")
+                                                                 : QStringLiteral("文件更新"))
+                    .arg(devices.size())
+                    .arg(run.file_name)
+                    .arg(run.parallel)
+                    .arg(settings.timeout_seconds));
+    QString error;
+    if (!fleet.start(run, devices, &error)) {
+        log(QStringLiteral("无法开始: ") + error);
+        refresh_checklist();
+        show_warning(QStringLiteral("<font size=16>无法开始!</font><br>") + error.toHtmlEscaped());
+        return;
+    }
+    stopping = false;
+    if (fleet.is_running()) {
+        model.run_started(devices);
+        elapsed_timer.start();
+        ui->run_status->setText(QStringLiteral("升级中…"));
+    }
+    update_controls();
+}
+
+QVector<int> FleetDialog::selected_devices() const
+{
+    QVector<int> devices;
+    const QModelIndexList rows = ui->device_table_view->selectionModel()->selectedRows();
+    for (const QModelIndex &row : rows)
+        devices << row.row();
+    std::sort(devices.begin(), devices.end());
+    return devices;
+}
+
+FleetSettings FleetDialog::settings_from_boxes() const
+{
+    FleetSettings settings;
+    settings.parallel = ui->parallel_box->value();
+    settings.timeout_seconds = ui->timeout_box->value();
+    settings.retries = ui->retries_box->value();
+    settings.confirm_seconds = ui->confirm_box->value();
+    return settings;
+}
+
+void FleetDialog::load_settings()
+{
+    const FleetSettings settings = FleetSettings::load(ProgramPaths::settings_file());
+    ui->parallel_box->setValue(settings.parallel);
+    ui->timeout_box->setValue(settings.timeout_seconds);
+    ui->retries_box->setValue(settings.retries);
+    ui->confirm_box->setValue(settings.confirm_seconds);
+}
+
+void FleetDialog::save_settings() const
+{
+    settings_from_boxes().save(ProgramPaths::settings_file());
+}
+
+void FleetDialog::run_finished(const FleetEngine::Summary &summary)
+{
+    elapsed_timer.stop();
+    model.refresh_elapsed();
+    const QString line = model.summary_line(summary);
+    log(line);
+    ui->run_status->setText(line);
+    update_controls();
+}
+
+void FleetDialog::update_controls()
+{
+    const bool running = fleet.is_running();
+    ui->firmware_button->setEnabled(!running && firmware_refusal.isEmpty());
+    ui->file_system_button->setEnabled(!running && file_system_refusal.isEmpty());
+    ui->firmware_button->setToolTip(firmware_refusal.isEmpty()
+                    ? QStringLiteral("选中的设备下载 firmware.bin")
+                    : firmware_refusal);
+    ui->file_system_button->setToolTip(file_system_refusal.isEmpty()
+                    ? QStringLiteral("选中的设备下载 minifs_rom.img")
+                    : file_system_refusal);
+    ui->stop_button->setEnabled(running && !stopping);
+    for (QSpinBox *box : { ui->parallel_box, ui->timeout_box, ui->retries_box, ui->confirm_box })
+        box->setEnabled(!running);
+
+    QStringList reasons;
+    if (!file_system_refusal.isEmpty() && file_system_refusal == firmware_refusal) {
+        reasons << QStringLiteral("无法升级: ") + file_system_refusal;
+    } else {
+        if (!file_system_refusal.isEmpty())
+            reasons << QStringLiteral("文件更新不可用: ") + file_system_refusal;
+        if (!firmware_refusal.isEmpty())
+            reasons << QStringLiteral("固件升级不可用: ") + firmware_refusal;
+    }
+    ui->blocked_label->setText(reasons.join(QLatin1Char('\n')));
+    ui->blocked_label->setVisible(!reasons.isEmpty());
+}
+
+void FleetDialog::log(const QString &line)
+{
+    ui->log_box->appendPlainText(
+            QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss ")) + line);
+}
+
+void FleetDialog::show_warning(const QString &text)
+{
+    QMessageBox::warning(this, QStringLiteral("提示"), text);
+}

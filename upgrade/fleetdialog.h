@@ -1,0 +1,97 @@
+#ifndef FLEETDIALOG_H
+#define FLEETDIALOG_H
+
+#include "fleetengine.h"
+#include "fleetsettings.h"
+#include "fleettablemodel.h"
+
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class FleetClock;
+class FleetTransport;
+class LogBoxMenu;
+
+namespace Ui {
+class FleetDialog;
+}
+
+// "批量升级": upgrades many devices at once with a state per device. A thin
+// window over the fleet engine and its table model: a table of every device
+// found (no limit of ten), search and add by address, firmware and
+// file-system upgrades of the selected devices, stop, the run settings
+// (remembered in config.ini, group FLEET), a pre-flight panel and a log.
+// Sends through the given transport; its owner feeds the datagrams that
+// arrive (take_datagram). Closing only hides it; a run goes on. GUI thread.
+class FleetDialog : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // What the dialog shows of the program around it.
+    struct Services
+    {
+        // HTTP port of the file service, announced in the commands.
+        std::function<quint16()> http_port;
+        // Whether the file service's server listens; empty: it does.
+        std::function<bool()> http_listening;
+        // Whether the shared UDP socket is bound to its port; empty: it is.
+        std::function<bool()> udp_bound;
+    };
+
+    // transport must outlive the dialog. Without a clock the dialog keeps a
+    // system clock; a given one is not owned and must outlive it.
+    FleetDialog(FleetTransport &transport, const Services &services,
+            FleetClock *given_clock = nullptr, QWidget *parent = nullptr);
+    ~FleetDialog() override;
+
+    FleetEngine &engine() { return fleet; }
+    // A datagram from the shared socket: replies add devices or update them.
+    void take_datagram(const QByteArray &datagram, const QHostAddress &sender);
+    // Checks the files, addresses and ports again.
+    void refresh_checklist();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private slots:
+    void on_search_button_clicked();
+    void on_add_address_button_clicked();
+    void on_select_all_button_clicked();
+    void on_firmware_button_clicked();
+    void on_file_system_button_clicked();
+    void on_stop_button_clicked();
+    void on_save_log_button_clicked();
+    void on_refresh_button_clicked();
+
+private:
+    void start_run(const QString &type);
+    QVector<int> selected_devices() const;
+    FleetSettings settings_from_boxes() const;
+    void load_settings();
+    void save_settings() const;
+    void run_finished(const FleetEngine::Summary &summary);
+    void update_controls();
+    void log(const QString &line);
+    void show_warning(const QString &text);
+
+    Ui::FleetDialog *ui;
+    const Services services;
+    std::unique_ptr<FleetClock> own_clock;
+    FleetClock *clock;
+    FleetEngine fleet;
+    FleetTableModel model;
+    LogBoxMenu *log_menu = nullptr;
+    QTimer elapsed_timer;
+    // 停止 was pressed; the run ends once its downloads have.
+    bool stopping = false;
+    // Why each upgrade button is off; empty when it may start.
+    QString firmware_refusal;
+    QString file_system_refusal;
+};
+
+#endif // FLEETDIALOG_H

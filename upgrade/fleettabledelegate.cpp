@@ -1,0 +1,71 @@
+#include "fleettabledelegate.h"
+#include "fleetdevice.h"
+#include "fleettablemodel.h"
+
+#include <QApplication>
+#include <QPainter>
+
+namespace {
+
+// Space around the bar inside its cell, in pixels, so rows stay apart.
+constexpr int bar_margin = 2;
+
+// Darker than the upgrade window's status colours: these are read as text on
+// a white table, not as a large label.
+const QColor success_colour(0, 150, 0);
+const QColor failure_colour(210, 0, 0);
+
+} // namespace
+
+void FleetTableDelegate::paint(
+        QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    const int percent = index.data(FleetTableModel::PercentRole).toInt();
+    if (index.column() != FleetTableModel::ProgressColumn || percent < 0) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    // The row's selection background first, then the bar on top of it.
+    QStyleOptionViewItem background = option;
+    initStyleOption(&background, index);
+    background.text.clear();
+    QWidget *view = const_cast<QWidget *>(option.widget);
+    QStyle *style = view ? view->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &background, painter, view);
+
+    QStyleOptionProgressBar bar;
+    bar.rect = option.rect.adjusted(bar_margin, bar_margin, -bar_margin, -bar_margin);
+    bar.state = option.state | QStyle::State_Horizontal;
+    bar.direction = option.direction;
+    bar.fontMetrics = option.fontMetrics;
+    bar.palette = option.palette;
+    bar.minimum = 0;
+    bar.maximum = 100;
+    bar.progress = percent;
+    bar.text = index.data().toString();
+    bar.textVisible = true;
+    bar.textAlignment = Qt::AlignCenter;
+    style->drawControl(QStyle::CE_ProgressBar, &bar, painter, view);
+}
+
+void FleetTableDelegate::initStyleOption(
+        QStyleOptionViewItem *option, const QModelIndex &index) const
+{
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (index.column() != FleetTableModel::StateColumn)
+        return;
+    switch (FleetDevice::State(index.data(FleetTableModel::StateRole).toInt())) {
+    case FleetDevice::State::FileSent:
+    case FleetDevice::State::Back:
+        option->palette.setColor(QPalette::Text, success_colour);
+        break;
+    case FleetDevice::State::Interrupted:
+    case FleetDevice::State::NoAnswer:
+    case FleetDevice::State::NotFound:
+    case FleetDevice::State::NotBack:
+        option->palette.setColor(QPalette::Text, failure_colour);
+        break;
+    default:
+        break;
+    }
+}

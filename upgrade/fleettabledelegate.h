@@ -1,0 +1,22 @@
+#ifndef FLEETTABLEDELEGATE_H
+#define FLEETTABLEDELEGATE_H
+
+#include <QStyledItemDelegate>
+
+// Draws the fleet table's rows: a progress bar in the progress column and
+// the state in green for success, red for failure. GUI thread.
+class FleetTableDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+            const QModelIndex &index) const override;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override;
+};
+
+#endif // FLEETTABLEDELEGATE_H

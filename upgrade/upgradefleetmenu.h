@@ -1,0 +1,57 @@
+#ifndef UPGRADEFLEETMENU_H
+#define UPGRADEFLEETMENU_H
+
+#include "datagramobserver.h"
+#include "fleetdialog.h"
+#include "socketfleettransport.h"
+
+#include <QObject>
+
+class DeviceTable;
+class QListWidget;
+class QMenu;
+class QPoint;
+class QUdpSocket;
+
+// The upgrade window's device list menu (right click or the menu key):
+// "批量升级…" opens the fleet dialog with the devices the window lists, and
+// "按IP添加设备…" sends the discovery probe by unicast from the window's own
+// socket, so the replies fill the window's table by its usual rules. The
+// fleet dialog sends from that socket too and gets every datagram the window
+// reads (ReceivedDatagrams), so the process keeps one socket on port 15724.
+// Attached from outside; a child of the list, it goes with it. GUI thread.
+class UpgradeFleetMenu : public QObject, private DatagramObserver
+{
+    Q_OBJECT
+
+public:
+    // list, socket and table belong to the window and must outlive the menu.
+    static UpgradeFleetMenu *attach(QListWidget *list, QUdpSocket &socket, const DeviceTable &table,
+            const FleetDialog::Services &services);
+    ~UpgradeFleetMenu() override;
+
+    // A new menu; the caller owns it.
+    QMenu *create_menu();
+    // "批量升级…": adds the window's devices to the fleet dialog and shows it.
+    FleetDialog *open_fleet_dialog();
+    // "按IP添加设备…".
+    void add_by_address();
+    // Null until first opened.
+    FleetDialog *fleet_dialog() const { return dialog; }
+
+private:
+    UpgradeFleetMenu(QListWidget *list, QUdpSocket &socket, const DeviceTable &table,
+            const FleetDialog::Services &services);
+
+    void datagram_received(const QByteArray &datagram, const QHostAddress &sender) override;
+    void show_menu(const QPoint &pos);
+
+    QListWidget *list;
+    QUdpSocket &socket;
+    const DeviceTable &table;
+    const FleetDialog::Services services;
+    SocketFleetTransport transport;
+    FleetDialog *dialog = nullptr;
+};
+
+#endif // UPGRADEFLEETMENU_H
