@@ -233,14 +233,12 @@ void HttpConnectionHandler::serveRequest()
 
     if (!closeConnection) {
         const QMap<QByteArray, QByteArray> &headers = response.headerMap();
-        if (headers.value("Connection").compare("close", Qt::CaseInsensitive) == 0) {
+        // Without a length the body ends where the stream ends.
+        const bool bodyEndsWithStream = !headers.contains("Content-Length")
+                && headers.value("Transfer-Encoding").compare("chunked", Qt::CaseInsensitive) != 0;
+        if (headers.value("Connection").compare("close", Qt::CaseInsensitive) == 0
+                || bodyEndsWithStream)
             closeConnection = true;
-        } else if (!headers.contains("Content-Length")
-                && headers.value("Transfer-Encoding").compare("chunked", Qt::CaseInsensitive)
-                        != 0) {
-            // Without a length the body ends where the stream ends.
-            closeConnection = true;
-        }
     }
 
     // Flushed on kept-alive connections as well: a peer that sends requests without reading the

@@ -45,7 +45,7 @@ struct CoderRow
 
 struct CoderTable
 {
-    CoderRow rows[stepCount];
+    CoderRow rows[stepCount] = {};
 
     CoderTable()
     {
