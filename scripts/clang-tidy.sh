@@ -32,7 +32,7 @@ printf '%s\n' "${sources[@]}" | xargs -P 2 -I{} sh -c \
     _ "$BUILD_DIR" {} "$REPORTS"
 
 cat "$REPORTS"/*.txt >"$REPORTS/all"
-findings=$(grep -cE '^[^ ]+:[0-9]+:[0-9]+: (warning|error):' "$REPORTS/all" || true)
+findings=$(grep -cE '^.+:[0-9]+:[0-9]+: (warning|error):' "$REPORTS/all" || true)
 echo "clang-tidy: ${#sources[@]} files in $((SECONDS - started)) s, $findings finding(s)"
 if [ "$findings" -ne 0 ]; then
     cat "$REPORTS/all"
