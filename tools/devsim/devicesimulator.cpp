@@ -45,8 +45,8 @@ bool DeviceSimulator::start(QString *error)
         own_socket = bind_device_port(own, settings.udp_port, this, error);
         if (!own_socket)
             return false;
-        on_datagrams(own_socket, this,
-                [this, socket = own_socket](const QNetworkDatagram &datagram) {
+        on_datagrams(
+                own_socket, this, [this, socket = own_socket](const QNetworkDatagram &datagram) {
                     take_datagram(datagram, socket);
                 });
     }
