@@ -22,7 +22,8 @@ void tst_CliConventions::answers_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("phrase"); // on stdout for 0, on stderr for 2
+    QTest::addColumn<QString>("stream"); // "out" or "err": where the phrase is; the other is empty
+    QTest::addColumn<QString>("phrase");
 
     const QString version = QStringLiteral("ondaspa-cli " ONDASPA_VERSION "\n");
     const QString exitStatus = QStringLiteral("\nExit status: 0 ");
@@ -49,61 +50,79 @@ void tst_CliConventions::answers_data()
     };
     for (const auto &command : commands) {
         QTest::addRow("%s-help", command.row)
-                << command.words + QStringList{ "--help" } << 0 << exitStatus;
+                << command.words + QStringList{ "--help" } << 0 << "out" << exitStatus;
         QTest::addRow("%s-h", command.row)
-                << command.words + QStringList{ "-h" } << 0 << exitStatus;
+                << command.words + QStringList{ "-h" } << 0 << "out" << exitStatus;
         QTest::addRow("%s-version", command.row)
-                << command.words + QStringList{ "--version" } << 0 << version;
+                << command.words + QStringList{ "--version" } << 0 << "out" << version;
         QTest::addRow("%s-missing", command.row)
-                << command.words + command.given << 2 << command.missing;
+                << command.words + command.given << 2 << "err" << command.missing;
     }
 
-    QTest::newRow("top-unknownCommand")
-            << QStringList{ "bogus" } << 2 << "ondaspa-cli: unknown command 'bogus'";
-    QTest::newRow("top-unknownOption")
-            << QStringList{ "--bogus" } << 2 << "ondaspa-cli: unknown option '--bogus'";
-    QTest::newRow("minifs-unknownCommand")
-            << QStringList{ "minifs", "pack" } << 2 << "ondaspa-cli minifs: unknown command 'pack'";
-    QTest::newRow("adpcm-unknownOption")
-            << QStringList{ "adpcm", "-x" } << 2 << "ondaspa-cli adpcm: unknown option '-x'";
-    QTest::newRow("build-unknownOption") << QStringList{ "minifs", "build", "x", "--fast" } << 2
-                                         << "ondaspa-cli minifs build: unknown option 'fast'";
-    QTest::newRow("build-optionWithoutValue") << QStringList{ "minifs", "build", "x",
-        "-o" } << 2 << "ondaspa-cli minifs build: missing value after '-o'";
-    QTest::newRow("build-emptyOutput") << QStringList{ "minifs", "build", "x", "-o", "" } << 2
-                                       << "ondaspa-cli minifs build: -o needs a file name";
-    QTest::newRow("build-versionTooLong") << QStringList{ "minifs", "build", "x", "--image-version",
-        "123456789" } << 2 << "\"123456789\" is longer than 8 characters";
-    QTest::newRow("list-extraArgument") << QStringList{ "minifs", "list", "a", "b" } << 2
+    QTest::newRow("top-unknownCommand") << QStringList{ "bogus" } << 2 << "err"
+                                        << "ondaspa-cli: unknown command 'bogus'";
+    QTest::newRow("top-unknownOption") << QStringList{ "--bogus" } << 2 << "err"
+                                       << "ondaspa-cli: unknown option '--bogus'";
+    QTest::newRow("minifs-unknownCommand") << QStringList{ "minifs", "pack" } << 2 << "err"
+                                           << "ondaspa-cli minifs: unknown command 'pack'";
+    QTest::newRow("adpcm-unknownOption") << QStringList{ "adpcm", "-x" } << 2 << "err"
+                                         << "ondaspa-cli adpcm: unknown option '-x'";
+    QTest::newRow("build-unknownOption")
+            << QStringList{ "minifs", "build", "x", "--fast" } << 2 << "err"
+            << "ondaspa-cli minifs build: unknown option 'fast'";
+    QTest::newRow("build-optionWithoutValue")
+            << QStringList{ "minifs", "build", "x", "-o" } << 2 << "err"
+            << "ondaspa-cli minifs build: missing value after '-o'";
+    QTest::newRow("build-emptyOutput")
+            << QStringList{ "minifs", "build", "x", "-o", "" } << 2 << "err"
+            << "ondaspa-cli minifs build: -o needs a file name";
+    QTest::newRow("build-versionTooLong")
+            << QStringList{ "minifs", "build", "x", "--image-version", "123456789" } << 2 << "err"
+            << "\"123456789\" is longer than 8 characters";
+    QTest::newRow("list-extraArgument") << QStringList{ "minifs", "list", "a", "b" } << 2 << "err"
                                         << "ondaspa-cli minifs list: unexpected argument 'b'";
-    QTest::newRow("compress-emptyOutput") << QStringList{ "adpcm", "compress", "x", "-o", "" } << 2
-                                          << "ondaspa-cli adpcm compress: -o needs a folder";
-    QTest::newRow("decode-extraArgument") << QStringList{ "adpcm", "decode", "a", "b", "c" } << 2
-                                          << "ondaspa-cli adpcm decode: unexpected argument 'c'";
-    QTest::newRow("upgrade-unknownOption") << QStringList{ "upgrade", "fs", "--bogus" } << 2
-                                           << "ondaspa-cli upgrade: unknown option 'bogus'";
-    QTest::newRow("upgrade-unknownType") << QStringList{ "upgrade", "all", "--all" } << 2
+    QTest::newRow("compress-emptyOutput")
+            << QStringList{ "adpcm", "compress", "x", "-o", "" } << 2 << "err"
+            << "ondaspa-cli adpcm compress: -o needs a folder";
+    QTest::newRow("decode-extraArgument")
+            << QStringList{ "adpcm", "decode", "a", "b", "c" } << 2 << "err"
+            << "ondaspa-cli adpcm decode: unexpected argument 'c'";
+    QTest::newRow("upgrade-unknownOption")
+            << QStringList{ "upgrade", "fs", "--bogus" } << 2 << "err"
+            << "ondaspa-cli upgrade: unknown option 'bogus'";
+    QTest::newRow("upgrade-unknownType") << QStringList{ "upgrade", "all", "--all" } << 2 << "err"
                                          << "ondaspa-cli upgrade: unknown command type 'all'";
+
+    // Failures that are no usage errors: the reason alone, exit 1.
+    QTest::newRow("build-outputFolderMissing")
+            << QStringList{ "minifs", "build", "/nonexistent", "-o", "/nonexistent/dir/a.img" } << 1
+            << "err"
+            << "ondaspa-cli minifs build: /nonexistent/dir: no such folder\n";
+    QTest::newRow("build-folderMissing")
+            << QStringList{ "minifs", "build", "/nonexistent" } << 1 << "err"
+            << "ondaspa-cli minifs build: /nonexistent: no such folder\n";
+    QTest::newRow("list-unreadable")
+            << QStringList{ "minifs", "list", "/nonexistent.img" } << 1 << "err"
+            << "ondaspa-cli minifs list: cannot open /nonexistent.img: ";
+    QTest::newRow("decode-unreadable")
+            << QStringList{ "adpcm", "decode", "/nonexistent", "a.wav" } << 1 << "err"
+            << "ondaspa-cli adpcm decode: cannot open /nonexistent: ";
 }
 
 void tst_CliConventions::answers()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
+    QFETCH(QString, stream);
     QFETCH(QString, phrase);
     const CommandRun run = CommandRun::of(QStringList{ ONDASPA_CLI } + arguments);
     QCOMPARE(run.exitCode, exitCode);
-    if (exitCode == 0) {
-        QVERIFY2(run.out.contains(phrase), qPrintable(run.out));
-        QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
-        return;
-    }
-    QVERIFY2(run.out.isEmpty(), qPrintable(run.out));
-    // The reason, then one line that points to the help of the same command.
+    const bool onStdout = stream == QLatin1String("out");
+    QVERIFY2((onStdout ? run.out : run.err).contains(phrase), qPrintable(run.out + run.err));
+    QVERIFY2((onStdout ? run.err : run.out).isEmpty(), qPrintable(run.out + run.err));
+    // A usage error, and only a usage error, ends by pointing to the help of the same command.
     const QString prefix = run.err.left(run.err.indexOf(QLatin1Char(':')));
-    QVERIFY2(run.err.contains(phrase), qPrintable(run.err));
-    QVERIFY2(run.err.endsWith(QStringLiteral("\nTry '%1 --help'.\n").arg(prefix)),
-            qPrintable(run.err));
+    QCOMPARE(run.err.endsWith(QStringLiteral("\nTry '%1 --help'.\n").arg(prefix)), exitCode == 2);
 }
 
 void tst_CliConventions::debugLinesOnlyWhenSwitchedOn_data()
