@@ -1,21 +1,13 @@
 #include "httpserverstartup.h"
 
+#include "applogging.h"
 #include "httplistener.h"
 #include "programpaths.h"
 #include "upgrade.h"
 
 #include <QCoreApplication>
-#include <QLoggingCategory>
 #include <QPointer>
 #include <QSettings>
-
-namespace {
-
-// Developer diagnostics of start-up; debug lines are off unless switched on
-// (QT_LOGGING_RULES="ondaspa.app.debug=true").
-Q_LOGGING_CATEGORY(appLog, "ondaspa.app", QtInfoMsg)
-
-} // namespace
 
 quenmar::HttpListener *start_http_server(upgrade &upgrade_window, QCoreApplication &application)
 {

@@ -29,6 +29,19 @@ bool closeDescriptor(qintptr descriptor);
 // socket buffer is full, or where this is not supported), or -1 when the connection failed.
 qint64 sendWithoutBlocking(qintptr descriptor, const char *data, qint64 size);
 
+// Results of sendFileWithoutBlocking() besides a byte count.
+enum FileSendResult : qint64 {
+    FileSendFailed = -1, // the connection failed
+    FileSendWouldBlock = -2, // the socket buffer is full
+    FileSendUnsupported = -3, // not here, or not for this file: reading it tells why
+};
+
+// Sends up to size bytes of the file fileDescriptor, from offset, as far as the kernel takes them
+// at once, without blocking and without copying them through the process (sendfile). The file's
+// own position does not move. Returns the bytes sent (fewer when the socket buffer fills or the
+// file ends; 0 at its end) or a FileSendResult. Blocks SIGPIPE in the calling thread for good.
+qint64 sendFileWithoutBlocking(qintptr descriptor, int fileDescriptor, qint64 offset, qint64 size);
+
 // Sets the accept queue length of a listening socket again (the system caps it at its own limit).
 bool setListenBacklog(qintptr descriptor, int backlog);
 

@@ -18,6 +18,11 @@ qint64 sendWithoutBlocking(qintptr, const char *, qint64)
     return 0;
 }
 
+qint64 sendFileWithoutBlocking(qintptr, int, qint64, qint64)
+{
+    return FileSendUnsupported;
+}
+
 bool answerAndClose(qintptr descriptor, const char *answer, qint64 size)
 {
     const NativeSocket socket = nativeSocket(descriptor);

@@ -2,6 +2,7 @@
 
 #include "httpnativesocket.h"
 
+#include <QFileDevice>
 #include <QSslSocket>
 #include <QTcpSocket>
 
@@ -36,23 +37,26 @@ void HttpResponse::setStatus(int statusCode, const QByteArray &description)
     statusDescription = description;
 }
 
+void HttpResponse::startBody(const QByteArray &data, bool lastPart)
+{
+    if (lastPart) {
+        headerFields.insert("Content-Length", QByteArray::number(data.size()));
+    } else {
+        QByteArray connection = headerFields.value("Connection", headerFields.value("connection"));
+        // Only the text before an embedded zero byte counts.
+        connection = QByteArray(connection.constData());
+        if (qstricmp(connection.constData(), "close") != 0) {
+            headerFields.insert("Transfer-Encoding", "chunked");
+            chunked = true;
+        }
+    }
+    sendHeaders();
+}
+
 void HttpResponse::write(const QByteArray &data, bool lastPart)
 {
-    if (!headersSent) {
-        if (lastPart) {
-            headerFields.insert("Content-Length", QByteArray::number(data.size()));
-        } else {
-            QByteArray connection =
-                    headerFields.value("Connection", headerFields.value("connection"));
-            // Only the text before an embedded zero byte counts.
-            connection = QByteArray(connection.constData());
-            if (qstricmp(connection.constData(), "close") != 0) {
-                headerFields.insert("Transfer-Encoding", "chunked");
-                chunked = true;
-            }
-        }
-        sendHeaders();
-    }
+    if (!headersSent)
+        startBody(data, lastPart);
     if (!data.isEmpty()) {
         if (chunked) {
             sendToSocket(QByteArray::number(data.size(), 16));
@@ -69,6 +73,37 @@ void HttpResponse::write(const QByteArray &data, bool lastPart)
         flush();
         lastPartDone = true;
     }
+}
+
+qint64 HttpResponse::writeFile(QFileDevice &file, qint64 offset, qint64 size)
+{
+    if (!headersSent)
+        startBody(QByteArray(), false);
+    qint64 taken = 0;
+    if (sendsDirectly && !chunked && file.handle() >= 0) {
+        while (taken < size && isConnected() && socket->bytesToWrite() == 0) {
+            const qint64 sent = HttpNativeSocket::sendFileWithoutBlocking(
+                    socket->socketDescriptor(), file.handle(), offset + taken, size - taken);
+            if (sent == HttpNativeSocket::FileSendFailed) {
+                socket->abort();
+                return taken;
+            }
+            // With the socket buffer full, the rest goes to the socket's queue, as write() does:
+            // measured, that keeps a download faster than waiting for room here.
+            if (sent <= 0)
+                break;
+            taken += sent;
+        }
+    }
+    if (taken == size || !file.seek(offset + taken))
+        return taken;
+    fileBuffer.resize(int(size - taken));
+    const qint64 read = file.read(fileBuffer.data(), fileBuffer.size());
+    if (read <= 0)
+        return taken;
+    fileBuffer.resize(int(read));
+    write(fileBuffer, false);
+    return taken + read;
 }
 
 void HttpResponse::setCookie(const HttpCookie &cookie)

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QMap>
 
+class QFileDevice;
 class QTcpSocket;
 
 namespace quenmar {
@@ -53,6 +54,12 @@ public:
     // Sends the headers at the first call, then data (as a chunk in chunked mode). With lastPart
     // the response is finished: the last chunk goes out and the socket is flushed.
     void write(const QByteArray &data, bool lastPart = false);
+    // Sends size bytes of file from offset as body data, like write() of those bytes with lastPart
+    // false. On plain TCP, without chunks and while nothing is queued, what the socket takes at
+    // once goes from file to socket inside the kernel (sendfile); the rest is read and written as
+    // usual. The file's position is left undefined. Returns the bytes of the file
+    // taken: fewer than size when the file ended or could not be read, or the connection ended.
+    qint64 writeFile(QFileDevice &file, qint64 offset, qint64 size);
     // True once write() was called with lastPart.
     bool lastPartSent() const { return lastPartDone; }
 
@@ -75,6 +82,8 @@ public:
     int writeStallTimeout() const { return stallTimeout; }
 
 private:
+    // Decides the body's framing and sends status line and headers (see write()).
+    void startBody(const QByteArray &data, bool lastPart);
     void sendHeaders();
     // Returns false when the socket reported an error or stalled (and was then aborted); true
     // when everything was handed over or the connection had already ended.
@@ -91,6 +100,8 @@ private:
     int stallTimeout = defaultWriteStallTimeout;
     // Plain TCP output may bypass the socket's buffer; TLS output must go through the socket.
     bool sendsDirectly;
+    // Holds the part of a file block that is read rather than sent from the file.
+    QByteArray fileBuffer;
 };
 
 } // namespace quenmar

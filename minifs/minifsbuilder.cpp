@@ -15,6 +15,7 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -34,9 +35,43 @@ std::unique_ptr<QIODevice> openFile(const QString &path)
 {
     // Unbuffered: contents are read straight into the copy buffer.
     auto file = std::make_unique<QFile>(path);
+#ifdef Q_OS_UNIX
+    // Opened by hand: QFile's own open examines the file once more, which
+    // costs a system call per file, a third of a small file's cost.
+    // Non-blocking, so a name replaced by a pipe since the listing fails to
+    // read instead of hanging.
+    const int descriptor =
+            ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0)
+        return nullptr;
+    if (!file->open(descriptor, QIODevice::ReadOnly | QIODevice::Unbuffered,
+                QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        return nullptr;
+    }
+#else
     if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return nullptr;
+#endif
     return file;
+}
+
+// Reads what input yields at once, up to size bytes. QFile repeats a read
+// until it is filled or reaches the end, which costs every small file a
+// second system call; one read of a regular file ends short only at its end.
+qint64 readSome(QIODevice &input, char *data, qint64 size)
+{
+#ifdef Q_OS_UNIX
+    auto *file = qobject_cast<QFileDevice *>(&input);
+    if (file && file->handle() >= 0) {
+        for (;;) {
+            const ssize_t got = ::read(file->handle(), data, size_t(size));
+            if (got >= 0 || errno != EINTR)
+                return got;
+        }
+    }
+#endif
+    return input.read(data, size);
 }
 
 // The old image may lie in the folder itself; packing it while it is being
@@ -81,7 +116,7 @@ public:
         qint64 copied = 0;
         for (;;) {
             const qint64 wanted = buffer.size() - fill;
-            const qint64 got = input.read(buffer.data() + fill, wanted);
+            const qint64 got = readSome(input, buffer.data() + fill, wanted);
             if (got < 0)
                 return ReadFailed;
             fill += got;

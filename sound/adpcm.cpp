@@ -1,6 +1,7 @@
 #include "adpcm.h"
 
 #include <array>
+#include <utility>
 
 namespace {
 
@@ -31,15 +32,15 @@ int nextStepIndex(int stepIndex, int code)
 // Everything the coder needs for one step index. The classic coder subtracts
 // step, step >> 1 and step >> 2 in turn; because those three parts never grow,
 // the magnitude it picks is the number of cumulative thresholds that the
-// difference reaches, and the predictor moves by the parts those thresholds
-// add. Counting comparisons instead of branching keeps the serial chain from
-// one sample to the next short; the next row is a pointer so that no index
-// arithmetic sits on that chain either.
+// difference reaches, and the predictor moves by step >> 3 plus the highest
+// threshold reached. Counting comparisons instead of branching keeps the
+// serial chain from one sample to the next short and the instructions per
+// sample few, which is what bounds several streams coded side by side; the
+// next row is a pointer so that no index arithmetic sits on that chain either.
 struct CoderRow
 {
     qint32 thresholds[7]; // smallest difference for magnitudes 1 to 7
-    qint32 base; // step >> 3, always part of the predictor change
-    qint32 increments[7]; // predictor change added on reaching each threshold
+    qint32 changes[8]; // predictor change for each magnitude
     const CoderRow *next[8]; // row after each magnitude, clamped to 0..88
 };
 
@@ -51,16 +52,14 @@ struct CoderTable
     {
         for (int index = 0; index < stepCount; ++index) {
             const qint32 step = stepSizes[index];
-            qint32 previous = 0;
             CoderRow &row = rows[index];
+            row.changes[0] = step >> 3;
             for (int magnitude = 1; magnitude < 8; ++magnitude) {
                 const qint32 threshold = ((magnitude & 4) ? step : 0)
                         + ((magnitude & 2) ? step >> 1 : 0) + ((magnitude & 1) ? step >> 2 : 0);
                 row.thresholds[magnitude - 1] = threshold;
-                row.increments[magnitude - 1] = threshold - previous;
-                previous = threshold;
+                row.changes[magnitude] = (step >> 3) + threshold;
             }
-            row.base = step >> 3;
             for (int magnitude = 0; magnitude < 8; ++magnitude)
                 row.next[magnitude] = &rows[nextStepIndex(index, magnitude)];
         }
@@ -79,19 +78,13 @@ inline int encodeSample(int sample, int &predictor, const CoderRow *&row)
     const int difference = sample - predictor;
     const int sign = difference >> 31; // all ones when negative
     const int distance = (difference ^ sign) - sign;
-    const int c0 = distance >= r.thresholds[0];
-    const int c1 = distance >= r.thresholds[1];
-    const int c2 = distance >= r.thresholds[2];
-    const int c3 = distance >= r.thresholds[3];
-    const int c4 = distance >= r.thresholds[4];
-    const int c5 = distance >= r.thresholds[5];
-    const int c6 = distance >= r.thresholds[6];
     // Balanced sums: a running total would put seven additions in a row.
-    const int magnitude = ((c0 + c1) + (c2 + c3)) + ((c4 + c5) + c6);
-    const int change = (((-c0 & r.increments[0]) + (-c1 & r.increments[1]))
-                               + ((-c2 & r.increments[2]) + (-c3 & r.increments[3])))
-            + (((-c4 & r.increments[4]) + (-c5 & r.increments[5]))
-                    + ((-c6 & r.increments[6]) + r.base));
+    const int magnitude =
+            ((int(distance >= r.thresholds[0]) + int(distance >= r.thresholds[1]))
+                    + (int(distance >= r.thresholds[2]) + int(distance >= r.thresholds[3])))
+            + ((int(distance >= r.thresholds[4]) + int(distance >= r.thresholds[5]))
+                    + int(distance >= r.thresholds[6]));
+    const int change = r.changes[magnitude];
     int next = predictor + ((change ^ sign) - sign);
     // Only the side the change moved towards can overflow: compare in the
     // mirrored domain and take the matching limit.
@@ -101,25 +94,111 @@ inline int encodeSample(int sample, int &predictor, const CoderRow *&row)
     return magnitude | (sign & signBit);
 }
 
+// A stream while it is being coded: where it stands and its coder state.
+struct Lane
+{
+    const qint16 *samples;
+    int remaining;
+    unsigned char *output;
+    int predictor;
+    const CoderRow *row;
+};
+
+// At most this many streams are coded side by side: beyond it the lanes'
+// state no longer fits in the processor's registers.
+constexpr int maxLanes = 4;
+
+// Codes pairs sample pairs of every lane, the lanes' steps interleaved. The
+// lane count is a template parameter and the lanes' state is held in locals,
+// so the compiler keeps it in registers.
+template <int... K>
+void encodePairs(Lane *const *lanes, int pairs, std::integer_sequence<int, K...>)
+{
+    constexpr int count = sizeof...(K);
+    const qint16 *samples[count] = { lanes[K]->samples... };
+    unsigned char *output[count] = { lanes[K]->output... };
+    int predictor[count] = { lanes[K]->predictor... };
+    const CoderRow *row[count] = { lanes[K]->row... };
+    for (int pair = 0; pair < pairs; ++pair) {
+        const int high[count] = { encodeSample(samples[K][2 * pair], predictor[K], row[K])... };
+        const int low[count] = { encodeSample(samples[K][2 * pair + 1], predictor[K], row[K])... };
+        ((output[K][pair] = static_cast<unsigned char>((high[K] << 4) | low[K])), ...);
+    }
+    ((lanes[K]->samples += 2 * pairs, lanes[K]->output += pairs, lanes[K]->remaining -= 2 * pairs,
+             lanes[K]->predictor = predictor[K], lanes[K]->row = row[K]),
+            ...);
+}
+
+// Codes up to maxLanes lanes to their ends: side by side while at least two
+// have whole pairs left, then the last pairs alone, then any odd last sample.
+void encodeLanes(Lane *lanes, int laneCount)
+{
+    for (;;) {
+        Lane *active[maxLanes];
+        int activeCount = 0;
+        int pairs = 0;
+        for (int i = 0; i < laneCount; ++i) {
+            if (lanes[i].remaining < 2)
+                continue;
+            const int lanePairs = lanes[i].remaining / 2;
+            pairs = activeCount == 0 ? lanePairs : qMin(pairs, lanePairs);
+            active[activeCount++] = &lanes[i];
+        }
+        switch (activeCount) {
+        case 0:
+            for (int i = 0; i < laneCount; ++i) {
+                if (lanes[i].remaining == 1) {
+                    *lanes[i].output++ = static_cast<unsigned char>(
+                            encodeSample(*lanes[i].samples++, lanes[i].predictor, lanes[i].row)
+                            << 4);
+                    lanes[i].remaining = 0;
+                }
+            }
+            return;
+        case 1:
+            encodePairs(active, pairs, std::make_integer_sequence<int, 1>());
+            break;
+        case 2:
+            encodePairs(active, pairs, std::make_integer_sequence<int, 2>());
+            break;
+        case 3:
+            encodePairs(active, pairs, std::make_integer_sequence<int, 3>());
+            break;
+        default:
+            encodePairs(active, pairs, std::make_integer_sequence<int, maxLanes>());
+            break;
+        }
+    }
+}
+
 } // namespace
+
+void adpcm_coder_streams(const AdpcmStream *streams, int streamCount)
+{
+    const CoderTable &table = coderTable();
+    for (int first = 0; first < streamCount; first += maxLanes) {
+        const int laneCount = qMin(maxLanes, streamCount - first);
+        Lane lanes[maxLanes];
+        for (int i = 0; i < laneCount; ++i) {
+            const AdpcmStream &stream = streams[first + i];
+            lanes[i] = { stream.samples, qMax(stream.count, 0), stream.output,
+                stream.state->predictor,
+                &table.rows[qBound(0, int(stream.state->step_index), maxStepIndex)] };
+        }
+        encodeLanes(lanes, laneCount);
+        for (int i = 0; i < laneCount; ++i) {
+            AdpcmState *state = streams[first + i].state;
+            state->predictor = static_cast<qint16>(lanes[i].predictor);
+            state->step_index = static_cast<qint8>(lanes[i].row - table.rows);
+        }
+    }
+}
 
 int adpcm_coder(const qint16 *samples, int count, unsigned char *output, AdpcmState *state)
 {
-    const CoderTable &table = coderTable();
-    int predictor = state->predictor;
-    const CoderRow *row = &table.rows[qBound(0, int(state->step_index), maxStepIndex)];
-    unsigned char *out = output;
-    int i = 0;
-    for (; i + 1 < count; i += 2) {
-        const int high = encodeSample(samples[i], predictor, row);
-        const int low = encodeSample(samples[i + 1], predictor, row);
-        *out++ = static_cast<unsigned char>((high << 4) | low);
-    }
-    if (i < count)
-        *out++ = static_cast<unsigned char>(encodeSample(samples[i], predictor, row) << 4);
-    state->predictor = static_cast<qint16>(predictor);
-    state->step_index = static_cast<qint8>(row - table.rows);
-    return static_cast<int>(out - output);
+    const AdpcmStream stream = { samples, count, output, state };
+    adpcm_coder_streams(&stream, 1);
+    return count < 0 ? 0 : (count + 1) / 2;
 }
 
 int adpcm_decoder(const unsigned char *input, int count, qint16 *output, AdpcmState *state)

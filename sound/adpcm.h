@@ -21,6 +21,21 @@ struct AdpcmState
 // bytes written. A negative count writes nothing.
 int adpcm_coder(const qint16 *samples, int count, unsigned char *output, AdpcmState *state);
 
+// One of several independent streams encoded by one adpcm_coder_streams call.
+struct AdpcmStream
+{
+    const qint16 *samples;
+    int count; // samples; a negative count writes nothing
+    unsigned char *output; // at least (count + 1) / 2 bytes
+    AdpcmState *state; // updated in place
+};
+
+// Encodes each stream exactly as adpcm_coder would on its own. Each sample
+// depends on the one before, so one stream keeps the processor waiting; the
+// streams' chains are independent, and coding them side by side overlaps
+// them. Streams of unequal lengths are fine.
+void adpcm_coder_streams(const AdpcmStream *streams, int streamCount);
+
 // Decodes count samples from input (at least (count + 1) / 2 bytes) into
 // output and updates state in place. Given the same starting state, it
 // reproduces the predictor sequence of adpcm_coder exactly. Returns the number

@@ -1,6 +1,7 @@
 #ifndef FOLDERCOMPRESSOR_H
 #define FOLDERCOMPRESSOR_H
 
+#include "adpcm.h"
 #include "wavheader.h"
 
 #include <QFileDevice>
@@ -13,6 +14,8 @@
 // an output folder, reporting each step as a log line and a status code. The
 // inputs' chunks may lie anywhere; outputs get the canonical 44-byte header.
 // Runs on whichever thread calls run(); the reporter is called on that thread.
+// Files are read a few at a time and coded side by side, on every core the
+// thread may run on, then written and reported one by one in listing order.
 class FolderCompressor
 {
 public:
@@ -87,8 +90,28 @@ public:
     int failureCount() const { return failure_count; }
 
 private:
-    void compressFile(const QString &filePath);
-    bool writeOutput(const QString &targetPath, const QString &name, int dataBytes);
+    // A file read in the current batch: accepted (its content waits in an
+    // input slot) or refused (its report waits for its turn).
+    struct Pending
+    {
+        QString name;
+        int slot = -1; // input slot of an accepted file; -1 for a refused one
+        WavHeader::Layout layout;
+        qint64 size = 0; // bytes, as reported for a refused file
+        QString refusal; // log line of a refused file
+        bool refusalCounts = false; // the refusal counts as a failure
+    };
+
+    // Reads and checks one file into the batch.
+    void readFile(const QString &filePath);
+    // Codes the batch's accepted files side by side, then writes and reports
+    // every file of the batch in listing order. Returns false when
+    // Reporter::stopRequested() ended the run between two of them.
+    bool finishBatch();
+    // Codes the streams side by side, spread over the run's coding cores.
+    void codeOnCores(const std::vector<AdpcmStream> &streams) const;
+    void writeFile(const Pending &file);
+    bool writeOutput(const QString &targetPath, const QString &name, const std::vector<char> &data);
     void reportWriteFailure(const QString &targetPath, const QString &reason);
     void fail(const QString &text);
 
@@ -96,10 +119,16 @@ private:
     Reporter *reporter;
     int success_count = 0;
     int failure_count = 0;
-    // Reused by every file of a run so a folder of many files costs no
-    // allocation per file.
-    std::vector<char> input;
-    std::vector<char> output;
+    // Cores the run codes on (those it may run on, at most four), and the
+    // files it reads ahead: four for each.
+    int coding_cores = 1;
+    int batch_capacity = 1;
+    std::vector<Pending> batch;
+    int batch_accepted = 0;
+    // One input and one output buffer per file read ahead, reused by every
+    // batch of a run so a folder of many files costs no allocation per file.
+    std::vector<std::vector<char>> inputs;
+    std::vector<std::vector<char>> outputs;
 };
 
 #endif // FOLDERCOMPRESSOR_H

@@ -156,19 +156,15 @@ bool MyRequestHandler::send_file(
     // Divisor of the percentage; zero for files under 100 bytes, whose one
     // block then counts as everything.
     const quint64 step = size / 100;
-    // One buffer for the whole download: resizing within its capacity
-    // allocates nothing.
-    QByteArray block(int(block_size), Qt::Uninitialized);
     quint64 whole_percent = 0;
     while (report.bytes_sent < size) {
         if (!response.isConnected() || QThread::currentThread()->isInterruptionRequested())
             return false;
-        block.resize(int(qMin(quint64(block_size), size - report.bytes_sent)));
-        const qint64 read = file.read(block.data(), block.size());
+        // Each block goes from file to socket inside the kernel where it can.
+        const qint64 read = response.writeFile(file, qint64(report.bytes_sent),
+                qint64(qMin(quint64(block_size), size - report.bytes_sent)));
         if (read <= 0)
             return false;
-        block.resize(int(read));
-        response.write(block, false);
         response.flush();
         report.bytes_sent += quint64(read);
         emit send_data_transmission_progress(

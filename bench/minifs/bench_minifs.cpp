@@ -1,7 +1,8 @@
-// Times the MiniFs builder against `cat` of the same files into one file and
-// reports the peak memory of each, for three data sets: many small files, a
-// few large ones and one very large one. Data lives in a temporary folder
-// that is removed after each set.
+// Times the MiniFs builder against `cat` of the same files into one file
+// (with and without waiting for the disk) and against genromfs followed by a
+// sync, and reports the peak memory of each, for three data sets: many small
+// files, a few large ones and one very large one. Data lives in a temporary
+// folder that is removed after each set.
 //
 // Each build and each cat runs in a forked child, so both are timed the same
 // way and wait4() yields the child's own peak resident set.
@@ -134,6 +135,35 @@ Run runCat(const QStringList &files, const QString &output, bool durable)
     });
 }
 
+// Runs genromfs on folder, then waits until its image has reached the disk.
+Run runGenromfs(const QString &folder, const QString &output)
+{
+    const QByteArray source = QFile::encodeName(folder);
+    const QByteArray target = QFile::encodeName(output);
+    return measure([&] {
+        const pid_t genromfs = fork();
+        if (genromfs == 0) {
+            execlp("genromfs", "genromfs", "-f", target.constData(), "-d", source.constData(),
+                    static_cast<char *>(nullptr));
+            _exit(1);
+        }
+        int status = 0;
+        if (genromfs < 0 || waitpid(genromfs, &status, 0) != genromfs || !WIFEXITED(status)
+                || WEXITSTATUS(status) != 0)
+            return 1;
+        const int descriptor = open(target.constData(), O_WRONLY);
+        return descriptor >= 0 && fdatasync(descriptor) == 0 ? 0 : 1;
+    });
+}
+
+QString loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("unknown");
+    return QString::fromLatin1(file.readLine()).section(QLatin1Char(' '), 0, 2);
+}
+
 Run runBuilder(const QString &folder, const QString &output)
 {
     return measure([&] {
@@ -158,9 +188,11 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     const QString base = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::tempPath();
     out << "Median of " << runs << " runs, seconds; peak resident memory in MiB.\n"
-        << "cat+sync also waits for the output to reach the disk, as the builder does.\n\n"
-        << "set                       cat  cat+sync    build  /cat  /cat+sync  "
-           "cat MiB  build MiB\n";
+        << "cat+sync and genromfs+sync also wait for the output to reach the disk, as the "
+           "builder does.\n"
+        << "Targets: build at most 1.1x cat+sync and at most 1.0x genromfs+sync.\n\n"
+        << "set                       cat  cat+sync  genromfs+sync    build  /cat  /cat+sync  "
+           "/genromfs+sync  cat MiB  build MiB  load average\n";
     bool allOk = true;
     for (const DataSet &set : dataSets) {
         QTemporaryDir work(base + QStringLiteral("/ondaspa-bench-XXXXXX"));
@@ -174,19 +206,24 @@ int main(int argc, char *argv[])
             files << file.filePath();
         const QString catOutput = work.filePath(QStringLiteral("cat.out"));
         const QString image = work.filePath(QStringLiteral("minifs_rom.img"));
-        // One unmeasured round warms the page cache for both.
+        const QString romfs = work.filePath(QStringLiteral("romfs.img"));
+        // One unmeasured round warms the page cache for all.
         runCat(files, catOutput, false);
+        runGenromfs(folder, romfs);
         runBuilder(folder, image);
         std::vector<double> catSeconds;
         std::vector<double> syncedSeconds;
+        std::vector<double> genromfsSeconds;
         std::vector<double> buildSeconds;
         long catPeak = 0;
         long buildPeak = 0;
         for (int round = 0; round < runs; ++round) {
             const Run cat = runCat(files, catOutput, false);
             const Run synced = runCat(files, catOutput, true);
+            const Run genromfs = runGenromfs(folder, romfs);
             const Run build = runBuilder(folder, image);
-            allOk = allOk && cat.ok && synced.ok && build.ok;
+            allOk = allOk && cat.ok && synced.ok && genromfs.ok && build.ok;
+            genromfsSeconds.push_back(genromfs.seconds);
             catSeconds.push_back(cat.seconds);
             syncedSeconds.push_back(synced.seconds);
             buildSeconds.push_back(build.seconds);
@@ -195,16 +232,20 @@ int main(int argc, char *argv[])
         }
         const double catMedian = median(catSeconds);
         const double syncedMedian = median(syncedSeconds);
+        const double genromfsMedian = median(genromfsSeconds);
         const double buildMedian = median(buildSeconds);
-        out << QStringLiteral("%1 %2 %3 %4 %5x %6x %7 %8\n")
+        out << QStringLiteral("%1 %2 %3 %4 %5 %6x %7x %8x %9 %10  %11\n")
                         .arg(QString::fromLatin1(set.name), -20)
                         .arg(catMedian, 8, 'f', 3)
                         .arg(syncedMedian, 9, 'f', 3)
+                        .arg(genromfsMedian, 14, 'f', 3)
                         .arg(buildMedian, 8, 'f', 3)
                         .arg(buildMedian / catMedian, 5, 'f', 2)
                         .arg(buildMedian / syncedMedian, 9, 'f', 2)
+                        .arg(buildMedian / genromfsMedian, 13, 'f', 2)
                         .arg(catPeak / 1024.0, 8, 'f', 1)
-                        .arg(buildPeak / 1024.0, 10, 'f', 1);
+                        .arg(buildPeak / 1024.0, 10, 'f', 1)
+                        .arg(loadAverage());
         out.flush();
     }
     if (!allOk)

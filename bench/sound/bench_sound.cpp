@@ -1,7 +1,9 @@
 // Throughput of the ADPCM coder, and of a folder run over 300 files of one
-// mebibyte compared with the coder alone on the same samples.
+// mebibyte compared with ffmpeg's IMA ADPCM encoder on the same samples, both
+// pinned to the same processor core.
 // Usage: bench_sound [SCRATCH_PARENT]   (default: the system's temporary folder)
 // The files go to a fresh folder under SCRATCH_PARENT, removed at the end.
+// Run it through bench/sound/run.sh, which installs ffmpeg and builds it.
 
 #include "adpcm.h"
 #include "foldercompressor.h"
@@ -11,6 +13,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QtEndian>
@@ -20,6 +23,8 @@
 #include <ctime>
 #include <random>
 #include <vector>
+
+#include <sched.h>
 
 namespace {
 
@@ -85,9 +90,89 @@ void code(Coder coder, const std::vector<qint16> &samples, size_t chunk,
     }
 }
 
+// Streams coded side by side in the coder measurement.
+constexpr int sideBySide = 4;
+
+// Codes samples as sideBySide streams of equal length in one call.
+void codeStreams(const std::vector<qint16> &samples, std::vector<unsigned char> &out)
+{
+    const size_t length = samples.size() / sideBySide & ~size_t(1);
+    AdpcmState states[sideBySide] = {};
+    AdpcmStream streams[sideBySide];
+    for (int i = 0; i < sideBySide; ++i)
+        streams[i] = { samples.data() + i * length, static_cast<int>(length),
+            out.data() + i * length / 2, &states[i] };
+    adpcm_coder_streams(streams, sideBySide);
+}
+
 QString rate(double samples, double seconds)
 {
     return QString::number(samples / seconds / 1e6, 'f', 1);
+}
+
+// Writes samples as one mono 16-bit PCM WAV file at 16000 samples per second.
+bool writeWav(const QString &path, const qint16 *samples, size_t count)
+{
+    const quint32 dataBytes = static_cast<quint32>(count * 2);
+    char header[headerBytes] = {};
+    memcpy(header, "RIFF", 4);
+    qToLittleEndian<quint32>(dataBytes + headerBytes - 8, header + 4);
+    memcpy(header + 8, "WAVEfmt ", 8);
+    qToLittleEndian<quint32>(16, header + 16);
+    qToLittleEndian<quint16>(1, header + 20);
+    qToLittleEndian<quint16>(1, header + 22);
+    qToLittleEndian<quint32>(16000, header + 24);
+    qToLittleEndian<quint32>(32000, header + 28);
+    qToLittleEndian<quint16>(2, header + 32);
+    qToLittleEndian<quint16>(16, header + 34);
+    memcpy(header + 36, "data", 4);
+    qToLittleEndian<quint32>(dataBytes, header + 40);
+    std::vector<char> body(count * 2);
+    qToLittleEndian<qint16>(samples, static_cast<qsizetype>(count), body.data());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(header, headerBytes) == headerBytes
+            && file.write(body.data(), static_cast<qint64>(body.size()))
+            == static_cast<qint64>(body.size());
+}
+
+// Pins the calling thread (and what it starts) to the last core it may run on;
+// returns that core, or -1.
+int pinToOneCore()
+{
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0)
+        return -1;
+    for (int core = CPU_SETSIZE - 1; core >= 0; --core) {
+        if (!CPU_ISSET(core, &allowed))
+            continue;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(core, &one);
+        return sched_setaffinity(0, sizeof one, &one) == 0 ? core : -1;
+    }
+    return -1;
+}
+
+// ffmpeg encodes input to IMA ADPCM on one thread, pinned to core.
+bool runFfmpeg(int core, const QString &input, const QString &output)
+{
+    QProcess process;
+    process.start(QStringLiteral("taskset"),
+            { QStringLiteral("-c"), QString::number(core), QStringLiteral("ffmpeg"),
+                    QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"),
+                    QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-y"),
+                    QStringLiteral("-threads"), QStringLiteral("1"), QStringLiteral("-i"), input,
+                    QStringLiteral("-c:a"), QStringLiteral("adpcm_ima_wav"), output });
+    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit
+            && process.exitCode() == 0;
+}
+
+QString loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("unknown");
+    return QString::fromLatin1(file.readLine()).section(QLatin1Char(' '), 0, 2);
 }
 
 class SilentReporter : public FolderCompressor::Reporter
@@ -112,9 +197,11 @@ int main(int argc, char *argv[])
         std::vector<unsigned char> encoded(signal.size() / 2 + 1);
         Timing coder;
         Timing plain;
+        Timing streams;
         for (int pass = 0; pass < passes; ++pass) {
             measure(coder, [&] { code(adpcm_coder, signal, signal.size(), encoded); });
             measure(plain, [&] { code(plainCoder, signal, signal.size(), encoded); });
+            measure(streams, [&] { codeStreams(signal, encoded); });
         }
         const double count = longSignalSamples;
         out << QStringLiteral("coder: %1 M samples/s wall, %2 by processor time (%3 M samples, "
@@ -126,6 +213,10 @@ int main(int argc, char *argv[])
                               "coder / plain: %3\n")
                         .arg(rate(count, plain.wall), rate(count, plain.processor))
                         .arg(plain.processor / coder.processor, 0, 'f', 2)
+            << QStringLiteral("coder on %1 streams side by side: %2 M samples/s wall, %3 by "
+                              "processor time\n")
+                        .arg(sideBySide)
+                        .arg(rate(count, streams.wall), rate(count, streams.processor))
             << Qt::flush;
     }
 
@@ -140,59 +231,82 @@ int main(int argc, char *argv[])
 
     const std::vector<qint16> samples =
             makeSignal(static_cast<size_t>(fileCount) * samplesPerFile, 2);
-    char header[headerBytes] = {};
-    memcpy(header, "RIFFxxxxWAVEfmt ", 16);
-    qToLittleEndian<quint32>(16, header + 16);
-    qToLittleEndian<quint16>(1, header + 20);
-    qToLittleEndian<quint16>(1, header + 22);
-    qToLittleEndian<quint32>(16000, header + 24);
-    qToLittleEndian<quint32>(32000, header + 28);
-    qToLittleEndian<quint16>(2, header + 32);
-    qToLittleEndian<quint16>(16, header + 34);
-    memcpy(header + 36, "data", 4);
-    qToLittleEndian<quint32>(samplesPerFile * 2, header + 40);
-    std::vector<char> body(static_cast<size_t>(samplesPerFile) * 2);
     for (int i = 0; i < fileCount; ++i) {
-        qToLittleEndian<qint16>(samples.data() + static_cast<size_t>(i) * samplesPerFile,
-                samplesPerFile, body.data());
-        QFile file(QStringLiteral("%1/%2.wav").arg(inputFolder).arg(i, 3, 10, QLatin1Char('0')));
-        if (!file.open(QIODevice::WriteOnly) || file.write(header, headerBytes) != headerBytes
-                || file.write(body.data(), static_cast<qint64>(body.size()))
-                        != static_cast<qint64>(body.size())) {
+        if (!writeWav(QStringLiteral("%1/%2.wav").arg(inputFolder).arg(i, 3, 10, QLatin1Char('0')),
+                    samples.data() + static_cast<size_t>(i) * samplesPerFile, samplesPerFile)) {
             out << "cannot write the input files\n";
             return 1;
         }
     }
 
-    std::vector<unsigned char> encoded(samplesPerFile / 2 + 1);
-    // The two are measured in alternation, so a change in the machine's load
-    // falls on both alike.
-    Timing coderOnly;
+    // ffmpeg gets the same samples as one file: its encoder's speed, not its
+    // start-up, is the yardstick.
+    const QString ffmpegInput = scratch.filePath(QStringLiteral("all.wav"));
+    const QString ffmpegOutput = scratch.filePath(QStringLiteral("all-adpcm.wav"));
+    if (!writeWav(ffmpegInput, samples.data(), samples.size())) {
+        out << "cannot write the ffmpeg input\n";
+        return 1;
+    }
+    cpu_set_t allCores;
+    const int core = sched_getaffinity(0, sizeof allCores, &allCores) == 0 ? pinToOneCore() : -1;
+    if (core < 0) {
+        out << "cannot pin the benchmark to one core\n";
+        return 1;
+    }
+
+    // Measured in alternation, so a change in the machine's load falls on
+    // all alike. The folder run also runs once per pass on every core, which
+    // is reported apart from the comparison on one core.
     Timing folderRun;
+    Timing ffmpeg;
+    Timing folderRunAllCores;
     for (int pass = 0; pass < passes; ++pass) {
-        measure(coderOnly, [&] { code(adpcm_coder, samples, samplesPerFile, encoded); });
-        SilentReporter reporter;
-        FolderCompressor compressor(outputFolder, &reporter);
-        measure(folderRun, [&] { compressor.run(inputFolder); });
-        if (compressor.successCount() != fileCount || reporter.lastCode != 3) {
-            out << "folder run failed: " << reporter.last << '\n';
+        for (const bool oneCore : { true, false }) {
+            if (!oneCore)
+                sched_setaffinity(0, sizeof allCores, &allCores);
+            SilentReporter reporter;
+            FolderCompressor compressor(outputFolder, &reporter);
+            measure(oneCore ? folderRun : folderRunAllCores, [&] { compressor.run(inputFolder); });
+            if (!oneCore)
+                pinToOneCore();
+            if (compressor.successCount() != fileCount || reporter.lastCode != 3) {
+                out << "folder run failed: " << reporter.last << '\n';
+                return 1;
+            }
+        }
+        bool encoded = true;
+        measure(ffmpeg, [&] { encoded = runFfmpeg(core, ffmpegInput, ffmpegOutput); });
+        if (!encoded) {
+            out << "ffmpeg failed (is it installed? bench/sound/run.sh installs it)\n";
             return 1;
         }
     }
 
     const double total = static_cast<double>(samples.size());
-    out << QStringLiteral("coder alone on the folder's samples: %1 M samples/s wall, %2 by "
-                          "processor time\n")
-                    .arg(rate(total, coderOnly.wall), rate(total, coderOnly.processor))
-        << QStringLiteral("folder run, %1 files of %2 bytes: %3 M samples/s wall, %4 by "
-                          "processor time, %5 files/s wall\n")
+    out << QStringLiteral("\nFolder run of %1 files of %2 bytes against ffmpeg's IMA ADPCM "
+                          "encoder (adpcm_ima_wav, the same samples in one file), both on "
+                          "core %3, best wall time of %4 passes; load average %5:\n")
                     .arg(fileCount)
                     .arg(fileBytes)
-                    .arg(rate(total, folderRun.wall), rate(total, folderRun.processor))
-                    .arg(fileCount / folderRun.wall, 0, 'f', 0)
-        << QStringLiteral("folder run / coder alone: %1 wall, %2 by processor time (target at "
-                          "least 0.85)\n")
-                    .arg(coderOnly.wall / folderRun.wall, 0, 'f', 3)
-                    .arg(coderOnly.processor / folderRun.processor, 0, 'f', 3);
+                    .arg(core)
+                    .arg(passes)
+                    .arg(loadAverage())
+        << QStringLiteral("  %1 %2 %3\n").arg(QString(), -12).arg("M samples/s", 12).arg("s", 8)
+        << QStringLiteral("  %1 %2 %3\n")
+                    .arg("folder run", -12)
+                    .arg(rate(total, folderRun.wall), 12)
+                    .arg(folderRun.wall, 8, 'f', 3)
+        << QStringLiteral("  %1 %2 %3\n")
+                    .arg("ffmpeg", -12)
+                    .arg(rate(total, ffmpeg.wall), 12)
+                    .arg(ffmpeg.wall, 8, 'f', 3)
+        << QStringLiteral("  folder run / ffmpeg: %1 (target at least 2.2)\n")
+                    .arg(ffmpeg.wall / folderRun.wall, 0, 'f', 2)
+        << QStringLiteral("Folder run on all %1 cores: %2 M samples/s, %3 s; / ffmpeg on one "
+                          "core: %4\n")
+                    .arg(CPU_COUNT(&allCores))
+                    .arg(rate(total, folderRunAllCores.wall))
+                    .arg(folderRunAllCores.wall, 0, 'f', 3)
+                    .arg(ffmpeg.wall / folderRunAllCores.wall, 0, 'f', 2);
     return 0;
 }

@@ -193,13 +193,16 @@ void tst_HttpConnectionHandlerPool::cleanupTimerTrimsAtItsInterval()
 {
     PoolFixture fixture;
     fixture.settings->setValue(QStringLiteral("cleanupInterval"), 50);
-    fixture.settings->setValue(QStringLiteral("minThreads"), 2);
+    // None is trimmed while the test still watches them serve: a trimmed
+    // handler is deleted.
+    fixture.settings->setValue(QStringLiteral("minThreads"), 4);
     HttpConnectionHandlerPool pool(fixture.settings.get(), &fixture.requestHandler);
     QList<HttpConnectionHandler *> handlers;
     for (int i = 0; i < 4; ++i)
         handlers.append(pool.acquireHandler());
     for (HttpConnectionHandler *handler : handlers)
         QVERIFY(fixture.serveOneConnection(handler));
+    fixture.settings->setValue(QStringLiteral("minThreads"), 2);
     QVERIFY(spinUntil([&] { return pool.handlerCount() == 2; }));
 
     // "minThreads" is read again at every tick.

@@ -1,6 +1,7 @@
 #include "httpresponse.h"
 #include "httptestsupport.h"
 
+#include <QTemporaryFile>
 #include <QtTest>
 
 using quenmar::HttpCookie;
@@ -16,17 +17,30 @@ private slots:
     void headerOrder();
     void cookies();
     void redirect();
+    void fileBlocks_data();
+    void fileBlocks();
+    void stalledPeerIsAborted_data();
     void stalledPeerIsAborted();
     void closedPeerEndsWriting();
 };
 
 namespace {
 
+// Content of the file that fileBlocks() sends: 10000 bytes, no period of 256.
+QByteArray fileContent()
+{
+    QByteArray content(10000, Qt::Uninitialized);
+    for (int index = 0; index < content.size(); ++index)
+        content[index] = char(index * 7 + index / 256);
+    return content;
+}
+
 enum class Writes { LastPartAtOnce, ChunkedThenEmptyLast, CloseDelimited, EmptyLastPart };
 
 } // namespace
 
 Q_DECLARE_METATYPE(Writes)
+Q_DECLARE_METATYPE(QList<qint64>)
 
 void tst_HttpResponse::wireBytes_data()
 {
@@ -136,21 +150,77 @@ void tst_HttpResponse::redirect()
                        "http://127.0.0.1/next\r\n\r\nRedirect"));
 }
 
+void tst_HttpResponse::fileBlocks_data()
+{
+    QTest::addColumn<QByteArray>("connectionHeader");
+    QTest::addColumn<QList<qint64>>("offsets");
+    QTest::addColumn<QList<qint64>>("taken"); // expected results of writeFile, one per offset
+    QTest::addColumn<QByteArray>("body");
+
+    const QByteArray file = fileContent();
+    // Sent from the file inside the kernel: the bytes arrive exactly, in order.
+    QTest::newRow("close-delimited") << QByteArray("Close") << QList<qint64>{ 0, 4096, 8192 }
+                                     << QList<qint64>{ 4096, 4096, 1808 } << file;
+    QTest::newRow("past-the-end") << QByteArray("close") << QList<qint64>{ 8192, 10000 }
+                                  << QList<qint64>{ 1808, 0 } << file.mid(8192);
+    // Chunks need framing around the bytes: read and written as usual.
+    QTest::newRow("chunked") << QByteArray() << QList<qint64>{ 4096 } << QList<qint64>{ 4096 }
+                             << "1000\r\n" + file.mid(4096, 4096) + "\r\n0\r\n\r\n";
+}
+
+void tst_HttpResponse::fileBlocks()
+{
+    QFETCH(QByteArray, connectionHeader);
+    QFETCH(QList<qint64>, offsets);
+    QFETCH(QList<qint64>, taken);
+    QFETCH(QByteArray, body);
+
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    const QByteArray content = fileContent();
+    QCOMPARE(file.write(content), qint64(content.size()));
+
+    SocketPair pair;
+    QVERIFY(pair.open());
+    HttpResponse response(pair.serverSide);
+    if (!connectionHeader.isEmpty())
+        response.setHeader("Connection", connectionHeader);
+    for (int index = 0; index < offsets.size(); ++index)
+        QCOMPARE(response.writeFile(file, offsets.at(index), 4096), taken.at(index));
+    response.write(QByteArray(), true);
+    const QByteArray received = pair.receiveUntilClosed();
+    QCOMPARE(received.mid(received.indexOf("\r\n\r\n") + 4), body);
+}
+
+void tst_HttpResponse::stalledPeerIsAborted_data()
+{
+    QTest::addColumn<bool>("fromFile");
+    QTest::newRow("bytes") << false;
+    QTest::newRow("file-blocks") << true;
+}
+
 void tst_HttpResponse::stalledPeerIsAborted()
 {
     // The client never reads: once the kernel buffers are full, a write must give up after the
     // stall limit instead of blocking for ever.
+    QFETCH(bool, fromFile);
     SocketPair pair;
     QVERIFY(pair.open());
     HttpResponse response(pair.serverSide);
     QCOMPARE(response.writeStallTimeout(), HttpResponse::defaultWriteStallTimeout);
     response.setWriteStallTimeout(200);
     const QByteArray block(1 << 20, 'x');
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    QCOMPARE(file.write(block), qint64(block.size()));
     // 256 MiB is far beyond what loopback buffers can hold.
     constexpr int maxBlocks = 256;
     int blocks = 0;
     while (response.isConnected() && blocks < maxBlocks) {
-        response.write(block);
+        if (fromFile)
+            response.writeFile(file, 0, block.size());
+        else
+            response.write(block);
         ++blocks;
     }
     QVERIFY2(!response.isConnected(), "the stalled connection was not aborted");

@@ -121,6 +121,7 @@ private slots:
     void oldImageInFolderNotPacked();
     void refusals_data();
     void refusals();
+    void writeFailureKeepsOldImage_data();
     void writeFailureKeepsOldImage();
     void fourGibibytesRefused();
     void defaultImagePath_data();
@@ -362,16 +363,23 @@ void tst_MiniFsBuilder::unreadableFile()
 
 void tst_MiniFsBuilder::fileChangedAfterListing_data()
 {
+    QTest::addColumn<int>("listedSize");
     QTest::addColumn<QByteArray>("replacement");
-    QTest::newRow("grew") << pattern(5000, 'g');
-    QTest::newRow("shrank") << QByteArray("tiny");
-    QTest::newRow("emptied") << QByteArray();
+    // Large files span several fillings of the copy buffer.
+    const int large = 2 * 1024 * 1024;
+    QTest::newRow("grew") << 1000 << pattern(5000, 'g');
+    QTest::newRow("shrank") << 1000 << QByteArray("tiny");
+    QTest::newRow("emptied") << 1000 << QByteArray();
+    QTest::newRow("large-grew") << large << pattern(large + large / 2 + 5, 'g');
+    QTest::newRow("large-shrank") << large << pattern(large / 2 + 3, 's');
+    QTest::newRow("large-emptied") << large << QByteArray();
 }
 
 void tst_MiniFsBuilder::fileChangedAfterListing()
 {
+    QFETCH(int, listedSize);
     QFETCH(QByteArray, replacement);
-    QVERIFY(writeFile(source + QStringLiteral("/a.bin"), pattern(1000, 'a')));
+    QVERIFY(writeFile(source + QStringLiteral("/a.bin"), pattern(listedSize, 'a')));
     QVERIFY(writeFile(source + QStringLiteral("/b.bin"), "after"));
     opener = [&](const QString &path) -> std::unique_ptr<QIODevice> {
         if (path.endsWith(QLatin1String("a.bin")) && !writeFile(path, replacement))
@@ -458,10 +466,18 @@ void tst_MiniFsBuilder::refusals()
             outcome != MiniFsBuilder::FolderNotSet && outcome != MiniFsBuilder::OpenFailed);
 }
 
+void tst_MiniFsBuilder::writeFailureKeepsOldImage_data()
+{
+    QTest::addColumn<int>("fileSize");
+    QTest::newRow("within-the-buffer") << 256 * 1024;
+    QTest::newRow("larger-than-the-buffer") << 4 * 1024 * 1024;
+}
+
 void tst_MiniFsBuilder::writeFailureKeepsOldImage()
 {
+    QFETCH(int, fileSize);
     constexpr rlim_t fileSizeLimit = 64 * 1024;
-    QVERIFY(writeFile(source + QStringLiteral("/big.bin"), pattern(4 * fileSizeLimit, 'b')));
+    QVERIFY(writeFile(source + QStringLiteral("/big.bin"), pattern(fileSize, 'b')));
     QVERIFY(QDir().mkpath(QFileInfo(imagePath).path()));
     QVERIFY(writeFile(imagePath, "old image"));
 

@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -86,6 +87,7 @@ private slots:
     void matchesReference_data();
     void matchesReference();
     void stateCarriesAcrossCalls();
+    void streamsMatchReference();
     void decoderFollowsCoder_data();
     void decoderFollowsCoder();
     void signalToNoiseFloor();
@@ -186,6 +188,37 @@ void tst_Adpcm::stateCarriesAcrossCalls()
     QVERIFY(bytes == reference.bytes);
     QCOMPARE(state.predictor, reference.state.predictor);
     QCOMPARE(state.step_index, reference.state.step_index);
+}
+
+void tst_Adpcm::streamsMatchReference()
+{
+    // More streams than are coded side by side, of unequal lengths (empty,
+    // one sample, odd and even), so every lane count and every tail is taken.
+    const int lengths[] = { 100001, 0, 37, 1, 250000, 2, 99998, 3, 5000, 123457 };
+    const int streamCount = int(std::size(lengths));
+    std::vector<std::vector<qint16>> samples;
+    std::vector<std::vector<unsigned char>> outputs;
+    std::vector<AdpcmState> states(size_t(streamCount), AdpcmState{ 0, 0 });
+    std::vector<AdpcmStream> streams;
+    for (int i = 0; i < streamCount; ++i) {
+        samples.push_back(makeSignal(i % 2 ? Noise : SineAndNoise, lengths[i], unsigned(20 + i)));
+        // One guard byte past each stream's output.
+        outputs.emplace_back(size_t(lengths[i] + 1) / 2 + 1, 0xAA);
+    }
+    for (int i = 0; i < streamCount; ++i)
+        streams.push_back({ samples[size_t(i)].data(), lengths[i], outputs[size_t(i)].data(),
+                &states[size_t(i)] });
+    adpcm_coder_streams(streams.data(), streamCount);
+
+    for (int i = 0; i < streamCount; ++i) {
+        const ReferenceResult reference = referenceEncode(samples[size_t(i)]);
+        std::vector<unsigned char> &bytes = outputs[size_t(i)];
+        QCOMPARE(bytes.back(), static_cast<unsigned char>(0xAA));
+        bytes.pop_back();
+        QVERIFY2(bytes == reference.bytes, qPrintable(QString::number(i)));
+        QCOMPARE(states[size_t(i)].predictor, reference.state.predictor);
+        QCOMPARE(states[size_t(i)].step_index, reference.state.step_index);
+    }
 }
 
 void tst_Adpcm::decoderFollowsCoder_data()

@@ -1,3 +1,4 @@
+#include "adpcm.h"
 #include "foldercompressor.h"
 #include "testfiles.h"
 #include "wavfile.h"
@@ -9,6 +10,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,6 +80,8 @@ private slots:
     void toolWrittenFiles();
     void hugeFileIsNotRead();
     void listingOrderAndFilter();
+    void manyFilesKeepOrderAndBytes_data();
+    void manyFilesKeepOrderAndBytes();
     void emptyFolderCountsOutputFolder();
     void earlyReturns();
     void outputFolderCreatedOrNot();
@@ -300,6 +304,67 @@ void tst_FolderCompressor::listingOrderAndFilter()
                     QStringLiteral("压缩:A.wav >> 46bytes 成功"),
                     QStringLiteral("压缩:b.wav >> 46bytes 成功") })
                     + summary(3, 0, 3));
+}
+
+void tst_FolderCompressor::manyFilesKeepOrderAndBytes_data()
+{
+    QTest::addColumn<bool>("oneCore");
+    QTest::newRow("all-cores") << false;
+    QTest::newRow("one-core") << true;
+}
+
+void tst_FolderCompressor::manyFilesKeepOrderAndBytes()
+{
+    // Files are read ahead and coded several at a time, on every core the
+    // run may use; refusals between them must still come in listing order,
+    // and every output must be what the coder makes of that file alone.
+    QFETCH(bool, oneCore);
+    cpu_set_t allowed;
+    QCOMPARE(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    if (oneCore) {
+        cpu_set_t first;
+        CPU_ZERO(&first);
+        for (int core = 0; core < CPU_SETSIZE; ++core) {
+            if (CPU_ISSET(core, &allowed)) {
+                CPU_SET(core, &first);
+                break;
+            }
+        }
+        QCOMPARE(sched_setaffinity(0, sizeof first, &first), 0);
+    }
+    const auto restore = qScopeGuard([&] { sched_setaffinity(0, sizeof allowed, &allowed); });
+    QStringList expected = { QStringLiteral("开始压缩:") };
+    QHash<QString, QByteArray> outputs;
+    int failures = 0;
+    for (int i = 0; i < 11; ++i) {
+        const QString name = QStringLiteral("f%1.wav").arg(i, 2, 10, QLatin1Char('0'));
+        const QString path = in + QLatin1Char('/') + name;
+        if (i == 2) {
+            QVERIFY(writeFile(path, QByteArray(100, 't')));
+            expected << QStringLiteral("压缩:%1失败:格式不支持!").arg(name);
+            ++failures;
+        } else if (i == 5) {
+            QVERIFY(writeFile(path, QByteArray(int(FolderCompressor::maxInputBytes) + 1, 'x')));
+            expected << QStringLiteral("压缩音频大于1Mbytes,请裁剪!");
+        } else {
+            const WavFile file = samplesOf(1000 + 37 * i);
+            QVERIFY(file.write(path));
+            std::vector<qint16> samples(size_t(1000 + 37 * i));
+            qFromLittleEndian<qint16>(
+                    file.data.constData(), qsizetype(samples.size()), samples.data());
+            QByteArray coded((int(samples.size()) + 1) / 2, '\0');
+            AdpcmState state = { 0, 0 };
+            adpcm_coder(samples.data(), int(samples.size()),
+                    reinterpret_cast<unsigned char *>(coded.data()), &state);
+            outputs.insert(name, coded);
+            expected << QStringLiteral("压缩:%1 >> %2bytes 成功").arg(name).arg(44 + coded.size());
+        }
+    }
+    RecordingReporter reporter;
+    QCOMPARE(FolderCompressor(out, &reporter).run(in), FolderCompressor::Finished);
+    QCOMPARE(reporter.lines, expected + summary(outputs.size(), failures, outputs.size()));
+    for (auto it = outputs.cbegin(); it != outputs.cend(); ++it)
+        QCOMPARE(readFile(out + QLatin1Char('/') + it.key()).mid(44), it.value());
 }
 
 void tst_FolderCompressor::emptyFolderCountsOutputFolder()

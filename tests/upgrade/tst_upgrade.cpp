@@ -96,6 +96,7 @@ private slots:
     void failedSendLeavesStatus();
     void progressCodes_data();
     void progressCodes();
+    void burstOfCodesPaintsBarOnce();
     void missingFileNameIsEscaped_data();
     void missingFileNameIsEscaped();
     void oneMissingFileBoxAtATime();
@@ -440,6 +441,48 @@ void tst_Upgrade::progressCodes()
     QCOMPARE(progressBar(window)->value(), value);
     QCOMPARE(progressBar(window)->minimum(), 0);
     QCOMPARE(progressBar(window)->maximum(), 100);
+}
+
+void tst_Upgrade::burstOfCodesPaintsBarOnce()
+{
+    // A fleet of downloads queues thousands of codes, and each download that
+    // starts turns the word red for a moment: every code still sets the bar
+    // and the word, but the bar is painted and the word restyled about once
+    // per batch, not once per code.
+    upgrade window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QProgressBar *bar = progressBar(window);
+    struct EventCounter : QObject
+    {
+        explicit EventCounter(QEvent::Type type) : type(type) { }
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            count += event->type() == type;
+            return false;
+        }
+        QEvent::Type type;
+        int count = 0;
+    } paints(QEvent::Paint), restyles(QEvent::StyleChange);
+    bar->installEventFilter(&paints);
+    statusLabel(window)->installEventFilter(&restyles);
+    const auto queue = [&window](int code) {
+        QMetaObject::invokeMethod(
+                &window, "set_data_transmission_progress", Qt::QueuedConnection, Q_ARG(int, code));
+    };
+    for (int code = 1; code < 100; ++code) {
+        queue(code);
+        if (code % 10 == 0)
+            queue(MyRequestHandler::progress_started);
+    }
+    queue(MyRequestHandler::progress_interrupted);
+    QTRY_VERIFY(paints.count > 0);
+    QCoreApplication::processEvents();
+    QCOMPARE(bar->value(), 99);
+    QCOMPARE(statusLabel(window)->text(), QStringLiteral("中断"));
+    QCOMPARE(statusLabel(window)->styleSheet(), QString::fromLatin1(red));
+    QVERIFY2(paints.count <= 3, qPrintable(QString::number(paints.count)));
+    QVERIFY2(restyles.count <= 3, qPrintable(QString::number(restyles.count)));
 }
 
 void tst_Upgrade::missingFileNameIsEscaped_data()
