@@ -144,12 +144,7 @@ void HttpListener::refuseConnection(tSocketDescriptor socketDescriptor)
         if (socket->bytesToWrite() == 0)
             HttpNativeSocket::shutdownSending(socket->socketDescriptor());
     });
-    // A timer owned by the socket rather than QTimer::singleShot: the analyzer takes that call's
-    // hand-over of its slot object to Qt for a leak.
-    auto *linger = new QTimer(socket);
-    linger->setSingleShot(true);
-    connect(linger, &QTimer::timeout, socket, &QTcpSocket::abort);
-    linger->start(HttpConnectionHandler::lingerTime);
+    QTimer::singleShot(HttpConnectionHandler::lingerTime, socket, &QTcpSocket::abort);
     socket->write(tooManyConnectionsAnswer);
 }
 

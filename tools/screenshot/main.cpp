@@ -21,9 +21,7 @@ constexpr int settleMilliseconds = 300;
 void settle()
 {
     QEventLoop loop;
-    // The slot's name rather than its address: the analyzer takes the functor form's hand-over of
-    // its slot object to Qt for a leak.
-    QTimer::singleShot(settleMilliseconds, &loop, SLOT(quit()));
+    QTimer::singleShot(settleMilliseconds, &loop, &QEventLoop::quit);
     loop.exec();
 }
 
