@@ -1,6 +1,7 @@
 #include "guieventloop.h"
 
-#include <QDebug>
+#include "applogging.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QLibraryInfo>
@@ -72,7 +73,7 @@ void choose()
                                         .split(QDir::listSeparator(), Qt::SkipEmptyParts);
     pluginFolders << QLibraryInfo::location(QLibraryInfo::PluginsPath);
     if (gtkThemePossible(environment, pluginFolders)) {
-        qDebug() << "GUI event loop: GLib's, for the GTK platform theme's dialogs";
+        qCDebug(appLog) << "GUI event loop: GLib's, for the GTK platform theme's dialogs";
         return;
     }
     qputenv("QT_NO_GLIB", "1");

@@ -1,22 +1,23 @@
 #include "httpserverstartup.h"
 
+#include "applogging.h"
 #include "httplistener.h"
+#include "programpaths.h"
 #include "upgrade.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QPointer>
 #include <QSettings>
 
 quenmar::HttpListener *start_http_server(upgrade &upgrade_window, QCoreApplication &application)
 {
     upgrade_window.port = http_server_port;
-    qDebug() << "port:" << upgrade_window.port;
+    qCDebug(appLog) << "port:" << upgrade_window.port;
 
     // The server reads all its keys through this object, so they are all
     // read inside UPDATE; the group is never ended.
     auto *settings =
-            new QSettings(QStringLiteral("./config.ini"), QSettings::IniFormat, &application);
+            new QSettings(ProgramPaths::settings_file(), QSettings::IniFormat, &application);
     settings->beginGroup(QStringLiteral("UPDATE"));
     settings->setValue(QStringLiteral("QZPORT"), QString::number(upgrade_window.port));
     settings->setValue(QStringLiteral("QZPATH"), QCoreApplication::applicationDirPath());

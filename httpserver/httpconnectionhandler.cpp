@@ -1,5 +1,6 @@
 #include "httpconnectionhandler.h"
 
+#include "httplogging.h"
 #include "httpnativesocket.h"
 #include "httppeerconnections.h"
 #include "httprequest.h"
@@ -58,7 +59,7 @@ HttpConnectionHandler::HttpConnectionHandler(const HttpConnectionSettings &setti
     thread->start();
     running.acquire();
     disconnect(watch);
-    qDebug("HttpConnectionHandler (%p): thread started", static_cast<void *>(this));
+    qCDebug(httpLog, "HttpConnectionHandler (%p): thread started", static_cast<void *>(this));
 
     moveToThread(thread);
     readTimer.moveToThread(thread);
@@ -76,7 +77,7 @@ HttpConnectionHandler::HttpConnectionHandler(const HttpConnectionSettings &setti
     connect(&lingerTimer, &QTimer::timeout, this, &HttpConnectionHandler::lingerTimeout);
     connect(thread, &QThread::finished, this, &HttpConnectionHandler::thread_done);
 
-    qDebug("HttpConnectionHandler (%p): constructed", static_cast<void *>(this));
+    qCDebug(httpLog, "HttpConnectionHandler (%p): constructed", static_cast<void *>(this));
 }
 
 HttpConnectionHandler::~HttpConnectionHandler()
@@ -86,7 +87,7 @@ HttpConnectionHandler::~HttpConnectionHandler()
     // The thread has finished, so it can go now; deleteLater would never run once the
     // application's event loop has ended.
     delete thread;
-    qDebug("HttpConnectionHandler (%p): destroyed", static_cast<void *>(this));
+    qCDebug(httpLog, "HttpConnectionHandler (%p): destroyed", static_cast<void *>(this));
 }
 
 void HttpConnectionHandler::stop()
@@ -106,7 +107,7 @@ void HttpConnectionHandler::makeSocket()
         auto *sslSocket = new QSslSocket;
         sslSocket->setSslConfiguration(*sslConfiguration);
         socket = sslSocket;
-        qDebug("HttpConnectionHandler (%p): SSL is enabled", static_cast<void *>(this));
+        qCDebug(httpLog, "HttpConnectionHandler (%p): SSL is enabled", static_cast<void *>(this));
     } else {
         socket = new QTcpSocket;
     }
@@ -115,7 +116,8 @@ void HttpConnectionHandler::makeSocket()
 
 void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
 {
-    qDebug("HttpConnectionHandler (%p): handle new connection", static_cast<void *>(this));
+    qCDebug(httpLog, "HttpConnectionHandler (%p): handle new connection",
+            static_cast<void *>(this));
     setBusy();
     // Drops whatever the previous connection left in the reused socket.
     socket->abort();
@@ -136,7 +138,7 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
     }
 
     if (!socket->setSocketDescriptor(socketDescriptor)) {
-        qCritical("HttpConnectionHandler (%p): cannot initialize socket: %s",
+        qCCritical(httpLog, "HttpConnectionHandler (%p): cannot initialize socket: %s",
                 static_cast<void *>(this), qPrintable(socket->errorString()));
         {
             QMutexLocker lock(&descriptorMutex);
@@ -150,7 +152,8 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
     }
 
     if (auto *sslSocket = qobject_cast<QSslSocket *>(socket)) {
-        qDebug("HttpConnectionHandler (%p): Starting encryption", static_cast<void *>(this));
+        qCDebug(httpLog, "HttpConnectionHandler (%p): Starting encryption",
+                static_cast<void *>(this));
         sslSocket->startServerEncryption();
     }
 
@@ -160,7 +163,7 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
 
 void HttpConnectionHandler::readTimeout()
 {
-    qDebug("HttpConnectionHandler (%p): read timeout occured", static_cast<void *>(this));
+    qCDebug(httpLog, "HttpConnectionHandler (%p): read timeout occured", static_cast<void *>(this));
     if (flush())
         socket->disconnectFromHost();
     currentRequest.reset();
@@ -202,7 +205,7 @@ void HttpConnectionHandler::read()
 void HttpConnectionHandler::serveRequest()
 {
     readTimer.stop();
-    qDebug("HttpConnectionHandler (%p): received request", static_cast<void *>(this));
+    qCDebug(httpLog, "HttpConnectionHandler (%p): received request", static_cast<void *>(this));
 
     HttpResponse response(socket);
     response.setWriteStallTimeout(settings.writeStallTimeout);
@@ -218,25 +221,24 @@ void HttpConnectionHandler::serveRequest()
     try {
         requestHandler->service(*currentRequest, response);
     } catch (...) {
-        qCritical("HttpConnectionHandler (%p): An uncatched exception occured in the request "
-                  "handler",
+        qCCritical(httpLog,
+                "HttpConnectionHandler (%p): An uncatched exception occured in the request "
+                "handler",
                 static_cast<void *>(this));
     }
 
     if (!response.lastPartSent())
         response.write(QByteArray(), true);
-    qDebug("HttpConnectionHandler (%p): finished request", static_cast<void *>(this));
+    qCDebug(httpLog, "HttpConnectionHandler (%p): finished request", static_cast<void *>(this));
 
     if (!closeConnection) {
         const QMap<QByteArray, QByteArray> &headers = response.headerMap();
-        if (headers.value("Connection").compare("close", Qt::CaseInsensitive) == 0) {
+        // Without a length the body ends where the stream ends.
+        const bool bodyEndsWithStream = !headers.contains("Content-Length")
+                && headers.value("Transfer-Encoding").compare("chunked", Qt::CaseInsensitive) != 0;
+        if (headers.value("Connection").compare("close", Qt::CaseInsensitive) == 0
+                || bodyEndsWithStream)
             closeConnection = true;
-        } else if (!headers.contains("Content-Length")
-                && headers.value("Transfer-Encoding").compare("chunked", Qt::CaseInsensitive)
-                        != 0) {
-            // Without a length the body ends where the stream ends.
-            closeConnection = true;
-        }
     }
 
     // Flushed on kept-alive connections as well: a peer that sends requests without reading the
@@ -300,7 +302,7 @@ void HttpConnectionHandler::socketStateChanged(QAbstractSocket::SocketState stat
 
 void HttpConnectionHandler::disconnected()
 {
-    qDebug("HttpConnectionHandler (%p): disconnected", static_cast<void *>(this));
+    qCDebug(httpLog, "HttpConnectionHandler (%p): disconnected", static_cast<void *>(this));
     socket->close();
     readTimer.stop();
     lingerTimer.stop();
@@ -329,7 +331,7 @@ void HttpConnectionHandler::thread_done()
     socket->abort();
     delete socket;
     socket = nullptr;
-    qDebug("HttpConnectionHandler (%p): thread stopped", static_cast<void *>(this));
+    qCDebug(httpLog, "HttpConnectionHandler (%p): thread stopped", static_cast<void *>(this));
 }
 
 } // namespace quenmar

@@ -2,6 +2,7 @@
 
 #include "httpconnectionhandler.h"
 #include "httpconnectionsettings.h"
+#include "httplogging.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,7 +24,8 @@ HttpConnectionHandlerPool::HttpConnectionHandlerPool(QSettings *settings,
       peerConnections(std::move(peerConnections))
 {
     loadTlsConfiguration();
-    cleanupTimer.start(settings->value(QStringLiteral("cleanupInterval"), 1000).toInt());
+    cleanupTimer.start(
+            settings->value(QStringLiteral("cleanupInterval"), defaultCleanupInterval).toInt());
     connect(&cleanupTimer, &QTimer::timeout, this, &HttpConnectionHandlerPool::cleanup);
 }
 
@@ -36,7 +38,7 @@ HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
     qDeleteAll(pool);
     pool.clear();
     delete sslConfiguration;
-    qDebug("HttpConnectionHandlerPool (%p): destroyed", static_cast<void *>(this));
+    qCDebug(httpLog, "HttpConnectionHandlerPool (%p): destroyed", static_cast<void *>(this));
 }
 
 HttpConnectionHandler *HttpConnectionHandlerPool::acquireHandler()
@@ -48,7 +50,7 @@ HttpConnectionHandler *HttpConnectionHandlerPool::acquireHandler()
             return handler;
         }
     }
-    const int maxThreads = settings->value(QStringLiteral("maxThreads"), 100).toInt();
+    const int maxThreads = settings->value(QStringLiteral("maxThreads"), defaultMaxThreads).toInt();
     if (pool.count() >= maxThreads)
         return nullptr;
     // The handler gets its settings as a copy read here, on the settings object's thread.
@@ -74,7 +76,7 @@ int HttpConnectionHandlerPool::idleHandlerCount() const
 
 void HttpConnectionHandlerPool::cleanup()
 {
-    const int minThreads = settings->value(QStringLiteral("minThreads"), 1).toInt();
+    const int minThreads = settings->value(QStringLiteral("minThreads"), defaultMinThreads).toInt();
     QMutexLocker lock(&mutex);
     int idleCount = 0;
     for (int index = 0; index < pool.count(); ++index) {
@@ -84,8 +86,9 @@ void HttpConnectionHandlerPool::cleanup()
         if (++idleCount > minThreads) {
             pool.removeAt(index);
             delete handler;
-            qDebug("HttpConnectionHandlerPool: Removed connection handler (%p), pool size is now "
-                   "%i",
+            qCDebug(httpLog,
+                    "HttpConnectionHandlerPool: Removed connection handler (%p), pool size is now "
+                    "%i",
                     static_cast<void *>(handler), static_cast<int>(pool.count()));
             break;
         }
@@ -110,8 +113,8 @@ void HttpConnectionHandlerPool::loadTlsConfiguration()
 
     QFile certFile(certFileName);
     if (!certFile.open(QIODevice::ReadOnly)) {
-        qCritical(
-                "HttpConnectionHandlerPool: cannot open sslCertFile %s", qPrintable(certFileName));
+        qCCritical(httpLog, "HttpConnectionHandlerPool: cannot open sslCertFile %s",
+                qPrintable(certFileName));
         return;
     }
     const QSslCertificate certificate(&certFile, QSsl::Pem);
@@ -119,7 +122,8 @@ void HttpConnectionHandlerPool::loadTlsConfiguration()
 
     QFile keyFile(keyFileName);
     if (!keyFile.open(QIODevice::ReadOnly)) {
-        qCritical("HttpConnectionHandlerPool: cannot open sslKeyFile %s", qPrintable(keyFileName));
+        qCCritical(httpLog, "HttpConnectionHandlerPool: cannot open sslKeyFile %s",
+                qPrintable(keyFileName));
         return;
     }
     const QSslKey key(&keyFile, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey);
@@ -131,7 +135,7 @@ void HttpConnectionHandlerPool::loadTlsConfiguration()
     sslConfiguration->setPeerVerifyMode(QSslSocket::VerifyNone);
     // The obsolete SSL 3 / TLS 1.0 choice would expose clients to known attacks.
     sslConfiguration->setProtocol(QSsl::SecureProtocols);
-    qDebug("HttpConnectionHandlerPool: SSL settings loaded");
+    qCDebug(httpLog, "HttpConnectionHandlerPool: SSL settings loaded");
 }
 
 } // namespace quenmar

@@ -31,6 +31,11 @@ class HttpConnectionHandlerPool : public QObject
     Q_DISABLE_COPY(HttpConnectionHandlerPool)
 
 public:
+    // Values of the keys when they are absent.
+    static constexpr int defaultMinThreads = 1;
+    static constexpr int defaultMaxThreads = 100;
+    static constexpr int defaultCleanupInterval = 1000; // milliseconds
+
     // Every handler releases the connections counted in peerConnections (if any) when they end.
     HttpConnectionHandlerPool(QSettings *settings, HttpRequestHandler *requestHandler,
             std::shared_ptr<HttpPeerConnections> peerConnections = nullptr);

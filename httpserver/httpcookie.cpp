@@ -1,5 +1,7 @@
 #include "httpcookie.h"
 
+#include "httplogging.h"
+
 #include <QtDebug>
 
 namespace quenmar {
@@ -36,7 +38,7 @@ HttpCookie::HttpCookie(const QByteArray &source)
             name = attributeName;
             value = attributeValue;
         } else {
-            qDebug("HttpCookie: Ignoring unknown %s=%s", attributeName.constData(),
+            qCDebug(httpLog, "HttpCookie: Ignoring unknown %s=%s", attributeName.constData(),
                     attributeValue.constData());
         }
     }

@@ -2,6 +2,7 @@
 
 #include "httpconnectionhandlerpool.h"
 #include "httpdescriptorlimit.h"
+#include "httplogging.h"
 #include "httpnativesocket.h"
 #include "httppeerconnections.h"
 
@@ -36,7 +37,7 @@ HttpListener::HttpListener(QSettings *settings, HttpRequestHandler *requestHandl
 HttpListener::~HttpListener()
 {
     close();
-    qDebug("HttpListener: destroyed");
+    qCDebug(httpLog, "HttpListener: destroyed");
 }
 
 quint16 HttpListener::configuredPort(const QSettings &settings)
@@ -50,26 +51,27 @@ void HttpListener::listen()
     if (!pool)
         pool = new HttpConnectionHandlerPool(settings, requestHandler, peerConnections);
     const QString host = settings->value(QStringLiteral("QZHOST")).toString();
-    qDebug() << "read port:"
-             << static_cast<quint16>(settings->value(QStringLiteral("QZPORT")).toUInt());
+    qCDebug(httpLog) << "read port:"
+                     << static_cast<quint16>(settings->value(QStringLiteral("QZPORT")).toUInt());
     const quint16 port = configuredPort(*settings);
     const QHostAddress address =
             host.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(host);
     QTcpServer::listen(address, port);
     if (!isListening()) {
-        qCritical("HttpListener: Cannot bind on port %i: %s", port, qPrintable(errorString()));
+        qCCritical(httpLog, "HttpListener: Cannot bind on port %i: %s", port,
+                qPrintable(errorString()));
         return;
     }
     if (!HttpNativeSocket::setListenBacklog(socketDescriptor(), listenBacklog))
-        qWarning("HttpListener: cannot enlarge the listen backlog to %i", listenBacklog);
-    qDebug("HttpListener: Listening on port %i", port);
+        qCWarning(httpLog, "HttpListener: cannot enlarge the listen backlog to %i", listenBacklog);
+    qCDebug(httpLog, "HttpListener: Listening on port %i", port);
 }
 
 void HttpListener::close()
 {
     acceptRetryTimer.stop();
     QTcpServer::close();
-    qDebug("HttpListener: closed");
+    qCDebug(httpLog, "HttpListener: closed");
     delete pool;
     pool = nullptr;
     // Every connection ended with the pool's handlers.
@@ -85,14 +87,14 @@ void HttpListener::incomingConnection(tSocketDescriptor socketDescriptor)
                                               defaultMaxConnectionsPerAddress)
                                       .toInt();
     if (!peerConnections->admit(socketDescriptor, peer, maxPerAddress)) {
-        qDebug("HttpListener: Too many connections from %s", qPrintable(peer.toString()));
+        qCDebug(httpLog, "HttpListener: Too many connections from %s", qPrintable(peer.toString()));
         refuseConnection(socketDescriptor);
         return;
     }
     HttpConnectionHandler *handler = pool ? pool->acquireHandler() : nullptr;
     if (!handler) {
         peerConnections->release(peerConnections->claim(socketDescriptor));
-        qDebug("HttpListener: Too many incoming connections");
+        qCDebug(httpLog, "HttpListener: Too many incoming connections");
         refuseConnection(socketDescriptor);
         return;
     }
@@ -110,12 +112,12 @@ bool HttpListener::descriptorsSuffice(tSocketDescriptor connection)
         needed += descriptorsPerThread;
     if (HttpDescriptorLimit::canOpen(QTcpServer::socketDescriptor(), needed)) {
         if (descriptorsShort)
-            qDebug("HttpListener: enough file descriptors again");
+            qCDebug(httpLog, "HttpListener: enough file descriptors again");
         descriptorsShort = false;
         return true;
     }
     if (!descriptorsShort)
-        qWarning("HttpListener: too few file descriptors left, refusing connections");
+        qCWarning(httpLog, "HttpListener: too few file descriptors left, refusing connections");
     descriptorsShort = true;
     // Not the lingering answer of refuseConnection: that would hold the descriptor for up to
     // lingerTime while descriptors are what is short.
@@ -150,7 +152,7 @@ void HttpListener::acceptFailed()
 {
     // Qt stops accepting after any error but a temporary one (for example when descriptors run
     // out); without a retry the server would stay deaf for the rest of the run.
-    qCritical("HttpListener: accept error: %s", qPrintable(errorString()));
+    qCCritical(httpLog, "HttpListener: accept error: %s", qPrintable(errorString()));
     acceptRetryTimer.start(acceptRetryDelay);
 }
 

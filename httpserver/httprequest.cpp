@@ -1,5 +1,6 @@
 #include "httprequest.h"
 #include "httpcookie.h"
+#include "httplogging.h"
 #include "httptemporaryfile.h"
 
 #include <QSettings>
@@ -90,9 +91,9 @@ HttpRequestLimits HttpRequestLimits::fromSettings(const QSettings &settings)
 {
     HttpRequestLimits limits;
     limits.maxRequestSize =
-            settings.value(QStringLiteral("maxRequestSize"), QStringLiteral("16000")).toInt();
+            settings.value(QStringLiteral("maxRequestSize"), limits.maxRequestSize).toInt();
     limits.maxMultiPartSize =
-            settings.value(QStringLiteral("maxMultiPartSize"), QStringLiteral("1000000")).toInt();
+            settings.value(QStringLiteral("maxMultiPartSize"), limits.maxMultiPartSize).toInt();
     return limits;
 }
 
@@ -134,7 +135,7 @@ void HttpRequest::receive(QIODevice *device, const QHostAddress &peerAddress)
 
     const qint64 limit = boundary.isEmpty() ? maxSize : maxMultiPartSize;
     if (currentSize > limit) {
-        qWarning("HttpRequest: received too many bytes");
+        qCWarning(httpLog, "HttpRequest: received too many bytes");
         abort();
     } else if (state == Aborted) {
         abort();
@@ -181,7 +182,8 @@ QFile *HttpRequest::uploadedFile(const QByteArray &fieldName) const
         return nullptr;
     HttpTemporaryFile *file = found->second.get();
     if (!file->isOpen() && !file->open(QIODevice::ReadWrite)) {
-        qCritical("HttpRequest: cannot open uploaded file, %s", qPrintable(file->errorString()));
+        qCCritical(httpLog, "HttpRequest: cannot open uploaded file, %s",
+                qPrintable(file->errorString()));
         return nullptr;
     }
     file->seek(0);
@@ -234,10 +236,11 @@ void HttpRequest::readRequestLine(QIODevice *device, const QHostAddress &peerAdd
     QByteArray line;
     if (!assembleLine(device, line) || line.isEmpty())
         return;
-    qDebug("HttpRequest: from %s: %s", qPrintable(peerAddress.toString()), line.constData());
+    qCDebug(httpLog, "HttpRequest: from %s: %s", qPrintable(peerAddress.toString()),
+            line.constData());
     const QList<QByteArray> parts = line.split(' ');
     if (parts.size() != 3 || !parts.at(2).contains("HTTP")) {
-        qWarning("HttpRequest: received broken HTTP request, invalid first line");
+        qCWarning(httpLog, "HttpRequest: received broken HTTP request, invalid first line");
         state = Aborted;
         return;
     }
@@ -285,7 +288,7 @@ void HttpRequest::finishHeaders()
     }
 
     if (headers.contains("transfer-encoding")) {
-        qWarning("HttpRequest: received a transfer-encoding, which is not supported");
+        qCWarning(httpLog, "HttpRequest: received a transfer-encoding, which is not supported");
         reject(TransferEncodingPresent);
         return;
     }
@@ -296,13 +299,13 @@ void HttpRequest::finishHeaders()
         state = Complete;
     } else if (boundary.isEmpty()) {
         if (expectedBodySize + currentSize > maxSize) {
-            qWarning("HttpRequest: expected body is too large");
+            qCWarning(httpLog, "HttpRequest: expected body is too large");
             state = Aborted;
         } else {
             state = AwaitBody;
         }
     } else if (expectedBodySize > maxMultiPartSize) {
-        qWarning("HttpRequest: expected multipart body is too large");
+        qCWarning(httpLog, "HttpRequest: expected multipart body is too large");
         state = Aborted;
     } else {
         state = AwaitBody;
@@ -320,7 +323,7 @@ bool HttpRequest::readContentLength()
             if (first)
                 lengthText = trimmed;
             else if (trimmed != lengthText) {
-                qWarning("HttpRequest: received differing content-length values");
+                qCWarning(httpLog, "HttpRequest: received differing content-length values");
                 reject(ConflictingContentLength);
                 return false;
             }
@@ -332,7 +335,7 @@ bool HttpRequest::readContentLength()
     bool isNumber = false;
     const qint64 length = lengthText.toLongLong(&isNumber);
     if (isNumber && length < 0) {
-        qWarning("HttpRequest: received broken HTTP request, negative content-length");
+        qCWarning(httpLog, "HttpRequest: received broken HTTP request, negative content-length");
         reject(LimitOrSyntax);
         return false;
     }
@@ -362,7 +365,7 @@ void HttpRequest::readMultipartBodyData(QIODevice *device)
     if (!tempFile) {
         tempFile = makeTemporaryFile();
         if (!tempFile->create()) {
-            qCritical("HttpRequest: cannot create temp file for multipart body, %s",
+            qCCritical(httpLog, "HttpRequest: cannot create temp file for multipart body, %s",
                     qPrintable(tempFile->errorString()));
             state = Aborted;
             return;
@@ -375,7 +378,7 @@ void HttpRequest::readMultipartBodyData(QIODevice *device)
     const QByteArray piece = device->read(toRead);
     // A body that cannot be stored whole (a full disk) must not be parsed or waited for.
     if (tempFile->write(piece) != piece.size()) {
-        qCritical("HttpRequest: cannot write temp file for multipart body, %s",
+        qCCritical(httpLog, "HttpRequest: cannot write temp file for multipart body, %s",
                 qPrintable(tempFile->errorString()));
         state = Aborted;
         return;
@@ -383,12 +386,12 @@ void HttpRequest::readMultipartBodyData(QIODevice *device)
 
     const qint64 fileSize = tempFile->pos();
     if (fileSize >= maxMultiPartSize) {
-        qWarning("HttpRequest: received too many multipart bytes");
+        qCWarning(httpLog, "HttpRequest: received too many multipart bytes");
         state = Aborted;
     } else if (fileSize >= expectedBodySize) {
         // Going back to the start writes out what is still buffered.
         if (!tempFile->seek(0)) {
-            qCritical("HttpRequest: cannot write temp file for multipart body, %s",
+            qCCritical(httpLog, "HttpRequest: cannot write temp file for multipart body, %s",
                     qPrintable(tempFile->errorString()));
             state = Aborted;
             return;
@@ -402,7 +405,7 @@ void HttpRequest::readMultipartBodyData(QIODevice *device)
 
 void HttpRequest::parseMultipartFile()
 {
-    qDebug("HttpRequest: parsing multipart temp file");
+    qCDebug(httpLog, "HttpRequest: parsing multipart temp file");
     const QByteArray delimiter = "--" + boundary;
     const QByteArray closingDelimiter = boundary + "--";
     const auto readable = [this]() {
@@ -428,7 +431,8 @@ void HttpRequest::parseMultipartFile()
                     extractQuoted(header, " name=\"", fieldName);
                     extractQuoted(header, " filename=\"", fileName);
                 } else {
-                    qDebug("HttpRequest: ignoring unsupported content part %s", header.constData());
+                    qCDebug(httpLog, "HttpRequest: ignoring unsupported content part %s",
+                            header.constData());
                 }
             } else if (header.isEmpty()) {
                 break;
@@ -446,16 +450,16 @@ void HttpRequest::parseMultipartFile()
                     // Without the CR LF that belongs to the delimiter.
                     fieldValue.chop(2);
                     parameters.insert(fieldName, fieldValue);
-                    qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(),
+                    qCDebug(httpLog, "HttpRequest: set parameter %s=%s", fieldName.constData(),
                             fieldValue.constData());
                 } else if (isFile && !uploaded) {
-                    qWarning("HttpRequest: format error, unexpected end of file data");
+                    qCWarning(httpLog, "HttpRequest: format error, unexpected end of file data");
                 } else if (isFile) {
                     uploaded->resize(qMax<qint64>(0, uploaded->size() - 2));
                     parameters.insert(fieldName, fileName);
-                    qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(),
+                    qCDebug(httpLog, "HttpRequest: set parameter %s=%s", fieldName.constData(),
                             fileName.constData());
-                    qDebug("HttpRequest: uploaded file size is %lli",
+                    qCDebug(httpLog, "HttpRequest: uploaded file size is %lli",
                             static_cast<long long>(uploaded->size()));
                     storeUploadedFile(fieldName, std::move(uploaded));
                 }
@@ -470,20 +474,21 @@ void HttpRequest::parseMultipartFile()
                 if (!uploaded) {
                     uploaded = makeTemporaryFile();
                     if (!uploaded->create()) {
-                        qCritical("HttpRequest: error writing temp file, %s",
+                        qCCritical(httpLog, "HttpRequest: error writing temp file, %s",
                                 qPrintable(uploaded->errorString()));
                         uploaded.reset();
                         continue;
                     }
                 }
                 if (uploaded->write(line) < 0)
-                    qCritical("HttpRequest: error writing temp file, %s",
+                    qCCritical(httpLog, "HttpRequest: error writing temp file, %s",
                             qPrintable(uploaded->errorString()));
             }
         }
     }
     if (tempFile->error() != QFileDevice::NoError)
-        qCritical("HttpRequest: cannot read temp file, %s", qPrintable(tempFile->errorString()));
+        qCCritical(httpLog, "HttpRequest: cannot read temp file, %s",
+                qPrintable(tempFile->errorString()));
 }
 
 void HttpRequest::storeUploadedFile(

@@ -1,5 +1,6 @@
 #include "httprequesthandler.h"
 
+#include "httplogging.h"
 #include "httprequest.h"
 #include "httpresponse.h"
 
@@ -11,8 +12,8 @@ HttpRequestHandler::~HttpRequestHandler() = default;
 
 void HttpRequestHandler::service(HttpRequest &request, HttpResponse &response)
 {
-    qCritical("HttpRequestHandler: you need to override the service() function");
-    qDebug("HttpRequestHandler: request=%s %s %s", request.method().constData(),
+    qCCritical(httpLog, "HttpRequestHandler: you need to override the service() function");
+    qCDebug(httpLog, "HttpRequestHandler: request=%s %s %s", request.method().constData(),
             request.path().constData(), request.version().constData());
     response.setStatus(501, "not implemented");
     response.write("501 not implemented", true);

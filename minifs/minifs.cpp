@@ -4,12 +4,12 @@
 #include "logboxmenu.h"
 #include "minifsbuilder.h"
 #include "minifsbuildlistener.h"
+#include "minifslogging.h"
+#include "programpaths.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDebug>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSettings>
@@ -22,7 +22,6 @@ namespace {
 // disabled button is painted before the build blocks the event loop.
 constexpr int startDelayMilliseconds = 100;
 
-const char settingsFile[] = "./config.ini";
 const char pathKey[] = "MINIFS_PATH";
 
 // Shows the build's progress in the window's log box.
@@ -33,7 +32,7 @@ public:
 
     void logCleared() override { box->clear(); }
     void logLine(const QString &line) override { box->appendPlainText(line); }
-    void debugLine(const QString &line) override { qDebug().noquote() << line; }
+    void debugLine(const QString &line) override { qCDebug(minifsLog).noquote() << line; }
 
 private:
     QPlainTextEdit *box;
@@ -48,10 +47,7 @@ QString boxText(const QString &text)
 
 minifs::minifs(QWidget *parent)
     : QWidget(parent), settings(nullptr), ui(new Ui::minifs), timer(nullptr),
-      choose_folder([](QWidget *parent, const QString &caption, const QString &start) {
-          return QFileDialog::getExistingDirectory(
-                  parent, caption, start, QFileDialog::ShowDirsOnly);
-      })
+      choose_folder(&choose_folder_in_dialog)
 {
 #ifdef Q_OS_WIN
     // The Windows build names files in the ANSI code page; elsewhere file
@@ -61,7 +57,7 @@ minifs::minifs(QWidget *parent)
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("MiniFs合成工具"));
     setWindowFlags(Qt::WindowCloseButtonHint);
-    settings = new QSettings(QLatin1String(settingsFile), QSettings::IniFormat);
+    settings = new QSettings(ProgramPaths::settings_file(), QSettings::IniFormat);
     ui->path_minifs->setText(settings->value(QLatin1String(pathKey)).toString());
     LogBoxMenu::attach(ui->minifs_debug_box);
     timer = new QTimer(this);

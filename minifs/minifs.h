@@ -1,9 +1,9 @@
 #ifndef MINIFS_H
 #define MINIFS_H
 
-#include <QWidget>
+#include "folderchooser.h"
 
-#include <functional>
+#include <QWidget>
 
 class QSettings;
 class QTimer;
@@ -20,11 +20,6 @@ class minifs : public QWidget
     Q_OBJECT
 
 public:
-    // Asks for a folder, given the parent window, the caption and the folder
-    // to start from; returns an empty text when the user cancels.
-    using FolderChooser =
-            std::function<QString(QWidget *parent, const QString &caption, const QString &start)>;
-
     explicit minifs(QWidget *parent = nullptr);
     ~minifs() override;
 

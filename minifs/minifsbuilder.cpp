@@ -2,6 +2,7 @@
 
 #include "minifsbuildlistener.h"
 #include "minifsimage.h"
+#include "programpaths.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,9 +25,6 @@ namespace {
 // cost few system calls and small files are written many at a time, small
 // enough to keep the build's memory low whatever the file sizes.
 constexpr int copyBufferSize = 1 << 20;
-
-// Marker whose text before it, in the program's folder, is the base folder.
-const char bundleMarker[] = "/tavirex_tools.app";
 
 QString quoted(const QString &text)
 {
@@ -200,9 +198,7 @@ QFileInfoList MiniFsBuilder::listFolder(const QString &folder)
 
 QString MiniFsBuilder::defaultImagePath(const QString &programFolder)
 {
-    const int marker = programFolder.indexOf(QLatin1String(bundleMarker));
-    const QString base = marker < 0 ? programFolder : programFolder.left(marker);
-    return base + QStringLiteral("/html/") + imageFileName;
+    return ProgramPaths::html_folder(programFolder) + QLatin1Char('/') + imageFileName;
 }
 
 QString MiniFsBuilder::warningText(Outcome outcome)

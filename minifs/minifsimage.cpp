@@ -192,7 +192,7 @@ bool MiniFsImage::readTable(QIODevice *device, qint64 fileSize, quint32 fileCoun
             const quint64 tableEnd = headerSize + quint64(entrySize) * fileCount;
             if (entry.offset < tableEnd || (entry.offset - headerSize) % entrySize != 0)
                 return fail(QStringLiteral("entry 0: offset %1 is not the end of a table of at "
-                                           "least %2 slotCount")
+                                           "least %2 entries")
                                     .arg(entry.offset)
                                     .arg(fileCount));
             slotCount = (entry.offset - headerSize) / entrySize;

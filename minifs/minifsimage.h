@@ -60,10 +60,10 @@ public:
 
     // Reads the header and table of the image in device (open for reading,
     // random access) and checks every rule of the layout against its size.
-    // Returns false at the first broken rule; error() then describes it.
+    // Returns false at the first broken rule; errorString() then describes it.
     bool read(QIODevice *device);
 
-    QString error() const { return failure; }
+    QString errorString() const { return failure; }
     QString version() const { return versionText; }
     quint32 created() const { return createdSeconds; }
     const QVector<Entry> &entries() const { return table; }

@@ -218,8 +218,9 @@ while IFS='|' read -r line wanted; do
     check "completion of '$line' is '$wanted'" test "$(completions "$line")" = "$wanted"
 done <<'TABLE'
 ondaspa-cli |--help --version adpcm minifs upgrade
-ondaspa-cli minifs |--help build extract list
-ondaspa-cli adpcm |--help compress decode
+ondaspa-cli minifs |--help --version build extract list
+ondaspa-cli adpcm |--help --version compress decode
+ondaspa-cli minifs list --|--help --version
 ondaspa-cli upgrade u|update
 ondaspa-cli upgrade fs --p|--parallel --port
 ondaspa-cli upgrade update --folder |folder

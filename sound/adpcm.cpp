@@ -46,7 +46,7 @@ struct CoderRow
 
 struct CoderTable
 {
-    CoderRow rows[stepCount];
+    CoderRow rows[stepCount] = {};
 
     CoderTable()
     {
@@ -98,10 +98,10 @@ inline int encodeSample(int sample, int &predictor, const CoderRow *&row)
 struct Lane
 {
     const qint16 *samples;
-    int remaining;
     unsigned char *output;
-    int predictor;
     const CoderRow *row;
+    int remaining;
+    int predictor;
 };
 
 // At most this many streams are coded side by side: beyond it the lanes'
@@ -181,9 +181,9 @@ void adpcm_coder_streams(const AdpcmStream *streams, int streamCount)
         Lane lanes[maxLanes];
         for (int i = 0; i < laneCount; ++i) {
             const AdpcmStream &stream = streams[first + i];
-            lanes[i] = { stream.samples, qMax(stream.count, 0), stream.output,
-                stream.state->predictor,
-                &table.rows[qBound(0, int(stream.state->step_index), maxStepIndex)] };
+            lanes[i] = { stream.samples, stream.output,
+                &table.rows[qBound(0, int(stream.state->step_index), maxStepIndex)],
+                qMax(stream.count, 0), stream.state->predictor };
         }
         encodeLanes(lanes, laneCount);
         for (int i = 0; i < laneCount; ++i) {

@@ -1,13 +1,13 @@
 #include "foldercompressor.h"
 
 #include "adpcm.h"
+#include "soundlogging.h"
 #include "wavheader.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QRandomGenerator>
 #include <QThread>
 
@@ -23,8 +23,6 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #endif
-
-Q_LOGGING_CATEGORY(soundLog, "ondaspa.sound")
 
 namespace {
 

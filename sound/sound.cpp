@@ -1,12 +1,13 @@
 #include "sound.h"
 #include "ui_sound.h"
 
+#include "foldercompressor.h"
 #include "logboxmenu.h"
+#include "programpaths.h"
+#include "soundlogging.h"
 #include "spthread.h"
 
 #include <QCloseEvent>
-#include <QDebug>
-#include <QFileDialog>
 #include <QMessageBox>
 #include <QSettings>
 #include <QTextCodec>
@@ -23,10 +24,7 @@ void showBox(QWidget *parent, QMessageBox::Icon icon, const QString &text)
 
 sound::sound(QWidget *parent)
     : QWidget(parent), settings(nullptr), ui(new Ui::sound), worker(nullptr),
-      directory_chooser([](QWidget *owner, const QString &caption, const QString &startFolder) {
-          return QFileDialog::getExistingDirectory(
-                  owner, caption, startFolder, QFileDialog::ShowDirsOnly);
-      })
+      choose_folder(&choose_folder_in_dialog)
 {
 #ifdef Q_OS_WIN
     // The Windows build names files in the ANSI code page; elsewhere file
@@ -37,7 +35,7 @@ sound::sound(QWidget *parent)
     setWindowTitle(QStringLiteral("音频压缩工具"));
     setWindowFlags(Qt::WindowCloseButtonHint);
 
-    settings = new QSettings(QStringLiteral("./config.ini"), QSettings::IniFormat);
+    settings = new QSettings(ProgramPaths::settings_file(), QSettings::IniFormat);
     ui->path_sound->setText(settings->value(QStringLiteral("SOUND_PATH")).toString());
     LogBoxMenu::attach(ui->sound_debug_box);
 
@@ -55,9 +53,9 @@ sound::~sound()
     delete settings;
 }
 
-void sound::setDirectoryChooser(DirectoryChooser chooser)
+void sound::setFolderChooser(FolderChooser chooser)
 {
-    directory_chooser = std::move(chooser);
+    choose_folder = std::move(chooser);
 }
 
 void sound::closeEvent(QCloseEvent *event)
@@ -68,8 +66,8 @@ void sound::closeEvent(QCloseEvent *event)
 
 void sound::on_sound_choice_clicked()
 {
-    const QString folder = directory_chooser(
-            this, QStringLiteral("请选择目标文件夹位置..."), ui->path_sound->text());
+    const QString folder =
+            choose_folder(this, QStringLiteral("请选择目标文件夹位置..."), ui->path_sound->text());
     if (folder.isEmpty())
         return;
     ui->path_sound->setText(folder);
@@ -82,7 +80,7 @@ void sound::on_sound_start_clicked()
     emit start_code_proc(ui->path_sound->text());
 }
 
-void sound::ui_string_debug(QString text)
+void sound::ui_string_debug(const QString &text)
 {
     if (text == QStringLiteral("开始压缩:"))
         ui->sound_debug_box->clear();
@@ -92,17 +90,17 @@ void sound::ui_string_debug(QString text)
 void sound::ui_code_stop(int code)
 {
     switch (code) {
-    case 0:
+    case SPThread::code_run_over:
         ui->sound_start->setEnabled(true);
         break;
-    case 1:
+    case FolderCompressor::CodePathEmpty:
         showBox(this, QMessageBox::Warning,
                 QStringLiteral("<font size=16>当前路径未设置！</font>"));
         break;
-    case 2:
+    case FolderCompressor::CodeOpenFailed:
         if (open_failure_box_shown) {
             ++open_failures_while_shown;
-            qDebug() << "open failed, box already shown:" << open_failures_while_shown;
+            qCDebug(soundLog) << "open failed, box already shown:" << open_failures_while_shown;
             break;
         }
         open_failure_box_shown = true;
@@ -110,7 +108,7 @@ void sound::ui_code_stop(int code)
         showBox(this, QMessageBox::Warning, QStringLiteral("<font size=16>打开失败!</font>"));
         open_failure_box_shown = false;
         break;
-    case 3:
+    case FolderCompressor::CodeFinished:
         showBox(this, QMessageBox::Information, QStringLiteral("<font size=16>压缩结束!</font>"));
         break;
     default:

@@ -1,9 +1,9 @@
 #ifndef SOUND_H
 #define SOUND_H
 
-#include <QWidget>
+#include "folderchooser.h"
 
-#include <functional>
+#include <QWidget>
 
 class QSettings;
 class SPThread;
@@ -20,17 +20,12 @@ class sound : public QWidget
     Q_OBJECT
 
 public:
-    // Opens the directory chooser; returns the chosen folder, or an empty
-    // string when the user cancels.
-    using DirectoryChooser = std::function<QString(
-            QWidget *parent, const QString &caption, const QString &startFolder)>;
-
     explicit sound(QWidget *parent = nullptr);
     // Stops and waits for the worker before anything it reports to is freed.
     ~sound() override;
 
     // Replaces the file dialog, so the chooser can be driven without a user.
-    void setDirectoryChooser(DirectoryChooser chooser);
+    void setFolderChooser(FolderChooser chooser);
 
 signals:
     void ExitWin();
@@ -39,7 +34,7 @@ signals:
 private slots:
     void on_sound_choice_clicked();
     void on_sound_start_clicked();
-    void ui_string_debug(QString);
+    void ui_string_debug(const QString &);
     void ui_code_stop(int);
 
 protected:
@@ -49,7 +44,7 @@ private:
     QSettings *settings;
     Ui::sound *ui;
     SPThread *worker;
-    DirectoryChooser directory_chooser;
+    FolderChooser choose_folder;
     // True while the "open failed" box is up: a folder of many unwritable
     // targets then raises one box, not one nested box per file.
     bool open_failure_box_shown = false;

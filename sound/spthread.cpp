@@ -51,7 +51,7 @@ void SPThread::setOutputFolder(const QString &folder)
 
 void SPThread::start_code_proc(QString path)
 {
-    folder_path = path;
+    folder_path = std::move(path);
     start_requested = true;
 }
 
@@ -61,7 +61,7 @@ void SPThread::run()
         if (start_requested) {
             compress_folder();
             start_requested = false;
-            emit ui_code_stop(0);
+            emit ui_code_stop(code_run_over);
         }
         for (unsigned long slept = 0; slept < pollMilliseconds && !stop_requested;
                 slept += stopSliceMilliseconds)

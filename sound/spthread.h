@@ -14,6 +14,10 @@ class SPThread : public QThread
     Q_OBJECT
 
 public:
+    // Status code of ui_code_stop() after every run, whatever its outcome;
+    // the runs' own codes are FolderCompressor::Code.
+    static constexpr int code_run_over = 0;
+
     explicit SPThread(QObject *parent = nullptr);
     // Stops the loop and waits for the thread, so it never outlives the object.
     ~SPThread() override;

@@ -2,6 +2,7 @@
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -67,14 +68,20 @@ WavHeader::Format readFormat(const char *body)
     return format;
 }
 
+// A four-character chunk or form tag, without the literal's terminator.
+void putTag(char *at, const char (&tag)[5])
+{
+    std::copy_n(tag, 4, at);
+}
+
 void writeCanonical(
         const WavHeader::Format &format, quint32 formatChunkSize, quint32 dataBytes, char *output)
 {
     char *fields = output + formatFieldsOffset;
-    memcpy(output, "RIFF", 4);
+    putTag(output, "RIFF");
     qToLittleEndian<quint32>(dataBytes + chunkSizeExtra, output + chunkSizeOffset);
-    memcpy(output + formatOffset, "WAVE", 4);
-    memcpy(output + formatIdOffset, "fmt ", 4);
+    putTag(output + formatOffset, "WAVE");
+    putTag(output + formatIdOffset, "fmt ");
     qToLittleEndian<quint32>(formatChunkSize, output + formatChunkSizeOffset);
     qToLittleEndian<quint16>(format.formatTag, fields + formatTagField);
     qToLittleEndian<quint16>(format.channels, fields + channelsField);
@@ -82,7 +89,7 @@ void writeCanonical(
     qToLittleEndian<quint32>(format.byteRate, fields + byteRateField);
     qToLittleEndian<quint16>(format.blockAlign, fields + blockAlignField);
     qToLittleEndian<quint16>(format.bitsPerSample, fields + bitsPerSampleField);
-    memcpy(output + dataIdOffset, "data", 4);
+    putTag(output + dataIdOffset, "data");
     qToLittleEndian<quint32>(dataBytes, output + dataSizeOffset);
 }
 

@@ -1,8 +1,7 @@
 #include "devicetable.h"
 #include "devicemessages.h"
 #include "devicereply.h"
-
-#include <QDebug>
+#include "upgradelogging.h"
 
 QString DeviceTable::empty_text()
 {
@@ -30,18 +29,18 @@ DeviceTable::Outcome DeviceTable::take_reply(const QByteArray &datagram, const Q
     QByteArray text;
     const DeviceReply::Check check = DeviceReply::parse(datagram, &reply, &text);
     if (check == DeviceReply::Check::TooLong) {
-        qDebug() << "read: dropped over-long datagram of" << datagram.size()
-                 << "bytes from:" << sender.toString();
+        qCDebug(upgradeLog) << "read: dropped over-long datagram of" << datagram.size()
+                            << "bytes from:" << sender.toString();
         return Outcome::TooLong;
     }
     if (check == DeviceReply::Check::NotJson)
         return Outcome::NotJson;
-    qDebug() << "read:" << QString::fromUtf8(text) << "from:" << sender.toString();
+    qCDebug(upgradeLog) << "read:" << QString::fromUtf8(text) << "from:" << sender.toString();
     switch (check) {
     case DeviceReply::Check::NotObject:
         return Outcome::NotObject;
     case DeviceReply::Check::Probe:
-        qDebug() << "jsonObject[type]==" << DeviceMessages::probe_type();
+        qCDebug(upgradeLog) << "jsonObject[type]==" << DeviceMessages::probe_type();
         return Outcome::Probe;
     case DeviceReply::Check::NoSerial:
         return Outcome::NoSerial;
@@ -62,7 +61,7 @@ DeviceTable::Outcome DeviceTable::take_reply(const QByteArray &datagram, const Q
     device_addresses[device_count] = sender;
     device_replies[device_count] = reply;
     ++device_count;
-    qDebug() << "Set SN:" << reply.serial_number;
+    qCDebug(upgradeLog) << "Set SN:" << reply.serial_number;
     return Outcome::Added;
 }
 

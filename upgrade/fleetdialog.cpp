@@ -4,6 +4,7 @@
 #include "fleetchecklist.h"
 #include "fleettabledelegate.h"
 #include "logboxmenu.h"
+#include "programpaths.h"
 #include "servedfolder.h"
 #include "systemfleetclock.h"
 #include "ui_fleetdialog.h"
@@ -28,8 +29,6 @@ const QString log_time_format = QStringLiteral("HH:mm:ss");
 constexpr int column_widths[FleetTableModel::ColumnCount] = { 120, 90, 60, 120, 70, 160, 60 };
 
 } // namespace
-
-const QString FleetDialog::settings_path = QStringLiteral("./config.ini");
 
 FleetDialog::FleetDialog(FleetTransport &transport, const Services &services,
         FleetClock *given_clock, QWidget *parent)
@@ -255,7 +254,7 @@ FleetSettings FleetDialog::settings_from_boxes() const
 
 void FleetDialog::load_settings()
 {
-    const FleetSettings settings = FleetSettings::load(settings_path);
+    const FleetSettings settings = FleetSettings::load(ProgramPaths::settings_file());
     ui->parallel_box->setValue(settings.parallel);
     ui->timeout_box->setValue(settings.timeout_seconds);
     ui->retries_box->setValue(settings.retries);
@@ -264,7 +263,7 @@ void FleetDialog::load_settings()
 
 void FleetDialog::save_settings() const
 {
-    settings_from_boxes().save(settings_path);
+    settings_from_boxes().save(ProgramPaths::settings_file());
 }
 
 void FleetDialog::run_finished(const FleetEngine::Summary &summary)

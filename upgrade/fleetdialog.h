@@ -42,9 +42,6 @@ public:
         std::function<bool()> udp_bound;
     };
 
-    // Where the run settings are remembered.
-    static const QString settings_path;
-
     // transport must outlive the dialog. Without a clock the dialog keeps a
     // system clock; a given one is not owned and must outlive it.
     FleetDialog(FleetTransport &transport, const Services &services,

@@ -5,8 +5,8 @@
 #include "httprequest.h"
 #include "httpresponse.h"
 #include "servedfolder.h"
+#include "upgradelogging.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -82,7 +82,7 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
 {
     const QByteArray method = request.method();
     const QByteArray path = request.path();
-    qDebug() << "path:" << path;
+    qCDebug(upgradeLog) << "path:" << path;
 
     DownloadReport report;
     report.peer = DownloadReport::plain_address(request.peerAddress());
@@ -96,7 +96,8 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
 
     const QString folder = ServedFolder::current();
     if (!stays_inside(folder, report.path)) {
-        qWarning() << "MyRequestHandler: refused a path outside the served folder:" << report.path;
+        qCWarning(upgradeLog) << "MyRequestHandler: refused a path outside the served folder:"
+                              << report.path;
         response.setStatus(403, "Forbidden");
         response.write("403 forbidden", true);
         report.outcome = DownloadReport::Outcome::Refused;
@@ -105,11 +106,11 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
     }
 
     const QString file_name = folder + report.path;
-    qDebug() << "method" << method;
-    qDebug() << "Open File: " << file_name;
+    qCDebug(upgradeLog) << "method" << method;
+    qCDebug(upgradeLog) << "Open File: " << file_name;
     QFile file;
     if (!open_regular_file(file, file_name)) {
-        qDebug() << "Cant Found File";
+        qCDebug(upgradeLog) << "Cant Found File";
         response.setStatus(501, "not implemented");
         response.write("501 not implemented", true);
         if (method.compare("GET", Qt::CaseInsensitive) == 0)
@@ -125,7 +126,7 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
     response.setHeader("Server", "lwip");
     response.setHeader("Content-Type", "application/octet-stream");
     response.setHeader("Connection", "Close");
-    qDebug() << "File Len:" << size;
+    qCDebug(upgradeLog) << "File Len:" << size;
 
     if (method.compare("HEAD", Qt::CaseInsensitive) == 0) {
         emit send_data_transmission_progress(progress_headers_sent);
@@ -145,7 +146,7 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
     if (sent && response.waitUntilAcknowledged()) {
         report.outcome = DownloadReport::Outcome::Complete;
     } else {
-        qWarning() << "MyRequestHandler: download of" << file_name << "ended early";
+        qCWarning(upgradeLog) << "MyRequestHandler: download of" << file_name << "ended early";
         report.outcome = DownloadReport::Outcome::Interrupted;
     }
     DownloadReports::publish_answer(report);

@@ -1,14 +1,12 @@
 #include "servedfolder.h"
 
+#include "programpaths.h"
+
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSettings>
 
 namespace {
-
-// Inside a macOS bundle the program's folder ends in this; the served folder
-// lies beside the bundle, not inside it.
-const QLatin1String bundle_name("/tavirex_tools.app");
 
 QMutex provider_lock;
 
@@ -20,9 +18,9 @@ ServedFolder::Provider &provider()
 
 QString from_settings()
 {
-    QSettings settings(QStringLiteral("./config.ini"), QSettings::IniFormat);
+    QSettings settings(ProgramPaths::settings_file(), QSettings::IniFormat);
     settings.beginGroup(QStringLiteral("UPDATE"));
-    return ServedFolder::beside_program(settings.value(QStringLiteral("QZPATH")).toString());
+    return ProgramPaths::html_folder(settings.value(QStringLiteral("QZPATH")).toString());
 }
 
 } // namespace
@@ -36,12 +34,6 @@ QString ServedFolder::current()
         chosen = provider();
     }
     return chosen ? chosen() : from_settings();
-}
-
-QString ServedFolder::beside_program(const QString &program_folder)
-{
-    const int bundle = program_folder.indexOf(bundle_name);
-    return (bundle < 0 ? program_folder : program_folder.left(bundle)) + QStringLiteral("/html");
 }
 
 void ServedFolder::set_provider(Provider chosen)

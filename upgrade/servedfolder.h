@@ -6,8 +6,8 @@
 #include <functional>
 
 // The folder the upgrade file service serves. By default it is derived anew
-// for every request from "QZPATH" in "./config.ini" (group UPDATE), which
-// start-up sets to the program's folder. A program that serves another
+// for every request from "QZPATH" in the settings file (group UPDATE), which
+// start-up sets to the program's folder, by ProgramPaths::html_folder(). A program that serves another
 // folder (the command line's --folder) replaces the rule for the whole
 // process. Thread-safe: read on every HTTP connection thread.
 class ServedFolder
@@ -18,9 +18,6 @@ public:
 
     // The folder for the next request, by the current provider.
     static QString current();
-    // The default rule: the folder "html" beside program_folder, cut before
-    // "/tavirex_tools.app" when the program runs inside that bundle.
-    static QString beside_program(const QString &program_folder);
     // An empty function restores the default rule.
     static void set_provider(Provider provider);
 };

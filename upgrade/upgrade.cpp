@@ -4,9 +4,9 @@
 #include "receiveddatagrams.h"
 #include "ui_upgrade.h"
 #include "upgradefleetmenu.h"
+#include "upgradelogging.h"
 
 #include <QCloseEvent>
-#include <QDebug>
 #include <QMessageBox>
 #include <QTextCodec>
 #include <QUdpSocket>
@@ -41,7 +41,7 @@ upgrade::upgrade(QWidget *parent) : QWidget(parent), ui(new Ui::upgrade)
     // socket able to send, and replies then simply do not arrive.
     udp_socket->bind(QHostAddress::AnyIPv4, DeviceMessages::local_port, QUdpSocket::ShareAddress);
     connect(udp_socket, &QUdpSocket::readyRead, this, &upgrade::udp_ready_read);
-    qDebug() << "list len:" << ui->list_device_widget->currentRow();
+    qCDebug(upgradeLog) << "list len:" << ui->list_device_widget->currentRow();
 
     // Emitted on the HTTP connection threads: the automatic type queues them
     // to this window, so a download never waits for the user interface.
@@ -80,7 +80,7 @@ void upgrade::on_find_device_start_clicked()
     clear_device_list();
     for (int i = 0; i < probes_per_search; ++i)
         broadcast_find();
-    qDebug() << "find device";
+    qCDebug(upgradeLog) << "find device";
 }
 
 void upgrade::on_minifs_update_start_clicked()
@@ -131,15 +131,15 @@ void upgrade::set_data_transmission_progress(int n)
         show_progress_status(QStringLiteral("中断"), false);
         return;
     }
-    if (n == -1) {
+    if (n == MyRequestHandler::progress_headers_sent) {
         bar->setMaximum(100);
         bar->setMinimum(0);
         show_progress_status(QStringLiteral("擦除"), true);
-    } else if (n == 0) {
+    } else if (n == MyRequestHandler::progress_started) {
         bar->setMaximum(100);
         bar->setMinimum(0);
         show_progress_status(QStringLiteral("开始"), false);
-    } else if (n < 100) {
+    } else if (n < MyRequestHandler::progress_complete) {
         show_progress_status(QStringLiteral("下载"), true);
     } else {
         show_progress_status(QStringLiteral("完成"), true);
@@ -150,7 +150,7 @@ void upgrade::set_data_transmission_progress(int n)
 void upgrade::send_transmission_string(const QString &name)
 {
     if (missing_file_box_open) {
-        qDebug() << "未找到:" << name;
+        qCDebug(upgradeLog) << "未找到:" << name;
         return;
     }
     missing_file_box_open = true;
@@ -181,7 +181,7 @@ void upgrade::send_upgrade_command(const QString &type)
     // Without the server no device can fetch its image: the user would wait
     // for nothing.
     if (http_server_listening && !http_server_listening()) {
-        show_warning(QStringLiteral("<font size=16>HTTP服务未启动(端口81)!</font>"));
+        show_warning(QStringLiteral("<font size=16>HTTP服务未启动(端口%1)!</font>").arg(port));
         return;
     }
     const int row = ui->list_device_widget->currentRow();
@@ -189,10 +189,10 @@ void upgrade::send_upgrade_command(const QString &type)
         show_warning(QStringLiteral("<font size=16>请选择设备!</font>"));
         return;
     }
-    qDebug() << "row:" << row;
+    qCDebug(upgradeLog) << "row:" << row;
     const QHostAddress address = device_table.address(row - first_device_row);
     if (address.toString().isEmpty()) {
-        qDebug() << "ip is wrong";
+        qCDebug(upgradeLog) << "ip is wrong";
         show_warning(QStringLiteral("<font size=16>无效设备!</font>"));
         return;
     }

@@ -2,15 +2,14 @@
 #include "httpserverstartup.h"
 #include "modalboxcatcher.h"
 #include "privatenetwork.h"
+#include "testfiles.h"
 #include "widget.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,25 +17,6 @@ namespace {
 
 // Longest wait for a step that crosses the network, in milliseconds.
 constexpr int network_timeout = 20000;
-
-QByteArray random_bytes(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    return bytes;
-}
-
-bool write_file(const QString &name, const QByteArray &content)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray read_file(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -114,7 +94,7 @@ void tst_UpgradeEndToEnd::initTestCase()
     const QString content = work + QStringLiteral("/content");
     QVERIFY(QDir().mkpath(content));
     for (const char *name : { "boot.wav", "tone.wav", "index.txt" })
-        QVERIFY(write_file(content + QLatin1Char('/') + QLatin1String(name), random_bytes(40000)));
+        QVERIFY(writeFile(content + QLatin1Char('/') + QLatin1String(name), randomBytes(40000)));
     QProcess builder;
     builder.start(QStringLiteral(CLI_PATH),
             { QStringLiteral("minifs"), QStringLiteral("build"), content,
@@ -122,7 +102,7 @@ void tst_UpgradeEndToEnd::initTestCase()
                     served + QStringLiteral("/minifs_rom.img") });
     QVERIFY(builder.waitForFinished(network_timeout));
     QVERIFY2(builder.exitCode() == 0, builder.readAllStandardError().constData());
-    QVERIFY(write_file(served + QStringLiteral("/firmware.bin"), random_bytes(300000)));
+    QVERIFY(writeFile(served + QStringLiteral("/firmware.bin"), randomBytes(300000)));
 
     launcher.reset(new Widget);
     QVERIFY(start_http_server(launcher->upgrade_window, *qApp)->isListening());
@@ -157,7 +137,7 @@ void tst_UpgradeEndToEnd::cleanupTestCase()
 
 QByteArray tst_UpgradeEndToEnd::log(const char *device) const
 {
-    return read_file(work + QLatin1Char('/') + QLatin1String(device) + QStringLiteral(".log"));
+    return readFile(work + QLatin1Char('/') + QLatin1String(device) + QStringLiteral(".log"));
 }
 
 void tst_UpgradeEndToEnd::press(const QString &serial_number, const char *button)
@@ -183,9 +163,9 @@ void tst_UpgradeEndToEnd::expect_download(
     QTRY_VERIFY_WITH_TIMEOUT(log(device).contains("result "), network_timeout);
     QVERIFY2(log(device).contains("result complete"), log(device).constData());
     const QByteArray saved =
-            read_file(work + QLatin1Char('/') + QLatin1String(device) + QLatin1Char('/') + file);
+            readFile(work + QLatin1Char('/') + QLatin1String(device) + QLatin1Char('/') + file);
     QVERIFY(!saved.isEmpty());
-    QVERIFY(saved == read_file(served + QLatin1Char('/') + file));
+    QVERIFY(saved == readFile(served + QLatin1Char('/') + file));
     QTRY_COMPARE_WITH_TIMEOUT(recorder->words, words, network_timeout);
     auto *status = launcher->upgrade_window.findChild<QLabel *>(QStringLiteral("status"));
     QCOMPARE(status->styleSheet(), QStringLiteral("color: rgb(0, 255, 0);"));

@@ -42,7 +42,7 @@ public:
         }
         return false;
     }
-    QByteArray log() const { return read_file(log_name); }
+    QByteArray log() const { return readFile(log_name); }
 
 private:
     const QString program;

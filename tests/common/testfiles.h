@@ -4,27 +4,28 @@
 #include <QByteArray>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QString>
 
-// Whole-file helpers of the end-to-end checks.
+// Writes bytes as the whole file at path; false when that fails.
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
 
-inline QByteArray random_bytes(int size)
+// The whole file at path; empty when it cannot be read.
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// size bytes of noise, a multiple of four long.
+inline QByteArray randomBytes(int size)
 {
     QByteArray bytes(size, Qt::Uninitialized);
     QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
     return bytes;
-}
-
-inline bool write_file(const QString &name, const QByteArray &content)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-// Empty when the file cannot be read.
-inline QByteArray read_file(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 #endif // TESTFILES_H

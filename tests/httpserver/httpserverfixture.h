@@ -5,6 +5,7 @@
 // on a temporary INI file, a free loopback port, a request handler with test behaviours, an HTTP
 // client that reads whole responses, and a raw client that sends without reading.
 
+#include "debuglines.h"
 #include "httprequest.h"
 #include "httprequesthandler.h"
 #include "httpresponse.h"
@@ -46,7 +47,7 @@ bool spinUntil(Condition done, int milliseconds = eventWaitMilliseconds)
     return true;
 }
 
-// Records every message from every thread while alive, and prints none.
+// Records every message from every thread while alive, debug lines included, and prints none.
 class LogCapture
 {
 public:
@@ -98,6 +99,7 @@ private:
 
     static inline LogCapture *current = nullptr;
     QtMessageHandler previous = nullptr;
+    DebugLines debugLines;
     mutable QMutex mutex;
     QList<QPair<QtMsgType, QString>> entries;
 };

@@ -4,6 +4,7 @@
 // Helpers shared by the HTTP server tests: a captured message log, a connected loopback socket
 // pair, and a request fed the way the connection handler feeds it.
 
+#include "debuglines.h"
 #include "httprequest.h"
 
 #include <QBuffer>
@@ -48,6 +49,7 @@ private:
 
     static inline MessageCapture *current = nullptr;
     QtMessageHandler previous = nullptr;
+    DebugLines debugLines;
 };
 
 // A server-side and a client-side socket connected over 127.0.0.1.

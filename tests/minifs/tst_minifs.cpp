@@ -258,7 +258,7 @@ void tst_minifs::startRunsOneBuild()
         QFile image(imagePath());
         QVERIFY(image.open(QIODevice::ReadOnly));
         MiniFsImage checked;
-        QVERIFY2(checked.read(&image), qPrintable(checked.error()));
+        QVERIFY2(checked.read(&image), qPrintable(checked.errorString()));
         QCOMPARE(checked.version(), QStringLiteral("V2"));
         QCOMPARE(checked.entries().first().name, QStringLiteral("页面.html").toUtf8());
         QCOMPARE(log->toPlainText().split(QLatin1Char('\n')).first(),

@@ -1,6 +1,7 @@
 #include "minifsbuilder.h"
 #include "minifsbuildlistener.h"
 #include "minifsimage.h"
+#include "testfiles.h"
 #include "writelimit.h"
 
 #include <QBuffer>
@@ -66,18 +67,6 @@ QFileInfoList sortedListing(const QString &folder)
         return left.fileName() < right.fileName();
     });
     return files;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QByteArray pattern(int size, char seed)
@@ -227,7 +216,7 @@ void tst_MiniFsBuilder::names()
     QFile file(imagePath);
     QVERIFY(file.open(QIODevice::ReadOnly));
     MiniFsImage image;
-    QVERIFY2(image.read(&file), qPrintable(image.error()));
+    QVERIFY2(image.read(&file), qPrintable(image.errorString()));
     QCOMPARE(image.entries().size(), 1);
     QCOMPARE(image.entries().at(0).name, name.toUtf8().left(32));
     QCOMPARE(image.entries().at(0).name.size(), storedLength);
@@ -280,7 +269,7 @@ void tst_MiniFsBuilder::emptyFileSharesOffset()
     QFile file(imagePath);
     QVERIFY(file.open(QIODevice::ReadOnly));
     MiniFsImage image;
-    QVERIFY2(image.read(&file), qPrintable(image.error()));
+    QVERIFY2(image.read(&file), qPrintable(image.errorString()));
     QCOMPARE(image.entries().at(0).size, 0u);
     QCOMPARE(image.entries().at(0).offset, image.entries().at(1).offset);
     QCOMPARE(image.entries().at(1).offset, quint32(36 + 2 * 48));

@@ -87,7 +87,7 @@ void tst_MiniFsImage::readsValidImages()
     QBuffer buffer(&bytes);
     QVERIFY(buffer.open(QIODevice::ReadOnly));
     MiniFsImage image;
-    QVERIFY2(image.read(&buffer), qPrintable(image.error()));
+    QVERIFY2(image.read(&buffer), qPrintable(image.errorString()));
     QCOMPARE(image.version(), version);
     QCOMPARE(image.entries().size(), entries);
     if (entries == 2) {
@@ -141,7 +141,8 @@ void tst_MiniFsImage::rejectsBrokenRules_data()
     QTest::newRow("first-offset-inside-table") << image << "entry 0: offset";
     image = valid;
     putWord(image, 44, 36 + 48);
-    QTest::newRow("first-offset-before-table-end") << image << "entry 0: offset";
+    QTest::newRow("first-offset-before-table-end")
+            << image << "entry 0: offset 84 is not the end of a table of at least 2 entries";
     image = valid;
     putWord(image, 92, 36 + 48 * 3 + 6);
     QTest::newRow("offsets-out-of-order") << image << "entry 1: offset";
@@ -173,7 +174,7 @@ void tst_MiniFsImage::rejectsBrokenRules()
     QVERIFY(buffer.open(QIODevice::ReadOnly));
     MiniFsImage image;
     QVERIFY(!image.read(&buffer));
-    QVERIFY2(image.error().contains(rule), qPrintable(image.error()));
+    QVERIFY2(image.errorString().contains(rule), qPrintable(image.errorString()));
     QVERIFY(image.entries().isEmpty());
 }
 
@@ -211,7 +212,7 @@ void tst_MiniFsImage::copiesContent()
     QBuffer buffer(&bytes);
     QVERIFY(buffer.open(QIODevice::ReadOnly));
     MiniFsImage image;
-    QVERIFY2(image.read(&buffer), qPrintable(image.error()));
+    QVERIFY2(image.read(&buffer), qPrintable(image.errorString()));
     for (const auto &[index, expected] : { std::pair<int, QByteArray>(0, "abc"), { 1, big } }) {
         QBuffer output;
         QVERIFY(output.open(QIODevice::WriteOnly));

@@ -1,4 +1,5 @@
 #include "adpcm.h"
+#include "referenceadpcmcoder.h"
 
 #include <QtTest>
 
@@ -11,73 +12,21 @@ Q_DECLARE_METATYPE(std::vector<qint16>)
 
 namespace {
 
-// The coder as the algorithm reads, one branch per step, to hold the
-// table-driven coder to.
-const int referenceSteps[89] = { 7, 8, 9, 10, 11, 12, 13, 14, 16, 17, 19, 21, 23, 25, 28, 31, 34,
-    37, 41, 45, 50, 55, 60, 66, 73, 80, 88, 97, 107, 118, 130, 143, 157, 173, 190, 209, 230, 253,
-    279, 307, 337, 371, 408, 449, 494, 544, 598, 658, 724, 796, 876, 963, 1060, 1166, 1282, 1411,
-    1552, 1707, 1878, 2066, 2272, 2499, 2749, 3024, 3327, 3660, 4026, 4428, 4871, 5358, 5894, 6484,
-    7132, 7845, 8630, 9493, 10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623,
-    27086, 29794, 32767 };
-const int referenceAdjustments[16] = { -1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8 };
-
+// What the reference coder makes of samples, from the starting state.
 struct ReferenceResult
 {
     std::vector<unsigned char> bytes;
     std::vector<qint16> predictions;
-    AdpcmState state;
+    AdpcmState state = { 0, 0 };
 };
 
 ReferenceResult referenceEncode(const std::vector<qint16> &samples)
 {
     ReferenceResult result;
-    int predictor = 0;
-    int index = 0;
-    std::vector<int> codes;
-    for (const qint16 sample : samples) {
-        const int step = referenceSteps[index];
-        int diff = sample - predictor;
-        const int sign = diff < 0 ? 8 : 0;
-        if (sign)
-            diff = -diff;
-        int code = 0;
-        int vpdiff = step >> 3;
-        if (diff >= step) {
-            code |= 4;
-            diff -= step;
-            vpdiff += step;
-        }
-        if (diff >= (step >> 1)) {
-            code |= 2;
-            diff -= step >> 1;
-            vpdiff += step >> 1;
-        }
-        if (diff >= (step >> 2)) {
-            code |= 1;
-            vpdiff += step >> 2;
-        }
-        if (sign) {
-            predictor -= vpdiff;
-            if (predictor < -32768)
-                predictor = -32768;
-        } else {
-            predictor += vpdiff;
-            if (predictor > 32767)
-                predictor = 32767;
-        }
-        code |= sign;
-        index += referenceAdjustments[code];
-        if (index < 0)
-            index = 0;
-        if (index > 88)
-            index = 88;
-        codes.push_back(code);
-        result.predictions.push_back(static_cast<qint16>(predictor));
-    }
-    for (size_t i = 0; i < codes.size(); i += 2)
-        result.bytes.push_back(static_cast<unsigned char>(
-                (codes[i] << 4) | (i + 1 < codes.size() ? codes[i + 1] : 0)));
-    result.state = { static_cast<qint16>(predictor), static_cast<qint8>(index) };
+    result.bytes.resize((samples.size() + 1) / 2);
+    result.predictions.resize(samples.size());
+    referenceAdpcmCoder(samples.data(), static_cast<int>(samples.size()), result.bytes.data(),
+            &result.state, result.predictions.data());
     return result;
 }
 

@@ -1,7 +1,7 @@
+#include "commandrun.h"
 #include "fulldisk.h"
 #include "wavfile.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -9,30 +9,11 @@
 
 namespace {
 
-// Each command finishes in well under a second; the bound only stops a hang.
-constexpr int processTimeoutMs = 30000;
-
-struct Result
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
 // prefix: what runs the tool, such as fullDiskPrefix().
-Result runCli(const QStringList &arguments, const QStringList &prefix = {})
+CommandRun runCli(const QStringList &arguments, const QStringList &prefix = {})
 {
-    QStringList command = prefix
-            + QStringList{ QStringLiteral(ONDASPA_CLI), QStringLiteral("adpcm") } + arguments;
-    QProcess process;
-    process.start(command.takeFirst(), command);
-    Result result;
-    if (!process.waitForFinished(processTimeoutMs))
-        return result;
-    result.exitCode = process.exitCode();
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
+    return CommandRun::of(prefix
+            + QStringList{ QStringLiteral(ONDASPA_CLI), QStringLiteral("adpcm") } + arguments);
 }
 
 WavFile tone(int count, quint32 rate)
@@ -76,6 +57,7 @@ void tst_AdpcmCommand::init()
     in = scratch->filePath(QStringLiteral("in"));
     out = scratch->filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(in));
+    QVERIFY(QDir().mkpath(out));
 }
 
 void tst_AdpcmCommand::compressPrintsRunLines()
@@ -84,14 +66,14 @@ void tst_AdpcmCommand::compressPrintsRunLines()
     WavFile stereo = tone(10, 8000);
     stereo.channels = 2;
     QVERIFY(stereo.write(in + QStringLiteral("/stereo.wav")));
-    const Result result = runCli({ QStringLiteral("compress"), in, QStringLiteral("-o"), out });
+    const CommandRun result = runCli({ QStringLiteral("compress"), in, QStringLiteral("-o"), out });
     QCOMPARE(result.exitCode, 1);
     QCOMPARE(result.out,
             QStringLiteral(
                     "开始压缩:\n压缩:stereo.wav失败:非单声道音频!\n压缩:示例.wav >> 46bytes 成功\n"
                     "压缩结束:\n压缩成功文件数:1个\n压缩失败文件数:1个\n文件夹中文件数:1个\n"));
     QCOMPARE(result.err,
-            QStringLiteral("ondaspa-cli: adpcm compress: stereo.wav: 8000 Hz, 2 channels, 16 bits, "
+            QStringLiteral("ondaspa-cli adpcm compress: stereo.wav: 8000 Hz, 2 channels, 16 bits, "
                            "format tag 1, 64 bytes\n"));
     QCOMPARE(QFileInfo(out + QStringLiteral("/示例.wav")).size(), qint64(46));
 }
@@ -102,31 +84,17 @@ void tst_AdpcmCommand::compressExitCodes_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("error");
 
-    QTest::newRow("allCompressed") << QStringList{ QStringLiteral("compress"), QStringLiteral("IN"),
-        QStringLiteral("-o"), QStringLiteral("OUT") }
-                                   << 0 << QString();
-    QTest::newRow("emptyPath") << QStringList{ QStringLiteral("compress"), QString(),
-        QStringLiteral("-o"), QStringLiteral("OUT") }
-                               << 1 << QStringLiteral("folder path is empty");
-    QTest::newRow("missingFolder") << QStringList{ QStringLiteral("compress"),
-        QStringLiteral("IN/nowhere"), QStringLiteral("-o"), QStringLiteral("OUT") }
-                                   << 1 << QStringLiteral("folder not found");
-    QTest::newRow("outputCannotBeOpened") << QStringList{ QStringLiteral("compress"),
-        QStringLiteral("IN"), QStringLiteral("-o"), QStringLiteral("BLOCKED") }
-                                          << 1 << QStringLiteral("cannot write");
-    QTest::newRow("outputFolderUnderFile") << QStringList{ QStringLiteral("compress"),
-        QStringLiteral("IN"), QStringLiteral("-o"), QStringLiteral("IN/a.wav/sound") }
-                                           << 1 << QStringLiteral("cannot create output folder");
-    QTest::newRow("noFolder") << QStringList{ QStringLiteral("compress") } << 2
-                              << QStringLiteral("usage:");
-    QTest::newRow("twoFolders") << QStringList{ QStringLiteral("compress"), QStringLiteral("IN"),
-        QStringLiteral("IN") } << 2
-                                << QStringLiteral("usage:");
-    QTest::newRow("outputWithoutFolder")
-            << QStringList{ QStringLiteral("compress"), QStringLiteral("IN"), QStringLiteral("-o") }
-            << 2 << QStringLiteral("-o needs a folder");
-    QTest::newRow("unknownCommand")
-            << QStringList{ QStringLiteral("squash") } << 2 << QStringLiteral("usage:");
+    const auto compress = [](const char *folder, const char *output) {
+        return QStringList{ QStringLiteral("compress"), QString::fromUtf8(folder),
+            QStringLiteral("-o"), QString::fromUtf8(output) };
+    };
+    QTest::newRow("allCompressed") << compress("@in", "@out") << 0 << QString();
+    QTest::newRow("emptyPath") << compress("", "@out") << 1 << "the folder path is empty";
+    QTest::newRow("missingFolder")
+            << compress("@in/nowhere", "@out") << 1 << "@in/nowhere: no such folder";
+    QTest::newRow("outputCannotBeOpened") << compress("@in", "@blocked") << 1 << "cannot write";
+    QTest::newRow("outputFolderMissing")
+            << compress("@in", "@out/deeper") << 1 << "@out/deeper: no such folder";
 }
 
 void tst_AdpcmCommand::compressExitCodes()
@@ -139,16 +107,20 @@ void tst_AdpcmCommand::compressExitCodes()
     // A folder where the output file should be cannot be opened as a file.
     const QString blocked = scratch->filePath(QStringLiteral("blocked"));
     QVERIFY(QDir().mkpath(blocked + QStringLiteral("/a.wav")));
-    arguments.replaceInStrings(QStringLiteral("IN"), in);
-    arguments.replaceInStrings(QStringLiteral("OUT"), out);
-    arguments.replaceInStrings(QStringLiteral("BLOCKED"), blocked);
+    for (QString *text : { &error, &arguments[1], &arguments[3] })
+        text->replace(QStringLiteral("@in"), in)
+                .replace(QStringLiteral("@out"), out)
+                .replace(QStringLiteral("@blocked"), blocked);
 
-    const Result result = runCli(arguments);
+    const CommandRun result = runCli(arguments);
     QCOMPARE(result.exitCode, exitCode);
     if (error.isEmpty())
         QVERIFY(result.err.isEmpty());
     else
-        QVERIFY2(result.err.contains(error), qPrintable(result.err));
+        QVERIFY2(result.err.contains(QStringLiteral("ondaspa-cli adpcm compress: ") + error),
+                qPrintable(result.err));
+    // Only the window's own folder is ever created.
+    QVERIFY(!QFileInfo::exists(out + QStringLiteral("/deeper")));
 }
 
 void tst_AdpcmCommand::decodeRestoresPcm()
@@ -158,7 +130,7 @@ void tst_AdpcmCommand::decodeRestoresPcm()
     QVERIFY(original.write(in + QStringLiteral("/tone.wav")));
     QCOMPARE(runCli({ QStringLiteral("compress"), in, QStringLiteral("-o"), out }).exitCode, 0);
     const QString decodedPath = scratch->filePath(QStringLiteral("decoded.wav"));
-    const Result result =
+    const CommandRun result =
             runCli({ QStringLiteral("decode"), out + QStringLiteral("/tone.wav"), decodedPath });
     QCOMPARE(result.exitCode, 0);
 
@@ -216,7 +188,7 @@ void tst_AdpcmCommand::decodeRefuses()
     QCOMPARE(file.write(content), qint64(content.size()));
     file.close();
     const QString output = scratch->filePath(QStringLiteral("output.wav"));
-    const Result result = runCli({ QStringLiteral("decode"), input, output });
+    const CommandRun result = runCli({ QStringLiteral("decode"), input, output });
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains(error), qPrintable(result.err));
     QVERIFY(!QFileInfo::exists(output));
@@ -240,18 +212,18 @@ void tst_AdpcmCommand::writeFailuresGiveTheSystemsReason()
     QVERIFY(tone(1000, 16000).write(in + QStringLiteral("/small.wav")));
     const QStringList prefix = fullDiskPrefix(disk, full);
 
-    const Result compressed =
+    const CommandRun compressed =
             runCli({ QStringLiteral("compress"), in, QStringLiteral("-o"), full }, prefix);
     QCOMPARE(compressed.exitCode, 1);
     QVERIFY(compressed.out.contains(
             QStringLiteral("\n压缩:big.wav失败:写入失败!\n压缩:small.wav >> 544bytes 成功\n")));
     QCOMPARE(compressed.err,
-            QStringLiteral("ondaspa-cli: adpcm compress: cannot write %1/big.wav: %2\n")
+            QStringLiteral("ondaspa-cli adpcm compress: cannot write %1/big.wav: %2\n")
                     .arg(full, reason));
 
     QCOMPARE(runCli({ QStringLiteral("compress"), in, QStringLiteral("-o"), out }).exitCode, 0);
-    const Result decoded = runCli({ QStringLiteral("decode"), out + QStringLiteral("/big.wav"),
-                                          full + QStringLiteral("/big.wav") },
+    const CommandRun decoded = runCli({ QStringLiteral("decode"), out + QStringLiteral("/big.wav"),
+                                              full + QStringLiteral("/big.wav") },
             prefix);
     QCOMPARE(decoded.exitCode, 1);
     QVERIFY2(decoded.err.contains(QStringLiteral("cannot write %1/big.wav: %2").arg(full, reason)),

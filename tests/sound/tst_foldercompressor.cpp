@@ -1,5 +1,6 @@
 #include "adpcm.h"
 #include "foldercompressor.h"
+#include "testfiles.h"
 #include "wavfile.h"
 
 #include <QProcess>
@@ -52,18 +53,6 @@ QStringList summary(int success, int failure, int present)
     return { QStringLiteral("压缩结束:"), QStringLiteral("压缩成功文件数:%1个").arg(success),
         QStringLiteral("压缩失败文件数:%1个").arg(failure),
         QStringLiteral("文件夹中文件数:%1个").arg(present) };
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 WavFile samplesOf(int count)
@@ -139,7 +128,7 @@ void tst_FolderCompressor::workedExampleFile()
     expected.replace(20, 2, QByteArray::fromHex("1100")); // IMA ADPCM
     expected.replace(40, 4, QByteArray::fromHex("02000000")); // data size 2
     expected += QByteArray::fromHex("0777");
-    QCOMPARE(readAll(out + QStringLiteral("/ex.wav")), expected);
+    QCOMPARE(readFile(out + QStringLiteral("/ex.wav")), expected);
     // Written through a private temporary file, but readable like any other.
     QVERIFY(QFileInfo(out + QStringLiteral("/ex.wav")).permissions().testFlag(QFile::ReadOther));
 }
@@ -216,7 +205,7 @@ void tst_FolderCompressor::oneFile()
     QFETCH(int, success);
     QFETCH(int, failure);
 
-    QVERIFY(writeBytes(in + QStringLiteral("/a.wav"), content));
+    QVERIFY(writeFile(in + QStringLiteral("/a.wav"), content));
     RecordingReporter reporter;
     FolderCompressor compressor(out, &reporter);
     QCOMPARE(compressor.run(in), FolderCompressor::Finished);
@@ -228,7 +217,7 @@ void tst_FolderCompressor::oneFile()
     QCOMPARE(compressor.failureCount(), failure);
     if (!success)
         return;
-    const QByteArray written = readAll(out + QStringLiteral("/a.wav"));
+    const QByteArray written = readFile(out + QStringLiteral("/a.wav"));
     QCOMPARE(line, QStringLiteral("压缩:a.wav >> %1bytes 成功").arg(written.size()));
     const quint32 dataBytes = qFromLittleEndian<quint32>(written.constData() + 40);
     QCOMPARE(int(dataBytes) + 44, written.size());
@@ -275,11 +264,11 @@ void tst_FolderCompressor::toolWrittenFiles()
     // The canonical file is compressed in place, beside the tool's compressed one.
     WavFile canonical;
     canonical.sampleRate = 16000;
-    canonical.data = readAll(raw);
+    canonical.data = readFile(raw);
     QVERIFY(canonical.write(out + QStringLiteral("/canonical.wav")));
     QCOMPARE(FolderCompressor(out, &reporter).run(out), FolderCompressor::Finished);
-    QCOMPARE(readAll(out + QStringLiteral("/tone.wav")),
-            readAll(out + QStringLiteral("/canonical.wav")));
+    QCOMPARE(readFile(out + QStringLiteral("/tone.wav")),
+            readFile(out + QStringLiteral("/canonical.wav")));
 }
 
 void tst_FolderCompressor::hugeFileIsNotRead()
@@ -351,11 +340,11 @@ void tst_FolderCompressor::manyFilesKeepOrderAndBytes()
         const QString name = QStringLiteral("f%1.wav").arg(i, 2, 10, QLatin1Char('0'));
         const QString path = in + QLatin1Char('/') + name;
         if (i == 2) {
-            QVERIFY(writeBytes(path, QByteArray(100, 't')));
+            QVERIFY(writeFile(path, QByteArray(100, 't')));
             expected << QStringLiteral("压缩:%1失败:格式不支持!").arg(name);
             ++failures;
         } else if (i == 5) {
-            QVERIFY(writeBytes(path, QByteArray(int(FolderCompressor::maxInputBytes) + 1, 'x')));
+            QVERIFY(writeFile(path, QByteArray(int(FolderCompressor::maxInputBytes) + 1, 'x')));
             expected << QStringLiteral("压缩音频大于1Mbytes,请裁剪!");
         } else {
             const WavFile file = samplesOf(1000 + 37 * i);
@@ -375,14 +364,14 @@ void tst_FolderCompressor::manyFilesKeepOrderAndBytes()
     QCOMPARE(FolderCompressor(out, &reporter).run(in), FolderCompressor::Finished);
     QCOMPARE(reporter.lines, expected + summary(outputs.size(), failures, outputs.size()));
     for (auto it = outputs.cbegin(); it != outputs.cend(); ++it)
-        QCOMPARE(readAll(out + QLatin1Char('/') + it.key()).mid(44), it.value());
+        QCOMPARE(readFile(out + QLatin1Char('/') + it.key()).mid(44), it.value());
 }
 
 void tst_FolderCompressor::emptyFolderCountsOutputFolder()
 {
     QVERIFY(QDir().mkpath(out));
-    QVERIFY(writeBytes(out + QStringLiteral("/old.wav"), "old"));
-    QVERIFY(writeBytes(out + QStringLiteral("/notes.txt"), "notes"));
+    QVERIFY(writeFile(out + QStringLiteral("/old.wav"), "old"));
+    QVERIFY(writeFile(out + QStringLiteral("/notes.txt"), "notes"));
     RecordingReporter reporter;
     FolderCompressor compressor(out, &reporter);
     QCOMPARE(compressor.run(in), FolderCompressor::Finished);
@@ -445,7 +434,7 @@ void tst_FolderCompressor::readOnlyTargetGivesCode()
     QVERIFY(workedExample.write(in + QStringLiteral("/a.wav")));
     QVERIFY(QDir().mkpath(out));
     const QString target = out + QStringLiteral("/a.wav");
-    QVERIFY(writeBytes(target, "earlier"));
+    QVERIFY(writeFile(target, "earlier"));
     QVERIFY(QFile::setPermissions(target, QFile::ReadOwner));
     RecordingReporter reporter;
     FolderCompressor compressor(out, &reporter);
@@ -453,7 +442,7 @@ void tst_FolderCompressor::readOnlyTargetGivesCode()
     QCOMPARE(reporter.codes,
             QList<int>({ FolderCompressor::CodeOpenFailed, FolderCompressor::CodeFinished }));
     QCOMPARE(compressor.failureCount(), 1);
-    QCOMPARE(readAll(target), QByteArray("earlier"));
+    QCOMPARE(readFile(target), QByteArray("earlier"));
 }
 
 void tst_FolderCompressor::newOutputGetsNewFilePermissions_data()
@@ -472,7 +461,7 @@ void tst_FolderCompressor::newOutputGetsNewFilePermissions()
 {
     QFETCH(int, mask);
     QFETCH(int, expected);
-    QVERIFY(writeBytes(in + QStringLiteral("/a.wav"), samplesOf(8000).bytes()));
+    QVERIFY(writeFile(in + QStringLiteral("/a.wav"), samplesOf(8000).bytes()));
     RecordingReporter reporter;
     FolderCompressor compressor(out, &reporter);
     const mode_t previous = umask(mode_t(mask));
@@ -494,11 +483,11 @@ void tst_FolderCompressor::failedWriteKeepsEarlierFile()
     QFETCH(bool, inPlace);
     const QString target = (inPlace ? in : out) + QStringLiteral("/a.wav");
     const QByteArray original = samplesOf(8000).bytes();
-    QVERIFY(writeBytes(in + QStringLiteral("/a.wav"), original));
+    QVERIFY(writeFile(in + QStringLiteral("/a.wav"), original));
     const QByteArray earlier = inPlace ? original : QByteArray("earlier output");
     if (!inPlace) {
         QVERIFY(QDir().mkpath(out));
-        QVERIFY(writeBytes(target, earlier));
+        QVERIFY(writeFile(target, earlier));
     }
 
     // A file size limit below the 4044-byte output makes the write itself
@@ -521,13 +510,13 @@ void tst_FolderCompressor::failedWriteKeepsEarlierFile()
                     + summary(0, 1, 1));
     QCOMPARE(reporter.failures,
             QStringList{ target + QStringLiteral(": ") + qt_error_string(EFBIG) });
-    QCOMPARE(readAll(target), earlier);
+    QCOMPARE(readFile(target), earlier);
 }
 
 void tst_FolderCompressor::outputFolderAsInput()
 {
     const QByteArray original = samplesOf(1000).bytes();
-    QVERIFY(writeBytes(in + QStringLiteral("/a.wav"), original));
+    QVERIFY(writeFile(in + QStringLiteral("/a.wav"), original));
     QVERIFY(workedExample.write(in + QStringLiteral("/b.wav")));
     RecordingReporter first;
     QCOMPARE(FolderCompressor(in, &first).run(in), FolderCompressor::Finished);
@@ -536,7 +525,7 @@ void tst_FolderCompressor::outputFolderAsInput()
                     { QStringLiteral("开始压缩:"), QStringLiteral("压缩:a.wav >> 544bytes 成功"),
                             QStringLiteral("压缩:b.wav >> 46bytes 成功") })
                     + summary(2, 0, 2));
-    const QByteArray compressed = readAll(in + QStringLiteral("/a.wav"));
+    const QByteArray compressed = readFile(in + QStringLiteral("/a.wav"));
     QCOMPARE(compressed.size(), 544);
 
     // A second run finds only compressed files, refuses them and keeps them.
@@ -546,7 +535,7 @@ void tst_FolderCompressor::outputFolderAsInput()
             QStringList({ QStringLiteral("开始压缩:"), QStringLiteral("压缩:a.wav失败:格式不支持!"),
                     QStringLiteral("压缩:b.wav失败:格式不支持!") })
                     + summary(0, 2, 2));
-    QCOMPARE(readAll(in + QStringLiteral("/a.wav")), compressed);
+    QCOMPARE(readFile(in + QStringLiteral("/a.wav")), compressed);
 }
 
 void tst_FolderCompressor::chineseNames()

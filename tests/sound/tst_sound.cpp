@@ -155,7 +155,7 @@ void tst_Sound::chooserStoresChoice()
     makeWindow();
     QString answer;
     QStringList asked;
-    window->setDirectoryChooser([&](QWidget *parent, const QString &caption, const QString &start) {
+    window->setFolderChooser([&](QWidget *parent, const QString &caption, const QString &start) {
         asked << caption << start;
         return parent == window.data() ? answer : QString();
     });

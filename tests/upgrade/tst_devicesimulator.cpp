@@ -142,11 +142,12 @@ void tst_DeviceSimulator::commandLine_data()
     QTest::newRow("version") << QStringList{ "--version" } << 0 << true
                              << QByteArray("ondaspa-devsim " ONDASPA_VERSION "\n");
     QTest::newRow("unknownOption") << (device + QStringList{ "--port" }) << 2 << false
-                                   << QByteArray("ondaspa-devsim: Unknown option 'port'");
+                                   << QByteArray("ondaspa-devsim: unknown option 'port'\n"
+                                                 "Try 'ondaspa-devsim --help'.");
     QTest::newRow("missingValue") << QStringList{ "--sn" } << 2 << false
-                                  << QByteArray("ondaspa-devsim: Missing value after '--sn'");
+                                  << QByteArray("ondaspa-devsim: missing value after '--sn'");
     QTest::newRow("unexpectedArgument") << (device + QStringList{ "extra" }) << 2 << false
-                                        << QByteArray("unexpected argument extra");
+                                        << QByteArray("unexpected argument 'extra'");
     QTest::newRow("noSn") << QStringList() << 2 << false << QByteArray("--sn is required");
     QTest::newRow("emptySn") << QStringList{ "--sn", "" } << 2 << false
                              << QByteArray("--sn cannot be empty");

@@ -3,12 +3,10 @@
 #include "testfiles.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -116,9 +114,9 @@ void tst_FleetNetns::initTestCase()
     QVERIFY2(guard.isEmpty(), qPrintable(guard));
     QVERIFY(work.isValid());
     QVERIFY(QDir().mkpath(path("html")));
-    image = random_bytes(image_size);
-    QVERIFY(write_file(path("html/minifs_rom.img"), image));
-    QVERIFY(write_file(path("html/firmware.bin"), random_bytes(200000)));
+    image = randomBytes(image_size);
+    QVERIFY(writeFile(path("html/minifs_rom.img"), image));
+    QVERIFY(writeFile(path("html/firmware.bin"), randomBytes(200000)));
 
     const QString rate = QString::number(read_rate);
     fleet.reset(new NamespaceSimulator(QStringLiteral(DEVSIM_PATH), path("fleet.log")));
@@ -221,7 +219,7 @@ void tst_FleetNetns::fleetWithinTimeBound()
         const QString serial_number = QStringLiteral("SN-%1").arg(number, 3, 10, QLatin1Char('0'));
         QCOMPARE(devices.value(serial_number)[QStringLiteral("state")].toString(),
                 QStringLiteral("file sent"));
-        QVERIFY2(read_file(path("fleet/") + serial_number + "/minifs_rom.img") == image,
+        QVERIFY2(readFile(path("fleet/") + serial_number + "/minifs_rom.img") == image,
                 qPrintable(serial_number));
     }
     QCOMPARE(devices.value("IGN-1")[QStringLiteral("state")].toString(),
@@ -232,7 +230,7 @@ void tst_FleetNetns::fleetWithinTimeBound()
             QStringLiteral("file sent"));
     QCOMPARE(devices.value("DROP-1")[QStringLiteral("attempts")].toInt(), 2);
     QVERIFY(dropping->log().contains("result dropped"));
-    QVERIFY(read_file(path("drop/minifs_rom.img")) == image);
+    QVERIFY(readFile(path("drop/minifs_rom.img")) == image);
     QVERIFY(!logs().contains("status 503"));
 
     // In flight: from "command sent" to the end of the attempt.

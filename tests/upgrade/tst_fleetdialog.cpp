@@ -4,6 +4,7 @@
 #include "logboxmenu.h"
 #include "manualfleetclock.h"
 #include "modalboxcatcher.h"
+#include "programpaths.h"
 #include "recordingfleettransport.h"
 #include "servedfolder.h"
 #include "wiringguard.h"
@@ -80,7 +81,7 @@ void tst_FleetDialog::init()
     QDir(work.filePath(QStringLiteral("html"))).removeRecursively();
     QVERIFY(QDir(work.path()).mkdir(QStringLiteral("html")));
     ServedFolder::set_provider([this] { return work.filePath(QStringLiteral("html")); });
-    QFile::remove(FleetDialog::settings_path);
+    QFile::remove(ProgramPaths::settings_file());
     boxes.clear();
     transport.sent.clear();
 }
@@ -175,7 +176,7 @@ void tst_FleetDialog::settingsRoundTrip()
         child<QSpinBox>(*dialog, "confirm_box")->setValue(30);
     }
     {
-        QSettings file(FleetDialog::settings_path, QSettings::IniFormat);
+        QSettings file(ProgramPaths::settings_file(), QSettings::IniFormat);
         QCOMPARE(file.value(QStringLiteral("FLEET/PARALLEL")).toInt(), 4);
         QCOMPARE(file.value(QStringLiteral("FLEET/TIMEOUT")).toInt(), 5);
         QCOMPARE(file.value(QStringLiteral("FLEET/RETRIES")).toInt(), 0);
@@ -188,7 +189,7 @@ void tst_FleetDialog::settingsRoundTrip()
     QCOMPARE(child<QSpinBox>(*again, "confirm_box")->value(), 30);
     {
         // A hand-edited file cannot ask for more than the server can serve.
-        QSettings file(FleetDialog::settings_path, QSettings::IniFormat);
+        QSettings file(ProgramPaths::settings_file(), QSettings::IniFormat);
         file.setValue(QStringLiteral("FLEET/PARALLEL"), 500);
         file.setValue(QStringLiteral("FLEET/TIMEOUT"), -3);
     }

@@ -69,8 +69,8 @@ void tst_FleetDialogNetns::initTestCase()
     // config.ini goes here, not beside the tests.
     QVERIFY(QDir::setCurrent(work.path()));
     QVERIFY(QDir().mkpath(path("html")));
-    image = random_bytes(image_size);
-    QVERIFY(write_file(path("html/minifs_rom.img"), image));
+    image = randomBytes(image_size);
+    QVERIFY(writeFile(path("html/minifs_rom.img"), image));
     ServedFolder::set_provider([this] { return path("html"); });
 
     fleet.reset(new NamespaceSimulator(QStringLiteral(DEVSIM_PATH), path("fleet.log")));
@@ -146,7 +146,7 @@ void tst_FleetDialogNetns::fleetBeyondTenRows()
         // "已发送" means the server handed the last byte to the system; the
         // device may still be reading it.
         const QString saved = path("fleet/") + serial_number + QStringLiteral("/minifs_rom.img");
-        QTRY_VERIFY2_WITH_TIMEOUT(read_file(saved) == image, qPrintable(saved), search_limit);
+        QTRY_VERIFY2_WITH_TIMEOUT(readFile(saved) == image, qPrintable(saved), search_limit);
     }
     QVERIFY(ignoring->log().contains("command type=fs sn=IGN-1"));
 

@@ -359,21 +359,28 @@ void tst_Upgrade::commandToSelectedDevice()
 void tst_Upgrade::commandWarnings_data()
 {
     QTest::addColumn<int>("row");
+    QTest::addColumn<bool>("serverListening");
     QTest::addColumn<QString>("text");
     const QString choose = QStringLiteral("<font size=16>请选择设备!</font>");
     const QString invalid = QStringLiteral("<font size=16>无效设备!</font>");
-    QTest::newRow("noRow") << -1 << choose;
-    QTest::newRow("heading") << 0 << choose;
-    QTest::newRow("spacer") << 1 << choose;
-    QTest::newRow("emptyFirstSlot") << 2 << invalid;
-    QTest::newRow("emptyLastSlot") << 11 << invalid;
+    QTest::newRow("noRow") << -1 << true << choose;
+    QTest::newRow("heading") << 0 << true << choose;
+    QTest::newRow("spacer") << 1 << true << choose;
+    QTest::newRow("emptyFirstSlot") << 2 << true << invalid;
+    QTest::newRow("emptyLastSlot") << 11 << true << invalid;
+    // The window's own port, 8081 here.
+    QTest::newRow("serverDown") << 2 << false
+                                << QStringLiteral("<font size=16>HTTP服务未启动(端口8081)!</font>");
 }
 
 void tst_Upgrade::commandWarnings()
 {
     QFETCH(int, row);
+    QFETCH(bool, serverListening);
     QFETCH(QString, text);
     upgrade window;
+    window.port = 8081;
+    window.set_http_server_check([serverListening] { return serverListening; });
     deviceList(window)->setCurrentRow(row);
     for (const char *name : { "soft_update_start", "minifs_update_start" }) {
         button(window, name)->click();

@@ -4,11 +4,13 @@
 #include "commands.h"
 
 #include "adpcm.h"
+#include "commandline.h"
 #include "foldercompressor.h"
 #include "wavheader.h"
 
+#include <QCommandLineParser>
 #include <QFile>
-#include <QLoggingCategory>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QTextStream>
 #include <QtEndian>
@@ -18,36 +20,50 @@
 
 namespace {
 
+using namespace CommandLine;
+
 const char usage[] = "usage: ondaspa-cli adpcm compress FOLDER [-o DIR]\n"
                      "       ondaspa-cli adpcm decode INPUT OUTPUT\n"
                      "\n"
-                     "compress  compresses every mono 16-bit PCM WAV file of FOLDER (at most\n"
-                     "          16000 samples per second and 1048576 bytes) to 4-bit IMA ADPCM\n"
-                     "          files of the same name in DIR (default: the folder \"sound\"\n"
-                     "          beside this program), printing the same lines as the audio\n"
-                     "          window. Input chunks may lie anywhere in the RIFF file. For each\n"
-                     "          refused file, its actual format goes to stderr. Exits 0 when\n"
-                     "          every file was compressed or skipped, 1 when a file failed or\n"
-                     "          the run could not start.\n"
-                     "decode    writes a compressed file back as a 16-bit mono PCM WAV file.\n";
+                     "Compresses WAV files to the devices' 4-bit IMA ADPCM, and back for\n"
+                     "listening. Each command takes -h/--help; --version prints the program's\n"
+                     "version.\n"
+                     "\n"
+                     "Exit status: 0 success, 1 failure (reason on stderr), 2 bad arguments.\n";
+
+const char compressHelp[] =
+        "usage: ondaspa-cli adpcm compress FOLDER [-o DIR]\n"
+        "\n"
+        "Compresses every mono 16-bit PCM WAV file of FOLDER (at most 16000 samples per\n"
+        "second and 1048576 bytes) to a 4-bit IMA ADPCM file of the same name, printing\n"
+        "the same lines as the audio window. Input chunks may lie anywhere in the RIFF\n"
+        "file. For each refused file, its actual format goes to stderr.\n"
+        "\n"
+        "  -o DIR      folder for the compressed files, which must exist; default: the\n"
+        "              folder \"sound\" beside this program, created when missing\n"
+        "  -h, --help  show this text\n"
+        "  --version   show the program's version\n"
+        "\n"
+        "Exit status: 0 every file compressed or skipped (too large, unreadable),\n"
+        "1 a file failed or the run could not start, 2 bad arguments.\n";
+
+const char decodeHelp[] =
+        "usage: ondaspa-cli adpcm decode INPUT OUTPUT\n"
+        "\n"
+        "Writes the compressed file INPUT back as a 16-bit mono PCM WAV file OUTPUT, to\n"
+        "listen to what a device will play.\n"
+        "\n"
+        "  -h, --help  show this text\n"
+        "  --version   show the program's version\n"
+        "\n"
+        "Exit status: 0 decoded, 1 failed (reason on stderr), 2 bad arguments.\n";
+
+const QString compressCommand = QStringLiteral("adpcm compress");
+const QString decodeCommand = QStringLiteral("adpcm decode");
 
 // Largest compressed file accepted by decode: the output of the largest input
 // the compressor takes is far smaller.
 constexpr qint64 maxDecodeInputBytes = 16 * 1024 * 1024;
-
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    stream.setCodec("UTF-8");
-    return stream;
-}
-
-QTextStream &err()
-{
-    static QTextStream stream(stderr);
-    stream.setCodec("UTF-8");
-    return stream;
-}
 
 // What a refused file actually holds, so the user sees what to convert.
 QString describe(const WavHeader::Layout &layout, qint64 size)
@@ -77,86 +93,76 @@ public:
     void line(const QString &text) override { out() << text << '\n' << Qt::flush; }
     void refused(const QString &name, qint64 size, const WavHeader::Layout &layout) override
     {
-        err() << "ondaspa-cli: adpcm compress: " << name << ": " << describe(layout, size) << '\n'
-              << Qt::flush;
+        fail(compressCommand, name + QStringLiteral(": ") + describe(layout, size));
     }
     void code(int code, const QString &) override
     {
         // A failure to open an output file (CodeOpenFailed) was reported by
         // writeFailed() just before.
         if (code == FolderCompressor::CodePathEmpty)
-            err() << "ondaspa-cli: adpcm compress: the folder path is empty\n" << Qt::flush;
+            fail(compressCommand, QStringLiteral("the folder path is empty"));
     }
     void writeFailed(const QString &outputPath, const QString &reason) override
     {
-        err() << "ondaspa-cli: adpcm compress: cannot write " << outputPath << ": " << reason
-              << '\n'
-              << Qt::flush;
+        fail(compressCommand, QStringLiteral("cannot write %1: %2").arg(outputPath, reason));
     }
 };
 
 int compress(const QStringList &arguments)
 {
-    QString folder;
-    QString outputFolder = FolderCompressor::defaultOutputFolder();
-    bool folderGiven = false;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString &argument = arguments.at(i);
-        if (argument == QLatin1String("-o")) {
-            if (i + 1 >= arguments.size() || arguments.at(i + 1).isEmpty()) {
-                err() << "ondaspa-cli: adpcm compress: -o needs a folder\n";
-                return 2;
-            }
-            outputFolder = arguments.at(++i);
-        } else if (!folderGiven) {
-            folder = argument;
-            folderGiven = true;
-        } else {
-            err() << usage;
-            return 2;
-        }
-    }
-    if (!folderGiven) {
-        err() << usage;
-        return 2;
-    }
+    QCommandLineParser parser;
+    const QCommandLineOption outputOption(QStringLiteral("o"), QString(), QStringLiteral("DIR"));
+    parser.addOption(outputOption);
+    const int parsed =
+            parse(parser, compressCommand, arguments, compressHelp, { QStringLiteral("FOLDER") });
+    if (parsed >= 0)
+        return parsed;
+    const QString folder = parser.positionalArguments().constFirst();
+    const QString outputFolder = parser.isSet(outputOption)
+            ? parser.value(outputOption)
+            : FolderCompressor::defaultOutputFolder();
+    if (outputFolder.isEmpty())
+        return usageError(compressCommand, QStringLiteral("-o needs a folder"));
+    // Only the window's own folder is created: a mistyped -o must not leave
+    // a tree of new folders behind.
+    if (parser.isSet(outputOption) && !QFileInfo(outputFolder).isDir())
+        return fail(compressCommand, outputFolder + QStringLiteral(": no such folder"));
 
     ConsoleReporter reporter;
     FolderCompressor compressor(outputFolder, &reporter);
     switch (compressor.run(folder)) {
     case FolderCompressor::FolderMissing:
-        err() << "ondaspa-cli: adpcm compress: folder not found: " << folder << Qt::endl;
-        return 1;
+        return fail(compressCommand, folder + QStringLiteral(": no such folder"));
     case FolderCompressor::OutputFolderFailed:
-        err() << "ondaspa-cli: adpcm compress: cannot create output folder " << outputFolder
-              << Qt::endl;
-        return 1;
+        return fail(
+                compressCommand, outputFolder + QStringLiteral(": the folder cannot be created"));
     case FolderCompressor::Finished:
-        return compressor.failureCount() == 0 ? 0 : 1;
+        return compressor.failureCount() == 0 ? exitSuccess : exitFailure;
     case FolderCompressor::PathEmpty:
     case FolderCompressor::Stopped:
         break;
     }
-    return 1;
+    return exitFailure;
 }
 
 int decodeFailure(const QString &text)
 {
-    err() << "ondaspa-cli: adpcm decode: " << text << Qt::endl;
-    return 1;
+    return fail(decodeCommand, text);
 }
 
 int decode(const QStringList &arguments)
 {
-    if (arguments.size() != 2) {
-        err() << usage;
-        return 2;
-    }
-    const QString inputPath = arguments.at(0);
-    const QString outputPath = arguments.at(1);
+    QCommandLineParser parser;
+    const int parsed = parse(parser, decodeCommand, arguments, decodeHelp,
+            { QStringLiteral("INPUT"), QStringLiteral("OUTPUT") });
+    if (parsed >= 0)
+        return parsed;
+    const QString inputPath = parser.positionalArguments().at(0);
+    const QString outputPath = parser.positionalArguments().at(1);
     QFile input(inputPath);
     if (!input.open(QIODevice::ReadOnly))
-        return decodeFailure(QStringLiteral("cannot open %1").arg(inputPath));
+        return decodeFailure(
+                QStringLiteral("cannot open %1: %2").arg(inputPath, input.errorString()));
     if (input.size() > maxDecodeInputBytes)
         return decodeFailure(QStringLiteral("%1 is too large").arg(inputPath));
     // The size limit above bounds this read; a file that grew since is cut.
@@ -197,24 +203,14 @@ int decode(const QStringList &arguments)
     if (!FolderCompressor::writeAndFlush(output, wav.data(), total) || !output.commit())
         return decodeFailure(
                 QStringLiteral("cannot write %1: %2").arg(outputPath, output.errorString()));
-    return 0;
+    return exitSuccess;
 }
 
 } // namespace
 
 int adpcmCommand(const QStringList &arguments)
 {
-    // The folder run's developer diagnostics would drown its lines.
-    QLoggingCategory::setFilterRules(QStringLiteral("ondaspa.sound.debug=false"));
-    const QString command = arguments.isEmpty() ? QString() : arguments.first();
-    if (command == QLatin1String("compress"))
-        return compress(arguments.mid(1));
-    if (command == QLatin1String("decode"))
-        return decode(arguments.mid(1));
-    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
-        out() << usage;
-        return 0;
-    }
-    err() << usage;
-    return 2;
+    return dispatch(QStringLiteral("adpcm"), arguments,
+            { { QStringLiteral("compress"), compress }, { QStringLiteral("decode"), decode } },
+            usage);
 }

@@ -1,6 +1,7 @@
 // ondaspa-cli: the image builder, the audio compressor and the fleet upgrade
 // without a window.
 
+#include "commandline.h"
 #include "commands.h"
 #include "httpdescriptorlimit.h"
 
@@ -16,7 +17,11 @@ const char usage[] = "usage: ondaspa-cli COMMAND ...\n"
                      "  adpcm compress|decode       compress WAV files to IMA ADPCM and back\n"
                      "  upgrade fs|update           upgrade many devices at once over the network\n"
                      "\n"
-                     "Each command takes --help; --version prints the version.\n";
+                     "Each command takes -h/--help; --version prints the version. Debug lines\n"
+                     "are off; QT_LOGGING_RULES=\"ondaspa.*.debug=true\" shows them on stderr.\n"
+                     "\n"
+                     "Exit status: 0 success, 1 failure (reason on stderr), 2 bad arguments;\n"
+                     "each command's help gives the details.\n";
 
 } // namespace
 
@@ -25,22 +30,12 @@ int main(int argc, char *argv[])
     // Like the program, the commands run with every descriptor the system grants without privileges.
     quenmar::HttpDescriptorLimit::raiseSoftLimit();
     QCoreApplication application(argc, argv);
-    QStringList arguments = QCoreApplication::arguments().mid(1);
-    const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
-    if (command == QLatin1String("minifs"))
-        return minifsCommand(arguments);
-    if (command == QLatin1String("adpcm"))
-        return adpcmCommand(arguments);
-    if (command == QLatin1String("upgrade"))
-        return upgradeCommand(arguments);
-    if (command == QLatin1String("--version")) {
-        QTextStream(stdout) << "ondaspa-cli " ONDASPA_VERSION "\n";
-        return 0;
-    }
-    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
-        QTextStream(stdout) << usage;
-        return 0;
-    }
-    QTextStream(stderr) << usage;
-    return 2;
+    const int status = CommandLine::dispatch(QString(), QCoreApplication::arguments().mid(1),
+            { { QStringLiteral("minifs"), minifsCommand },
+                    { QStringLiteral("adpcm"), adpcmCommand },
+                    { QStringLiteral("upgrade"), upgradeCommand } },
+            usage);
+    CommandLine::out().flush();
+    CommandLine::err().flush();
+    return status;
 }

@@ -2,47 +2,59 @@
 
 #include "commands.h"
 
+#include "commandline.h"
 #include "minifsbuilder.h"
 #include "minifsbuildlistener.h"
 #include "minifsimage.h"
+#include "minifslogging.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTextStream>
 
 namespace {
 
-// Exit codes.
-constexpr int exitSuccess = 0;
-constexpr int exitFailure = 1; // the operation failed; the reason is on stderr
-constexpr int exitUsage = 2; // bad arguments
-constexpr int exitMalformed = 2; // the image breaks a rule of the format
+using namespace CommandLine;
+
+// A malformed image is refused like a bad argument.
+constexpr int exitMalformed = exitUsage;
 
 // The window's version field takes this many characters.
 constexpr int versionLength = 8;
 
-const char usage[] = "usage: ondaspa-cli minifs build FOLDER [--image-version TEXT] [-o FILE]\n"
-                     "       ondaspa-cli minifs list IMAGE\n"
-                     "       ondaspa-cli minifs extract IMAGE DIR\n"
-                     "\n"
-                     "Each command takes --help.\n";
+const char usage[] =
+        "usage: ondaspa-cli minifs build FOLDER [--image-version TEXT] [-o FILE]\n"
+        "       ondaspa-cli minifs list IMAGE\n"
+        "       ondaspa-cli minifs extract IMAGE DIR\n"
+        "\n"
+        "Builds, checks and unpacks MiniFs images, the devices' read-only file systems.\n"
+        "Each command takes -h/--help; --version prints the program's version.\n"
+        "\n"
+        "Exit status: 0 success, 1 failure (reason on stderr), 2 bad arguments or a\n"
+        "malformed image.\n";
 
 const char buildHelp[] =
         "usage: ondaspa-cli minifs build FOLDER [--image-version TEXT] [-o FILE]\n"
         "\n"
         "Packs every regular file directly inside FOLDER (hidden files included; no\n"
         "subfolders, symbolic links or special files) into a MiniFs image, exactly as\n"
-        "the builder window does, and prints the window's log lines.\n"
+        "the builder window does, and prints the window's log lines. A FOLDER with no\n"
+        "file to pack still gives an image (without entries), with a warning.\n"
         "\n"
         "  --image-version TEXT  version text stored in the header, at most 8\n"
         "                        Latin-1 characters (default: empty)\n"
-        "  -o FILE               image to write; default: minifs_rom.img in the folder\n"
-        "                        \"html\" of this program's folder (of the folder that\n"
-        "                        holds tavirex_tools.app when it runs inside one), the\n"
-        "                        place the window writes to beside its own program\n"
+        "  -o FILE               image to write, in a folder that exists; default:\n"
+        "                        minifs_rom.img in the folder \"html\" of this\n"
+        "                        program's folder (of the folder that holds\n"
+        "                        tavirex_tools.app when it runs inside one), created\n"
+        "                        when missing: the place the window writes to beside\n"
+        "                        its own program\n"
+        "  -h, --help            show this text\n"
+        "  --version             show the program's version\n"
         "\n"
         "Exit status: 0 built, 1 failed (reason on stderr), 2 bad arguments.\n";
 
@@ -52,143 +64,127 @@ const char listHelp[] = "usage: ondaspa-cli minifs list IMAGE\n"
                         "version, creation time (UTC), file count and one line per entry:\n"
                         "name, size and offset, separated by tabs.\n"
                         "\n"
+                        "  -h, --help  show this text\n"
+                        "  --version   show the program's version\n"
+                        "\n"
                         "Exit status: 0 valid, 1 unreadable, 2 malformed or bad arguments.\n";
 
 const char extractHelp[] =
         "usage: ondaspa-cli minifs extract IMAGE DIR\n"
         "\n"
-        "Checks IMAGE and writes each entry's content to DIR under its stored name.\n"
-        "Names that are empty, \".\" or \"..\", or hold '/', '\\' or a zero byte are\n"
-        "refused; the other entries are still written.\n"
+        "Checks IMAGE and writes each entry's content to DIR (created when missing)\n"
+        "under its stored name. Names that are empty, \".\" or \"..\", or hold '/', '\\'\n"
+        "or a zero byte are refused; the other entries are still written.\n"
+        "\n"
+        "  -h, --help  show this text\n"
+        "  --version   show the program's version\n"
         "\n"
         "Exit status: 0 all written, 1 a name refused or a write failed,\n"
         "2 malformed image or bad arguments.\n";
 
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream &err()
-{
-    static QTextStream stream(stderr);
-    return stream;
-}
-
-int fail(const QString &command, const QString &message, int code = exitFailure)
-{
-    err() << "ondaspa-cli minifs " << command << ": " << message << '\n';
-    return code;
-}
-
-// Prints the build's log lines; developer diagnostics stay out of the output.
+// Prints the build's log lines on stdout; its developer diagnostics go to
+// the message log, where they are off unless switched on.
 class StdoutLog : public MiniFsBuildListener
 {
 public:
     void logCleared() override { }
     void logLine(const QString &line) override { out() << line << '\n'; }
-    void debugLine(const QString &) override { }
+    void debugLine(const QString &line) override { qCDebug(minifsLog).noquote() << line; }
 };
 
-// Parses arguments (the subcommand first) and checks the positional count.
-// Returns -1 when the command is to go on, else its exit code.
-int parse(
-        QCommandLineParser &parser, const QStringList &arguments, int positionals, const char *help)
+// Why a build failed, for stderr: the builder's own texts are the window's.
+QString buildFailure(MiniFsBuilder::Outcome outcome, const QString &folder, const QString &image,
+        const QString &reason)
 {
-    const QCommandLineOption helpOption(QStringList{ QStringLiteral("h"), QStringLiteral("help") });
-    parser.addOption(helpOption);
-    if (!parser.parse(arguments)) {
-        err() << parser.errorText() << '\n' << help;
-        return exitUsage;
+    switch (outcome) {
+    case MiniFsBuilder::FolderMissing:
+        return folder + QStringLiteral(": no such folder");
+    case MiniFsBuilder::ImageFolderNotCreated:
+        return QFileInfo(image).absolutePath() + QStringLiteral(": the folder cannot be created");
+    case MiniFsBuilder::FolderNotSet:
+        return QStringLiteral("the folder path is empty");
+    case MiniFsBuilder::TooLarge:
+        return image + QStringLiteral(": the image would reach 4 GiB");
+    case MiniFsBuilder::OpenFailed:
+        return QStringLiteral("cannot open %1 for writing: %2").arg(image, reason);
+    case MiniFsBuilder::WriteFailed:
+        return QStringLiteral("cannot write %1: %2").arg(image, reason);
+    case MiniFsBuilder::Built:
+        break;
     }
-    if (parser.isSet(helpOption)) {
-        out() << help;
-        return exitSuccess;
-    }
-    if (parser.positionalArguments().size() != positionals) {
-        err() << help;
-        return exitUsage;
-    }
-    return -1;
+    return QString();
 }
 
 int build(const QStringList &arguments)
 {
-    const QString command = QStringLiteral("build");
+    const QString command = QStringLiteral("minifs build");
     QCommandLineParser parser;
     const QCommandLineOption versionOption(
             QStringLiteral("image-version"), QString(), QStringLiteral("TEXT"));
     const QCommandLineOption outputOption(QStringLiteral("o"), QString(), QStringLiteral("FILE"));
     parser.addOption(versionOption);
     parser.addOption(outputOption);
-    const int parsed = parse(parser, arguments, 1, buildHelp);
+    const int parsed = parse(parser, command, arguments, buildHelp, { QStringLiteral("FOLDER") });
     if (parsed >= 0)
         return parsed;
     const QString folder = parser.positionalArguments().constFirst();
     const QString version = parser.value(versionOption);
     if (version.size() > versionLength)
-        return fail(command,
+        return usageError(command,
                 QStringLiteral("--image-version: \"%1\" is longer than %2 characters")
                         .arg(version)
-                        .arg(versionLength),
-                exitUsage);
-    const QString image = parser.isSet(outputOption)
+                        .arg(versionLength));
+    const bool outputGiven = parser.isSet(outputOption);
+    const QString image = outputGiven
             ? parser.value(outputOption)
             : MiniFsBuilder::defaultImagePath(QCoreApplication::applicationDirPath());
+    if (image.isEmpty())
+        return usageError(command, QStringLiteral("-o needs a file name"));
+    // Only the window's own folder is created: a mistyped -o must not leave
+    // a tree of new folders behind.
+    const QString imageFolder = QFileInfo(image).absolutePath();
+    if (outputGiven && !QFileInfo(imageFolder).isDir())
+        return fail(command, imageFolder + QStringLiteral(": no such folder"));
 
     StdoutLog log;
     MiniFsBuilder builder(log);
     const MiniFsBuilder::Outcome outcome = builder.build(folder, version, image);
     out().flush();
-    const QString imageFolder = QFileInfo(image).absolutePath();
-    switch (outcome) {
-    case MiniFsBuilder::Built:
-        return exitSuccess;
-    case MiniFsBuilder::FolderMissing:
-        return fail(command, folder + QStringLiteral(": no such folder"));
-    case MiniFsBuilder::ImageFolderNotCreated:
-        return fail(command, imageFolder + QStringLiteral(": the folder cannot be created"));
-    case MiniFsBuilder::FolderNotSet:
-        return fail(command,
-                MiniFsBuilder::warningText(outcome)
-                        + QStringLiteral(" (the folder path is empty)"));
-    case MiniFsBuilder::TooLarge:
-        return fail(command, image + QStringLiteral(": ") + MiniFsBuilder::warningText(outcome));
-    case MiniFsBuilder::OpenFailed:
-    case MiniFsBuilder::WriteFailed:
-        break;
-    }
-    QString message = image + QStringLiteral(": ") + MiniFsBuilder::warningText(outcome);
-    if (!builder.errorString().isEmpty())
-        message += QStringLiteral(" (") + builder.errorString() + QLatin1Char(')');
-    return fail(command, message);
+    if (outcome != MiniFsBuilder::Built)
+        return fail(command, buildFailure(outcome, folder, image, builder.errorString()));
+    if (QFileInfo(image).size() == MiniFsImage::headerSize)
+        warn(command,
+                QStringLiteral("%1 holds no file to pack; the image has no entries").arg(folder));
+    return exitSuccess;
 }
 
-// Opens and checks an image for list and extract; returns -1 when it is
-// valid, else the exit code after reporting.
-int openImage(const QString &command, QFile &file, MiniFsImage &image)
+// For list and extract: parses the arguments (IMAGE first), then opens and
+// checks the image. Returns -1 when it is valid, else the exit status after
+// reporting.
+int openImage(const QString &command, const QStringList &arguments, const char *help,
+        const QStringList &positionals, QCommandLineParser &parser, QFile &file, MiniFsImage &image)
 {
+    const int parsed = parse(parser, command, arguments, help, positionals);
+    if (parsed >= 0)
+        return parsed;
+    file.setFileName(parser.positionalArguments().constFirst());
     if (!file.open(QIODevice::ReadOnly))
-        return fail(
-                command, file.fileName() + QStringLiteral(": cannot open: ") + file.errorString());
+        return fail(command,
+                QStringLiteral("cannot open %1: %2").arg(file.fileName(), file.errorString()));
     if (!image.read(&file))
         return fail(command,
-                file.fileName() + QStringLiteral(": malformed image: ") + image.error(),
+                file.fileName() + QStringLiteral(": malformed image: ") + image.errorString(),
                 exitMalformed);
     return -1;
 }
 
 int list(const QStringList &arguments)
 {
-    const QString command = QStringLiteral("list");
     QCommandLineParser parser;
-    const int parsed = parse(parser, arguments, 1, listHelp);
-    if (parsed >= 0)
-        return parsed;
-    QFile file(parser.positionalArguments().constFirst());
+    QFile file;
     MiniFsImage image;
-    const int opened = openImage(command, file, image);
+    const int opened = openImage(QStringLiteral("minifs list"), arguments, listHelp,
+            { QStringLiteral("IMAGE") }, parser, file, image);
     if (opened >= 0)
         return opened;
     out() << "version: " << image.version() << '\n'
@@ -203,14 +199,12 @@ int list(const QStringList &arguments)
 
 int extract(const QStringList &arguments)
 {
-    const QString command = QStringLiteral("extract");
+    const QString command = QStringLiteral("minifs extract");
     QCommandLineParser parser;
-    const int parsed = parse(parser, arguments, 2, extractHelp);
-    if (parsed >= 0)
-        return parsed;
-    QFile file(parser.positionalArguments().constFirst());
+    QFile file;
     MiniFsImage image;
-    const int opened = openImage(command, file, image);
+    const int opened = openImage(command, arguments, extractHelp,
+            { QStringLiteral("IMAGE"), QStringLiteral("DIR") }, parser, file, image);
     if (opened >= 0)
         return opened;
     const QString folder = parser.positionalArguments().at(1);
@@ -236,42 +230,26 @@ int extract(const QStringList &arguments)
         // fail later, in a flush that loses it.
         if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
             result = fail(command,
-                    output.fileName() + QStringLiteral(": cannot open: ") + output.errorString());
+                    QStringLiteral("cannot open %1 for writing: %2")
+                            .arg(output.fileName(), output.errorString()));
             continue;
         }
         if (!MiniFsImage::copyContent(&file, entry, &output)) {
             const QString reason = output.error() != QFileDevice::NoError ? output.errorString()
                                                                           : file.errorString();
-            result = fail(command, output.fileName() + QStringLiteral(": cannot write: ") + reason);
+            result = fail(
+                    command, QStringLiteral("cannot write %1: %2").arg(output.fileName(), reason));
         }
     }
     return result;
-}
-
-int dispatch(const QStringList &arguments)
-{
-    const QString command = arguments.value(0);
-    // QCommandLineParser expects the program name first; the subcommand stands in.
-    if (command == QLatin1String("build"))
-        return build(arguments);
-    if (command == QLatin1String("list"))
-        return list(arguments);
-    if (command == QLatin1String("extract"))
-        return extract(arguments);
-    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
-        out() << usage;
-        return exitSuccess;
-    }
-    err() << usage;
-    return exitUsage;
 }
 
 } // namespace
 
 int minifsCommand(const QStringList &arguments)
 {
-    const int code = dispatch(arguments);
-    out().flush();
-    err().flush();
-    return code;
+    return dispatch(QStringLiteral("minifs"), arguments,
+            { { QStringLiteral("build"), build }, { QStringLiteral("list"), list },
+                    { QStringLiteral("extract"), extract } },
+            usage);
 }

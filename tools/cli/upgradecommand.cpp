@@ -2,22 +2,23 @@
 
 #include "commands.h"
 
+#include "commandline.h"
 #include "devicemessages.h"
-#include "servedfolder.h"
+#include "programpaths.h"
 #include "stopsignals.h"
 #include "upgradesession.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QLoggingCategory>
-#include <QTextStream>
 
 #include <cmath>
 
 namespace {
 
-constexpr int exitUsage = 2;
+using CommandLine::usageError;
+
+const QString command = QStringLiteral("upgrade");
 
 // Limits of the numeric options.
 constexpr int maxParallel = 1000;
@@ -86,20 +87,6 @@ const char help[] =
         "unfinished, 2 bad arguments, a failed pre-flight check of the file, or a port\n"
         "that cannot be bound; 130 a second Ctrl-C.\n";
 
-QTextStream &err()
-{
-    static QTextStream stream(stderr);
-    return stream;
-}
-
-int usageError(const QString &message)
-{
-    err() << "ondaspa-cli upgrade: " << message << '\n'
-          << "Try 'ondaspa-cli upgrade --help'.\n"
-          << Qt::flush;
-    return exitUsage;
-}
-
 bool parseInteger(const QString &text, int minimum, int maximum, int *value)
 {
     bool ok = false;
@@ -141,7 +128,6 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption helpOption(QStringList{ QStringLiteral("h"), QStringLiteral("help") });
     const QCommandLineOption all(QStringLiteral("all"));
     const QCommandLineOption sn(QStringLiteral("sn"), QString(), QStringLiteral("SN"));
     const QCommandLineOption ip(QStringLiteral("ip"), QString(), QStringLiteral("ADDR"));
@@ -155,38 +141,31 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
     const QCommandLineOption retries(QStringLiteral("retries"), QString(), QStringLiteral("N"));
     const QCommandLineOption confirm(QStringLiteral("confirm"), QString(), QStringLiteral("S"));
     const QCommandLineOption json(QStringLiteral("json"));
-    const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({ helpOption, version, all, sn, ip, folder, file, port, devicePort, parallel,
-            timeout, retries, confirm, json });
-    // The parser takes the first argument for the program's name.
-    if (!parser.parse(QStringList{ QStringLiteral("upgrade") } + arguments))
-        return usageError(parser.errorText());
-    if (parser.isSet(helpOption)) {
-        QTextStream(stdout) << help;
-        return 0;
-    }
-    if (parser.isSet(version)) {
-        QTextStream(stdout) << "ondaspa-cli " ONDASPA_VERSION "\n";
-        return 0;
-    }
+    parser.addOptions({ all, sn, ip, folder, file, port, devicePort, parallel, timeout, retries,
+            confirm, json });
+    const int parsed = CommandLine::parseOptions(parser, command, arguments, help);
+    if (parsed >= 0)
+        return parsed;
 
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
-        return usageError(QStringLiteral("missing the command type: fs or update"));
+        return usageError(command, QStringLiteral("missing the command type: fs or update"));
     options->type = positional.first();
     if (options->type != DeviceMessages::file_system_type()
             && options->type != DeviceMessages::firmware_type())
-        return usageError(
-                QStringLiteral("unknown command type \"%1\": fs or update").arg(options->type));
+        return usageError(command,
+                QStringLiteral("unknown command type '%1': fs or update").arg(options->type));
     if (positional.size() > 1)
-        return usageError(QStringLiteral("unexpected argument \"%1\"").arg(positional.at(1)));
+        return usageError(
+                command, QStringLiteral("unexpected argument '%1'").arg(positional.at(1)));
 
     options->all = parser.isSet(all);
     for (const QString &value : parser.values(sn)) {
         for (const QString &item : value.split(QLatin1Char(','))) {
             const QString serialNumber = item.trimmed();
             if (serialNumber.isEmpty())
-                return usageError(QStringLiteral("--sn: empty serial number in \"%1\"").arg(value));
+                return usageError(
+                        command, QStringLiteral("--sn: empty serial number in \"%1\"").arg(value));
             if (!options->serialNumbers.contains(serialNumber))
                 options->serialNumbers.append(serialNumber);
         }
@@ -194,16 +173,16 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
     for (const QString &value : parser.values(ip)) {
         Ipv4AddressList::Error error;
         if (!Ipv4AddressList::parse(value, &options->addresses, &error))
-            return usageError(QStringLiteral("--ip: ") + addressError(error));
+            return usageError(command, QStringLiteral("--ip: ") + addressError(error));
     }
     if (!options->all && options->serialNumbers.isEmpty() && options->addresses.isEmpty())
-        return usageError(QStringLiteral("name the devices: --all, --sn or --ip"));
+        return usageError(command, QStringLiteral("name the devices: --all, --sn or --ip"));
     if (options->all && !options->serialNumbers.isEmpty())
-        return usageError(QStringLiteral("--all and --sn exclude each other"));
+        return usageError(command, QStringLiteral("--all and --sn exclude each other"));
 
     options->folder = QDir::cleanPath(QDir(parser.isSet(folder)
                     ? parser.value(folder)
-                    : ServedFolder::beside_program(QCoreApplication::applicationDirPath()))
+                    : ProgramPaths::html_folder(QCoreApplication::applicationDirPath()))
                                               .absolutePath());
     options->file = parser.isSet(file)                            ? parser.value(file)
             : options->type == DeviceMessages::file_system_type() ? QStringLiteral("minifs_rom.img")
@@ -214,27 +193,30 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
     int number = 0;
     if (parser.isSet(port)) {
         if (!parseInteger(parser.value(port), 1, 65535, &number))
-            return usageError(QStringLiteral("--port needs a number from 1 to 65535"));
+            return usageError(command, QStringLiteral("--port needs a number from 1 to 65535"));
         options->port = quint16(number);
     }
     if (parser.isSet(devicePort)) {
         if (!parseInteger(parser.value(devicePort), 1, 65535, &number))
-            return usageError(QStringLiteral("--device-port needs a number from 1 to 65535"));
+            return usageError(command, QStringLiteral("--device-port needs a number from 1 to 65535"));
         options->devicePort = quint16(number);
     }
     if (parser.isSet(parallel)
             && !parseInteger(parser.value(parallel), 1, maxParallel, &options->parallel))
         return usageError(
-                QStringLiteral("--parallel needs a number from 1 to %1").arg(maxParallel));
+                command, QStringLiteral("--parallel needs a number from 1 to %1").arg(maxParallel));
     if (parser.isSet(retries)
             && !parseInteger(parser.value(retries), 0, maxRetries, &options->retries))
-        return usageError(QStringLiteral("--retries needs a number from 0 to %1").arg(maxRetries));
+        return usageError(
+                command, QStringLiteral("--retries needs a number from 0 to %1").arg(maxRetries));
     if (parser.isSet(timeout) && !parseSeconds(parser.value(timeout), &options->timeoutMs))
-        return usageError(QStringLiteral("--timeout needs seconds, more than 0 and at most %1")
-                                  .arg(maxSeconds));
+        return usageError(command,
+                QStringLiteral("--timeout needs seconds, more than 0 and at most %1")
+                        .arg(maxSeconds));
     if (parser.isSet(confirm) && !parseSeconds(parser.value(confirm), &options->confirmMs))
-        return usageError(QStringLiteral("--confirm needs seconds, more than 0 and at most %1")
-                                  .arg(maxSeconds));
+        return usageError(command,
+                QStringLiteral("--confirm needs seconds, more than 0 and at most %1")
+                        .arg(maxSeconds));
     options->json = parser.isSet(json);
     return -1;
 }
@@ -247,9 +229,6 @@ int upgradeCommand(const QStringList &arguments)
     const int parsed = parse(arguments, &options);
     if (parsed >= 0)
         return parsed;
-    // The file service's and the server's developer lines would bury the
-    // progress lines; warnings still show. QT_LOGGING_RULES overrides this.
-    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     UpgradeSession session(options);
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::received, &session, &UpgradeSession::stop);

@@ -45,8 +45,10 @@ bool DeviceSimulator::start(QString *error)
         own_socket = bind_device_port(own, settings.udp_port, this, error);
         if (!own_socket)
             return false;
-        on_datagrams(own_socket, this,
-                [this](const QNetworkDatagram &datagram) { take_datagram(datagram, own_socket); });
+        on_datagrams(
+                own_socket, this, [this, socket = own_socket](const QNetworkDatagram &datagram) {
+                    take_datagram(datagram, socket);
+                });
     }
     const QHostAddress listening = hears_broadcasts() ? QHostAddress(QHostAddress::AnyIPv4) : own;
     print(QStringLiteral("listening on %1:%2, replies from %3, sn %4")

@@ -14,9 +14,17 @@ constexpr int exit_success = 0;
 constexpr int exit_failure = 1;
 constexpr int exit_usage = 2;
 
+// The same form as ondaspa-cli's errors: "ondaspa-devsim: reason".
 int fail(const QString &message)
 {
     QTextStream(stderr) << "ondaspa-devsim: " << message << Qt::endl;
+    return exit_usage;
+}
+
+int usage_error(const QString &message)
+{
+    fail(message);
+    QTextStream(stderr) << "Try 'ondaspa-devsim --help'." << Qt::endl;
     return exit_usage;
 }
 
@@ -34,7 +42,7 @@ int main(int argc, char *argv[])
         QTextStream(stdout) << options.text << Qt::endl;
         return exit_success;
     case SimulatorOptions::Action::Refuse:
-        return fail(options.text);
+        return usage_error(options.text);
     case SimulatorOptions::Action::Run:
         break;
     }

@@ -29,6 +29,15 @@ const char after_options[] =
         "     save folder that cannot be created\n"
         "Without --once it runs until it is stopped.";
 
+// Qt's parser errors in the form of the other messages: "Unknown option 'x'."
+// reads "unknown option 'x'".
+QString as_message(QString text)
+{
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text.left(1).toLower() + text.mid(1);
+}
+
 SimulatorOptions refuse(const QString &reason)
 {
     SimulatorOptions options;
@@ -134,7 +143,7 @@ SimulatorOptions SimulatorOptions::parse(const QStringList &arguments)
             rate, ignoreCommands, dropAfter, reboot, verAfter, verify, once });
 
     if (!parser.parse(arguments))
-        return refuse(parser.errorText());
+        return refuse(as_message(parser.errorText()));
     SimulatorOptions options;
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         options.action = Action::ShowHelp;
@@ -147,8 +156,8 @@ SimulatorOptions SimulatorOptions::parse(const QStringList &arguments)
         return options;
     }
     if (!parser.positionalArguments().isEmpty())
-        return refuse(
-                QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
+        return refuse(QStringLiteral("unexpected argument '%1'")
+                              .arg(parser.positionalArguments().first()));
 
     SimulatorFleet::Settings &fleet = options.settings;
     DeviceSimulator::Settings &device = fleet.device;

@@ -1,0 +1,3 @@
+#include "minifslogging.h"
+
+Q_LOGGING_CATEGORY(minifsLog, "ondaspa.minifs", QtInfoMsg)

@@ -1,0 +1,3 @@
+#include "soundlogging.h"
+
+Q_LOGGING_CATEGORY(soundLog, "ondaspa.sound", QtInfoMsg)

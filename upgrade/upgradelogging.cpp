@@ -1,0 +1,3 @@
+#include "upgradelogging.h"
+
+Q_LOGGING_CATEGORY(upgradeLog, "ondaspa.upgrade", QtInfoMsg)
