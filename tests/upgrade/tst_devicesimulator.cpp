@@ -217,7 +217,7 @@ void tst_DeviceSimulator::probeAnswered()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, rowText);
-    const quint16 port = free_udp_port();
+    const quint16 port = freeUdpPort();
     Simulator simulator(
             arguments + QStringList{ "--bind", "127.0.0.1", "--udp-port", QString::number(port) });
     QVERIFY(simulator.waitForLine("listening"));
@@ -240,7 +240,7 @@ void tst_DeviceSimulator::probeAnswered()
 
 void tst_DeviceSimulator::simulatorsShareOnePort()
 {
-    const QString port = QString::number(free_udp_port());
+    const QString port = QString::number(freeUdpPort());
     Simulator first({ "--sn", "FIRST", "--bind", "127.0.0.1", "--udp-port", port });
     Simulator second({ "--sn", "SECOND", "--bind", "127.0.0.2", "--udp-port", port });
     QVERIFY(first.waitForLine("listening"));
@@ -346,7 +346,7 @@ void tst_DeviceSimulator::download()
     server.responses.insert("HEAD", headResponse);
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    const quint16 port = free_udp_port();
+    const quint16 port = freeUdpPort();
     Simulator simulator(options
             + QStringList{ "--sn", "T1", "--bind", "127.0.0.1", "--udp-port", QString::number(port),
                     "--save", folder.path(), "--once" });
@@ -376,7 +376,7 @@ void tst_DeviceSimulator::foreignCommandsIgnored()
 {
     TinyHttpServer server;
     server.responses.insert("GET", response("200 OK", "Content-Length: 3\r\n", "abc"));
-    const quint16 port = free_udp_port();
+    const quint16 port = freeUdpPort();
     Simulator simulator(
             { "--sn", "T1", "--bind", "127.0.0.1", "--udp-port", QString::number(port), "--once" });
     QVERIFY(simulator.waitForLine("listening"));
@@ -404,7 +404,7 @@ void tst_DeviceSimulator::serverDown()
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
         closedPort = server.serverPort();
     }
-    const quint16 port = free_udp_port();
+    const quint16 port = freeUdpPort();
     Simulator simulator(
             { "--sn", "T1", "--bind", "127.0.0.1", "--udp-port", QString::number(port), "--once" });
     QVERIFY(simulator.waitForLine("listening"));
@@ -418,7 +418,7 @@ void tst_DeviceSimulator::serverDown()
 // number and output lines.
 void tst_DeviceSimulator::countAnswersFromEachAddress()
 {
-    const quint16 port = free_udp_port();
+    const quint16 port = freeUdpPort();
     Simulator simulator({ "--count", "3", "--sn", "HOTEL", "--bind", "127.0.0.1", "--udp-port",
             QString::number(port) });
     QVERIFY(simulator.waitForLine("listening: 3 devices, 127.0.0.1 to 127.0.0.3"));
@@ -447,7 +447,7 @@ void tst_DeviceSimulator::countSavesPerDeviceFromOwnAddress()
     server.responses.insert("GET", response("200 OK", "Content-Length: 5\r\n", "abcde"));
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    const quint16 port = free_udp_port();
+    const quint16 port = freeUdpPort();
     Simulator simulator({ "--count", "2", "--bind", "127.0.0.1", "--udp-port",
             QString::number(port), "--save", folder.path(), "--once" });
     QVERIFY(simulator.waitForLine("listening: 2 devices"));
@@ -475,7 +475,7 @@ void tst_DeviceSimulator::dropAfterCutsOnlyTheFirstDownload()
     server.responses.insert("GET", response("200 OK", "Content-Length: 10000\r\n", image));
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    const quint16 port = free_udp_port();
+    const quint16 port = freeUdpPort();
     Simulator simulator({ "--sn", "T1", "--bind", "127.0.0.1", "--udp-port", QString::number(port),
             "--drop-after", "4000", "--save", folder.path(), "--once" });
     QVERIFY(simulator.waitForLine("listening"));
@@ -502,7 +502,7 @@ void tst_DeviceSimulator::rateLimitsReads()
     constexpr qint64 size = 30000;
     TinyHttpServer server;
     server.responses.insert("GET", response("200 OK", "Content-Length: 30000\r\n", body(size)));
-    const quint16 port = free_udp_port();
+    const quint16 port = freeUdpPort();
     Simulator simulator({ "--sn", "T1", "--bind", "127.0.0.1", "--udp-port", QString::number(port),
             "--rate", QString::number(rate), "--once" });
     QVERIFY(simulator.waitForLine("listening"));
@@ -527,7 +527,7 @@ void tst_DeviceSimulator::rateLimitsReads()
 void tst_DeviceSimulator::ignoreCommands()
 {
     TinyHttpServer server;
-    const quint16 port = free_udp_port();
+    const quint16 port = freeUdpPort();
     Simulator simulator({ "--sn", "T1", "--bind", "127.0.0.1", "--udp-port", QString::number(port),
             "--ignore-commands" });
     QVERIFY(simulator.waitForLine("listening"));
@@ -547,7 +547,7 @@ void tst_DeviceSimulator::rebootThenNewVersion()
 {
     TinyHttpServer server;
     server.responses.insert("GET", response("200 OK", "Content-Length: 5\r\n", "abcde"));
-    const quint16 port = free_udp_port();
+    const quint16 port = freeUdpPort();
     Simulator simulator({ "--sn", "T1", "--ver", "1.0", "--bind", "127.0.0.1", "--udp-port",
             QString::number(port), "--reboot", "3", "--ver-after", "2.0" });
     QVERIFY(simulator.waitForLine("listening"));
@@ -597,7 +597,7 @@ void tst_DeviceSimulator::verify()
     QFETCH(QByteArray, line);
     TinyHttpServer server;
     server.responses.insert("GET", response("200 OK", "Content-Length: 10000\r\n", body(10000)));
-    const quint16 port = free_udp_port();
+    const quint16 port = freeUdpPort();
     Simulator simulator({ "--sn", "T1", "--bind", "127.0.0.1", "--udp-port", QString::number(port),
             "--verify", QString::fromLatin1(expected), "--ver-after", "2.0", "--once" });
     QVERIFY(simulator.waitForLine("listening"));

@@ -1,3 +1,4 @@
+#include "commandrun.h"
 #include "freeports.h"
 #include "testfiles.h"
 #include "watchedprocess.h"
@@ -64,8 +65,8 @@ void tst_UpgradeCommand::initTestCase()
 {
     QVERIFY(work.isValid());
     QVERIFY(QDir(work.path()).mkdir(QStringLiteral("html")));
-    QVERIFY(write_file(
-            work.filePath(QStringLiteral("html/minifs_rom.img")), random_bytes(image_size)));
+    QVERIFY(writeFile(
+            work.filePath(QStringLiteral("html/minifs_rom.img")), randomBytes(image_size)));
 }
 
 void tst_UpgradeCommand::addressErrors_data()
@@ -84,23 +85,21 @@ void tst_UpgradeCommand::addressErrors()
 {
     QFETCH(QString, addresses);
     QFETCH(QString, message);
-    WatchedProcess usage(QStringLiteral(CLI_PATH), { "upgrade", "fs", "--ip", addresses });
-    QVERIFY(usage.waitForExit());
-    QCOMPARE(usage.process.exitCode(), 2);
-    QVERIFY2(usage.errors.contains("ondaspa-cli upgrade: " + message.toUtf8() + '\n'),
-            usage.errors.constData());
+    const CommandRun run = CommandRun::of({ CLI_PATH, "upgrade", "fs", "--ip", addresses });
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains("ondaspa-cli upgrade: " + message + '\n'), qPrintable(run.err));
 }
 
 void tst_UpgradeCommand::start_slow_run()
 {
-    const QString udp_port = QString::number(free_udp_port());
+    const QString udp_port = QString::number(freeUdpPort());
     devices.reset(new WatchedProcess(QStringLiteral(DEVSIM_PATH),
             { "--count", "2", "--sn", "SIG", "--bind", "127.0.0.41", "--udp-port", udp_port,
                     "--rate", QString::number(read_rate) }));
     QVERIFY(devices->waitForLine("listening"));
     cli.reset(new WatchedProcess(QStringLiteral(CLI_PATH),
             { "upgrade", "fs", "--ip", "127.0.0.41,127.0.0.42", "--device-port", udp_port, "--port",
-                    QString::number(free_tcp_port()), "--folder",
+                    QString::number(freeTcpPort()), "--folder",
                     work.filePath(QStringLiteral("html")), "--parallel", "1", "--json" }));
     QVERIFY2(cli->waitForLine("\"state\":\"downloading\""), cli->errors.constData());
 }
