@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -45,6 +46,7 @@ private slots:
     void addressErrors();
     void interruptStopsInGoodOrder();
     void secondInterruptQuitsAtOnce();
+    void streamsStayApart();
 
 private:
     // Two slow devices upgraded one at a time; returns once the first downloads.
@@ -97,10 +99,13 @@ void tst_UpgradeCommand::start_slow_run()
             { "--count", "2", "--sn", "SIG", "--bind", "127.0.0.41", "--udp-port", udp_port,
                     "--rate", QString::number(read_rate) }));
     QVERIFY(devices->waitForLine("listening"));
+    // The server's debug messages on, to see where they go.
+    qputenv("QT_LOGGING_RULES", "ondaspa.http.debug=true");
     cli.reset(new WatchedProcess(QStringLiteral(CLI_PATH),
             { "upgrade", "fs", "--ip", "127.0.0.41,127.0.0.42", "--device-port", udp_port, "--port",
                     QString::number(freeTcpPort()), "--folder",
                     work.filePath(QStringLiteral("html")), "--parallel", "1", "--json" }));
+    qunsetenv("QT_LOGGING_RULES");
     QVERIFY2(cli->waitForLine("\"state\":\"downloading\""), cli->errors.constData());
 }
 
@@ -126,6 +131,35 @@ void tst_UpgradeCommand::interruptStopsInGoodOrder()
     QVERIFY(!devices->output.contains("sn=SIG-002"));
     QVERIFY2(cli->errors.contains("SIGINT: stopping") && cli->errors.contains("(stopped)"),
             cli->errors.constData());
+}
+
+// Scripts read stdout as JSON Lines; people read stderr by time, the Qt
+// messages of the server among the progress lines.
+void tst_UpgradeCommand::streamsStayApart()
+{
+    start_slow_run();
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(interrupt());
+    QVERIFY(cli->waitForExit(3 * image_size / read_rate * 1000));
+
+    for (const QByteArray &line : cli->output.split('\n')) {
+        if (!line.isEmpty())
+            QVERIFY2(QJsonDocument::fromJson(line).isObject(), line.constData());
+    }
+    const QRegularExpression stamped(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
+    int serverLines = 0;
+    for (const QByteArray &line : cli->errors.split('\n')) {
+        const QString text = QString::fromUtf8(line);
+        if (text.contains(QLatin1String("HttpConnectionHandler"))) {
+            QVERIFY2(stamped.match(text).hasMatch()
+                            && text.contains(QLatin1String(" ondaspa.http: ")),
+                    line.constData());
+            ++serverLines;
+        }
+    }
+    QVERIFY2(serverLines > 0, cli->errors.constData());
 }
 
 void tst_UpgradeCommand::secondInterruptQuitsAtOnce()

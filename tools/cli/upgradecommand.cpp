@@ -198,7 +198,8 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
     }
     if (parser.isSet(devicePort)) {
         if (!parseInteger(parser.value(devicePort), 1, 65535, &number))
-            return usageError(command, QStringLiteral("--device-port needs a number from 1 to 65535"));
+            return usageError(
+                    command, QStringLiteral("--device-port needs a number from 1 to 65535"));
         options->devicePort = quint16(number);
     }
     if (parser.isSet(parallel)
@@ -229,6 +230,10 @@ int upgradeCommand(const QStringList &arguments)
     const int parsed = parse(arguments, &options);
     if (parsed >= 0)
         return parsed;
+    // The server's and the device code's own messages interleave with the progress
+    // lines on stderr, so they carry the same timestamp; stdout stays JSON only.
+    qSetMessagePattern(QStringLiteral(
+            "%{time yyyy-MM-dd hh:mm:ss.zzz} %{if-category}%{category}: %{endif}%{message}"));
     UpgradeSession session(options);
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::received, &session, &UpgradeSession::stop);
