@@ -55,6 +55,11 @@ void LogBoxMenu::setFileChooser(FileChooser chooser)
     choose_file = std::move(chooser);
 }
 
+void LogBoxMenu::setLineTimeFormat(const QString &format)
+{
+    line_time_format = format;
+}
+
 void LogBoxMenu::timeNewLines(int position, int removed, int added)
 {
     Q_UNUSED(removed)
@@ -90,12 +95,20 @@ void LogBoxMenu::showMenu(const QPoint &pos)
 
 bool LogBoxMenu::save(const QString &path)
 {
+    const int ownTimeLength =
+            line_time_format.isEmpty() ? -1 : QTime(0, 0).toString(line_time_format).size();
     QByteArray text;
     for (QTextBlock block = box->document()->begin(); block.isValid(); block = block.next()) {
-        if (const LineTime *stamp = lineTime(block))
-            text += (stamp->time.toString(timeFormat) + QLatin1Char(' ') + block.text()
-                    + QLatin1Char('\n'))
-                            .toUtf8();
+        const LineTime *stamp = lineTime(block);
+        if (!stamp)
+            continue;
+        QString line = block.text();
+        if (ownTimeLength > 0 && line.size() > ownTimeLength
+                && line.at(ownTimeLength) == QLatin1Char(' ')
+                && QTime::fromString(line.left(ownTimeLength), line_time_format).isValid())
+            line.remove(0, ownTimeLength + 1);
+        text += (stamp->time.toString(timeFormat) + QLatin1Char(' ') + line + QLatin1Char('\n'))
+                        .toUtf8();
     }
     // Written whole or not at all, so a failed save never leaves half a log
     // in place of an earlier file.

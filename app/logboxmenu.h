@@ -35,6 +35,11 @@ public:
     // Replaces the save dialog.
     void setFileChooser(FileChooser chooser);
 
+    // Tells that the box's lines start with their own time in format (e.g.
+    // "HH:mm:ss") and a space: a saved line then carries the full time in
+    // its place, so every saved log has one time per line in one layout.
+    void setLineTimeFormat(const QString &format);
+
     // A new menu for pos, in the box's viewport coordinates; the caller owns it.
     QMenu *createMenu(const QPoint &pos);
 
@@ -55,6 +60,7 @@ private:
     QPlainTextEdit *box;
     FileChooser choose_file;
     QString last_error;
+    QString line_time_format;
 };
 
 #endif // LOGBOXMENU_H

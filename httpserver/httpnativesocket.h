@@ -10,7 +10,7 @@ namespace quenmar {
 
 // The few socket operations Qt 5 does not offer: half-closing a connection, waking a thread that is
 // blocked on a socket, closing or answering a descriptor no socket object owns, its peer's address,
-// and a larger listen backlog.
+// a larger listen backlog, and how much of the output the peer has not acknowledged yet.
 // Each returns true on success; failures change nothing and are left to the caller to log.
 namespace HttpNativeSocket {
 
@@ -54,6 +54,16 @@ bool answerAndClose(qintptr descriptor, const char *answer, qint64 size);
 // The address of the peer of a connected socket, with an IPv4 address mapped into IPv6 given as
 // IPv4; a null address when the system cannot tell (the peer is already gone).
 QHostAddress peerAddress(qintptr descriptor);
+
+// Results of unacknowledgedBytes() besides a byte count.
+enum OutputQueueResult : qint64 {
+    OutputQueueUnknown = -1, // the system cannot tell here
+    OutputQueueFailed = -2, // the connection was reset or closed
+};
+
+// Bytes of the connection's output that the peer's TCP stack has not acknowledged yet, the unsent
+// ones included (Linux: SIOCOUTQ); 0 once the peer has everything. Or an OutputQueueResult.
+qint64 unacknowledgedBytes(qintptr descriptor);
 
 } // namespace HttpNativeSocket
 

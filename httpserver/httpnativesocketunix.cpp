@@ -7,7 +7,11 @@
 #include <cerrno>
 #ifdef Q_OS_LINUX
 #include <csignal>
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #endif
 
@@ -85,6 +89,28 @@ qint64 sendFileWithoutBlocking(qintptr descriptor, int fileDescriptor, qint64 of
     Q_UNUSED(offset)
     Q_UNUSED(size)
     return FileSendUnsupported;
+#endif
+}
+
+qint64 unacknowledgedBytes(qintptr descriptor)
+{
+#ifdef Q_OS_LINUX
+    const int socket = nativeSocket(descriptor);
+    // A reset connection has dropped its queue, so the state must be checked as well: only an
+    // open connection (or one the peer half-closed) can still deliver.
+    tcp_info information{};
+    socklen_t length = sizeof information;
+    if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &information, &length) != 0)
+        return OutputQueueUnknown;
+    if (information.tcpi_state != TCP_ESTABLISHED && information.tcpi_state != TCP_CLOSE_WAIT)
+        return OutputQueueFailed;
+    int queued = 0;
+    if (::ioctl(socket, SIOCOUTQ, &queued) != 0)
+        return OutputQueueUnknown;
+    return queued;
+#else
+    Q_UNUSED(descriptor)
+    return OutputQueueUnknown;
 #endif
 }
 

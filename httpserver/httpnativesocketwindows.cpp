@@ -23,6 +23,11 @@ qint64 sendFileWithoutBlocking(qintptr, int, qint64, qint64)
     return FileSendUnsupported;
 }
 
+qint64 unacknowledgedBytes(qintptr)
+{
+    return OutputQueueUnknown;
+}
+
 bool answerAndClose(qintptr descriptor, const char *answer, qint64 size)
 {
     const NativeSocket socket = nativeSocket(descriptor);

@@ -2,9 +2,11 @@
 
 #include "httpnativesocket.h"
 
+#include <QDeadlineTimer>
 #include <QFileDevice>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <QThread>
 
 namespace quenmar {
 
@@ -13,6 +15,8 @@ namespace {
 // Output queued in the socket beyond which writing waits for the peer; bounds the memory held per
 // connection when the peer reads slowly.
 constexpr qint64 maxQueuedBytes = 16384;
+// How often the system's send queue is looked at while waiting for the peer, in milliseconds.
+constexpr int acknowledgementPollMs = 10;
 
 } // namespace
 
@@ -122,6 +126,38 @@ void HttpResponse::redirect(const QByteArray &url)
 void HttpResponse::flush()
 {
     socket->flush();
+}
+
+bool HttpResponse::waitUntilAcknowledged()
+{
+    const auto pendingInSocket = [this] {
+        qint64 pending = socket->bytesToWrite();
+        if (auto *sslSocket = qobject_cast<QSslSocket *>(socket))
+            pending += sslSocket->encryptedBytesToWrite();
+        return pending;
+    };
+    while (isConnected() && pendingInSocket() > 0) {
+        if (!socket->waitForBytesWritten(stallTimeout) && pendingInSocket() > 0) {
+            socket->abort();
+            return false;
+        }
+    }
+    qint64 unacknowledged = HttpNativeSocket::OutputQueueUnknown;
+    QDeadlineTimer stalled(stallTimeout);
+    while (isConnected()) {
+        const qint64 queued = HttpNativeSocket::unacknowledgedBytes(socket->socketDescriptor());
+        if (queued == HttpNativeSocket::OutputQueueUnknown || queued == 0)
+            return true;
+        if (queued == HttpNativeSocket::OutputQueueFailed || stalled.hasExpired()
+                || QThread::currentThread()->isInterruptionRequested())
+            break;
+        if (unacknowledged < 0 || queued < unacknowledged)
+            stalled.setRemainingTime(stallTimeout);
+        unacknowledged = queued;
+        QThread::msleep(acknowledgementPollMs);
+    }
+    socket->abort();
+    return false;
 }
 
 bool HttpResponse::isConnected() const

@@ -72,6 +72,13 @@ public:
 
     // Hands queued output to the operating system without waiting.
     void flush();
+    // Waits until the peer's TCP stack has acknowledged every byte written so far: the socket's own
+    // queue is written and the system's send queue is empty, which can take seconds for a slow
+    // peer, whose buffers hold hundreds of KiB. The stall rule applies: when the queue does not
+    // shrink for writeStallTimeout() ms, the connection fails or the thread is asked to stop, the
+    // connection is aborted and false is returned. Where the system cannot tell its send queue,
+    // returns once the socket's own queue is handed over.
+    bool waitUntilAcknowledged();
     // True while the socket is open and connected; false after the peer went away or a stalled
     // write aborted the connection.
     bool isConnected() const;

@@ -1,5 +1,4 @@
 #include "deviceaddressprompt.h"
-#include "ipv4addresslist.h"
 
 #include <QInputDialog>
 
@@ -42,14 +41,31 @@ QList<QHostAddress> DeviceAddressPrompt::ask(QWidget *parent)
         if (text.trimmed().isEmpty())
             return {};
         QVector<Ipv4AddressList::Entry> entries;
-        if (Ipv4AddressList::parse(text, &entries, &problem)) {
+        Ipv4AddressList::Error error;
+        if (Ipv4AddressList::parse(text, &entries, &error)) {
             last_text() = text;
             QList<QHostAddress> addresses;
             for (const Ipv4AddressList::Entry &entry : entries)
                 addresses << entry.address;
             return addresses;
         }
+        problem = problem_text(error);
     }
+}
+
+QString DeviceAddressPrompt::problem_text(const Ipv4AddressList::Error &error)
+{
+    switch (error.kind) {
+    case Ipv4AddressList::Error::Kind::Malformed:
+        return QStringLiteral("\"%1\" 不是IPv4地址或范围").arg(error.item);
+    case Ipv4AddressList::Error::Kind::Reversed:
+        return QStringLiteral("\"%1\" 范围的结尾小于开头").arg(error.item);
+    case Ipv4AddressList::Error::Kind::TooMany:
+        return QStringLiteral("\"%1\" 超过 %2 个地址").arg(error.item).arg(error.limit);
+    case Ipv4AddressList::Error::Kind::None:
+        break;
+    }
+    return QString();
 }
 
 void DeviceAddressPrompt::set_asker(Asker chosen)

@@ -1,6 +1,8 @@
 #ifndef DEVICEADDRESSPROMPT_H
 #define DEVICEADDRESSPROMPT_H
 
+#include "ipv4addresslist.h"
+
 #include <QHostAddress>
 #include <QList>
 #include <QString>
@@ -26,6 +28,8 @@ public:
     static QList<QHostAddress> ask(QWidget *parent);
     // An empty function restores the input dialog.
     static void set_asker(Asker asker);
+    // Why a text was refused, in the interface's words.
+    static QString problem_text(const Ipv4AddressList::Error &error);
 };
 
 #endif // DEVICEADDRESSPROMPT_H

@@ -11,8 +11,11 @@ struct DownloadReport
 {
     enum class Outcome {
         InProgress, // a GET is still sending
-        Complete, // the file was sent whole (for HEAD: its headers)
-        Interrupted, // the download ended before its last byte
+        // The file was sent whole and the peer's TCP stack acknowledged every byte, where the
+        // system tells (for HEAD: its headers were sent).
+        Complete,
+        // The download ended before its last byte, or the peer stopped taking the rest of it.
+        Interrupted,
         NotFound, // no such regular file in the served folder
         Refused, // a path leaving the served folder, or a method that fetches nothing (POST)
     };

@@ -21,8 +21,8 @@ struct FleetDevice
         Interrupted, // the download broke off
         NoAnswer, // no request within the time-out after the command
         NotFound, // asked for a file the server does not have (or refuses)
-        Back, // answered a probe again after the download
-        NotBack, // did not answer within the confirmation time
+        Back, // came back after the download: missed a probe, then answered, or answered with another "ver"
+        NotBack, // did not come back within the confirmation time
     };
 
     QString serial_number;

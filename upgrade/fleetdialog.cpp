@@ -21,6 +21,8 @@ constexpr int elapsed_refresh_ms = 1000;
 // Lines the log keeps; a run over hundreds of devices writes several each.
 constexpr int max_log_lines = 20000;
 constexpr int milliseconds_per_second = 1000;
+// The time that leads every line of the log as shown.
+const QString log_time_format = QStringLiteral("HH:mm:ss");
 
 // Starting widths of the table's columns, in pixels (the state column
 // stretches).
@@ -58,6 +60,7 @@ FleetDialog::FleetDialog(FleetTransport &transport, const Services &services,
 
     ui->log_box->setMaximumBlockCount(max_log_lines);
     log_menu = LogBoxMenu::attach(ui->log_box);
+    log_menu->setLineTimeFormat(log_time_format);
 
     connect(&fleet, &FleetEngine::device_added, this,
             [this](int index) { log(model.found_line(index)); });
@@ -304,7 +307,7 @@ void FleetDialog::update_controls()
 void FleetDialog::log(const QString &line)
 {
     ui->log_box->appendPlainText(
-            QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss ")) + line);
+            QDateTime::currentDateTime().toString(log_time_format) + QLatin1Char(' ') + line);
 }
 
 void FleetDialog::show_warning(const QString &text)

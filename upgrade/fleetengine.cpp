@@ -28,7 +28,8 @@ private:
 };
 
 FleetEngine::FleetEngine(FleetTransport &transport, FleetClock *clock, QObject *parent)
-    : QObject(parent), transport(transport), clock(clock), feed(new Feed(this))
+    : QObject(parent), transport(transport), target_port(DeviceMessages::device_port), clock(clock),
+      feed(new Feed(this))
 {
     qRegisterMetaType<DownloadReport>();
     qRegisterMetaType<FleetDevice::State>();
@@ -56,7 +57,7 @@ int FleetEngine::search()
     const QByteArray probe = DeviceMessages::probe();
     for (int round = 0; round < probes_per_search; ++round) {
         for (const QHostAddress &target : targets)
-            transport.send_datagram(probe, target, DeviceMessages::device_port);
+            transport.send_datagram(probe, target, target_port);
     }
     return targets.size();
 }
@@ -65,7 +66,7 @@ void FleetEngine::probe(const QList<QHostAddress> &addresses)
 {
     const QByteArray probe = DeviceMessages::probe();
     for (const QHostAddress &address : addresses)
-        transport.send_datagram(probe, address, DeviceMessages::device_port);
+        transport.send_datagram(probe, address, target_port);
 }
 
 bool FleetEngine::take_datagram(const QByteArray &datagram, const QHostAddress &sender)
@@ -81,6 +82,11 @@ bool FleetEngine::take_datagram(const QByteArray &datagram, const QHostAddress &
     Tracking &track = tracking[index];
     FleetDevice &device = devices[index];
     if (track.confirming) {
+        track.probe_unanswered = false;
+        // Until it restarts, a device answers as before: an unchanged answer without a gap
+        // proves nothing.
+        if (!track.was_silent && reply.version == device.version)
+            return true;
         device.version_after = reply.version;
         emit versions_known(index, device.version, device.version_after);
         end_device(index, State::Back);
@@ -334,7 +340,7 @@ void FleetEngine::send_command(int index)
     track.deadline = now + current_run.timeout_ms;
     const QByteArray command = DeviceMessages::upgrade_command(
             current_run.http_port, device.serial_number, current_run.type);
-    const bool sent = transport.send_datagram(command, device.address, DeviceMessages::device_port);
+    const bool sent = transport.send_datagram(command, device.address, target_port);
     set_state(index, State::CommandSent);
     if (!sent)
         end_attempt(index, State::NoAnswer);
@@ -361,6 +367,8 @@ void FleetEngine::end_device(int index, State state)
     track.confirming = false;
     track.next_probe = -1;
     track.confirm_deadline = -1;
+    track.probe_unanswered = false;
+    track.was_silent = false;
     devices[index].ended_ms = clock->now();
     set_state(index, state);
 }
@@ -375,6 +383,8 @@ void FleetEngine::wake()
         } else if (track.confirming && track.confirm_deadline <= now) {
             end_device(index, State::NotBack);
         } else if (track.confirming && track.next_probe <= now) {
+            track.was_silent = track.was_silent || track.probe_unanswered;
+            track.probe_unanswered = true;
             track.next_probe = now + confirm_probe_interval_ms;
             probe({ devices.at(index).address });
         }

@@ -17,8 +17,7 @@ class FleetTransport;
 // Upgrades many devices at once: finds them (broadcast search, unicast
 // probes), sends each its upgrade command, follows its download through the
 // file service's reports (matched by the peer address of the HTTP
-// connection) and, when asked, waits for it to answer again after its
-// reboot. At most Run::parallel devices are between "command sent" and the
+// connection) and, when asked, waits for it to come back from its restart. At most Run::parallel devices are between "command sent" and the
 // end of their attempt at once; the next one starts as soon as one ends.
 // Devices waiting to come back no longer count: they load neither the
 // server nor the network.
@@ -56,8 +55,10 @@ public:
         // Further commands to a device that ended interrupted or without an
         // answer; at least 0.
         int retries = 1;
-        // How long to wait for a device to answer again after its download;
-        // 0 leaves confirmation off.
+        // How long to wait for a device to come back after its download:
+        // to miss a probe and answer again, or to answer with another "ver".
+        // One that answers unchanged all along is "not back". 0 leaves
+        // confirmation off.
         int confirm_ms = 0;
     };
 
@@ -82,6 +83,11 @@ public:
             FleetTransport &transport, FleetClock *clock = nullptr, QObject *parent = nullptr);
     ~FleetEngine() override;
 
+    // The UDP port probes and commands go to; DeviceMessages::device_port
+    // unless set (simulators may listen elsewhere).
+    void set_device_port(quint16 port) { target_port = port; }
+    quint16 device_port() const { return target_port; }
+
     // Sends probes_per_search probes to every broadcast address of the local
     // IPv4 networks (DeviceNetwork's entries). Returns the number of
     // broadcast addresses; 0 means there is no network to search.
@@ -90,7 +96,8 @@ public:
     void probe(const QList<QHostAddress> &addresses);
     // One datagram from sender. A discovery reply from an unknown address
     // adds a device (unless its serial number is known from another
-    // address); from a device waiting to come back, it makes it "back".
+    // address); from a device waiting to come back, it makes it "back" when
+    // the device was silent since or its "ver" changed (Run::confirm_ms).
     // Returns false when the datagram is no discovery reply.
     bool take_datagram(const QByteArray &datagram, const QHostAddress &sender);
     // Adds a device known from elsewhere (e.g. the window's list); returns
@@ -134,7 +141,8 @@ signals:
     void state_changed(int index, FleetDevice::State state);
     // The percentage of a download changed.
     void progress_changed(int index, int percent);
-    // A device came back after its download: its "ver" before and after.
+    // A device came back after its download (it missed a probe, then answered, or it answered
+    // with another "ver"): its "ver" before and after.
     void versions_known(int index, const QString &before, const QString &after);
     // Every request the file service answered; index is -1 when it came
     // from no device of the run.
@@ -154,6 +162,10 @@ private:
         bool confirming = false;
         qint64 next_probe = -1;
         qint64 confirm_deadline = -1;
+        // The latest confirmation probe has had no answer yet.
+        bool probe_unanswered = false;
+        // A confirmation probe went unanswered: the device has been away.
+        bool was_silent = false;
     };
 
     void set_state(int index, State state);
@@ -171,6 +183,7 @@ private:
     void finish_run();
 
     FleetTransport &transport;
+    quint16 target_port;
     std::unique_ptr<FleetClock> own_clock;
     FleetClock *clock;
     std::unique_ptr<Feed> feed;

@@ -39,7 +39,7 @@ bool parse_range_end(const QString &text, quint32 first, quint32 *last)
 
 } // namespace
 
-bool Ipv4AddressList::parse(const QString &text, QVector<Entry> *entries, QString *error)
+bool Ipv4AddressList::parse(const QString &text, QVector<Entry> *entries, Error *error)
 {
     QSet<quint32> known;
     for (const Entry &entry : qAsConst(*entries))
@@ -58,16 +58,15 @@ bool Ipv4AddressList::parse(const QString &text, QVector<Entry> *entries, QStrin
             valid = parse_address(item.left(dash).trimmed(), &first)
                     && parse_range_end(item.mid(dash + 1).trimmed(), first, &last);
         }
-        if (!valid) {
-            *error = QStringLiteral("\"%1\" is not an IPv4 address or range").arg(item);
-            return false;
-        }
-        if (last < first) {
-            *error = QStringLiteral("\"%1\": the range ends before it starts").arg(item);
-            return false;
-        }
-        if (quint64(last - first) + 1 + quint64(entries->size()) > quint64(max_addresses)) {
-            *error = QStringLiteral("\"%1\": more than %2 addresses").arg(item).arg(max_addresses);
+        Error::Kind refusal = Error::Kind::None;
+        if (!valid)
+            refusal = Error::Kind::Malformed;
+        else if (last < first)
+            refusal = Error::Kind::Reversed;
+        else if (quint64(last - first) + 1 + quint64(entries->size()) > quint64(max_addresses))
+            refusal = Error::Kind::TooMany;
+        if (refusal != Error::Kind::None) {
+            *error = { refusal, item, max_addresses };
             return false;
         }
         for (quint64 address = first; address <= last; ++address) {

@@ -23,11 +23,26 @@ public:
         bool from_range = false;
     };
 
+    // Why a text was refused, for the caller to word in its own language.
+    struct Error
+    {
+        enum class Kind {
+            None,
+            Malformed, // the item is no IPv4 address or range
+            Reversed, // the range ends before it starts
+            TooMany, // the item would make more than limit addresses in all
+        };
+        Kind kind = Kind::None;
+        // The offending item as written, without the spaces around it.
+        QString item;
+        int limit = 0;
+    };
+
     // Appends the addresses of text to entries, skipping any already there,
     // in the order written; spaces around items are ignored. On a malformed
     // item, a reversed range or too many addresses returns false with the
-    // reason, naming the item, in error; entries then holds what came before.
-    static bool parse(const QString &text, QVector<Entry> *entries, QString *error);
+    // reason in error; entries then holds what came before.
+    static bool parse(const QString &text, QVector<Entry> *entries, Error *error);
 };
 
 #endif // IPV4ADDRESSLIST_H

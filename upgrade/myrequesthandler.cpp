@@ -138,12 +138,15 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
 
     emit send_data_transmission_progress(progress_started);
     DownloadReports::publish_progress(report);
-    if (send_file(file, report, response)) {
-        emit send_data_transmission_progress(progress_complete);
+    const bool sent = send_file(file, report, response);
+    emit send_data_transmission_progress(sent ? progress_complete : progress_interrupted);
+    // The window's codes follow the bytes handed to the socket; the observers hear "complete"
+    // only once the device has acknowledged them all, since the system's buffers can hold a good
+    // part of a slow device's image.
+    if (sent && response.waitUntilAcknowledged()) {
         report.outcome = DownloadReport::Outcome::Complete;
     } else {
         qCWarning(upgradeLog) << "MyRequestHandler: download of" << file_name << "ended early";
-        emit send_data_transmission_progress(progress_interrupted);
         report.outcome = DownloadReport::Outcome::Interrupted;
     }
     DownloadReports::publish_answer(report);

@@ -14,6 +14,7 @@ class tst_LogBoxMenu : public QObject
 
 private slots:
     void saveAndClear();
+    void linesOwnTimeSavedOnce();
 };
 
 // Triggers the box's menu entry with this text; false when missing or disabled.
@@ -62,6 +63,28 @@ void tst_LogBoxMenu::saveAndClear()
     QVERIFY(trigger(box, QStringLiteral("清空")));
     QVERIFY(box.toPlainText().isEmpty());
     QVERIFY(!trigger(box, QStringLiteral("清空")));
+}
+
+// A box whose lines show their own time saves the full time once, in its place.
+void tst_LogBoxMenu::linesOwnTimeSavedOnce()
+{
+    QTemporaryDir scratch;
+    const QString path = scratch.filePath(QStringLiteral("log.txt"));
+    QPlainTextEdit box;
+    LogBoxMenu *menu = LogBoxMenu::attach(&box);
+    menu->setLineTimeFormat(QStringLiteral("HH:mm:ss"));
+    box.appendPlainText(QStringLiteral("12:34:56 搜索设备\n12:34:57\n99:99:99 not a time"));
+    QVERIFY(menu->save(path));
+
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    const int cut = LogBoxMenu::timeFormat.size() + 1;
+    QCOMPARE(lines.size(), 4);
+    QVERIFY(QDateTime::fromString(lines.at(0).left(cut - 1), LogBoxMenu::timeFormat).isValid());
+    QCOMPARE(lines.at(0).mid(cut), QStringLiteral("搜索设备"));
+    QCOMPARE(lines.at(1).mid(cut), QStringLiteral("12:34:57"));
+    QCOMPARE(lines.at(2).mid(cut), QStringLiteral("99:99:99 not a time"));
 }
 
 QTEST_MAIN(tst_LogBoxMenu)

@@ -1,3 +1,4 @@
+#include "handoverserver.h"
 #include "httpconnectionhandler.h"
 #include "httpserverfixture.h"
 
@@ -9,21 +10,6 @@ using quenmar::HttpConnectionSettings;
 using quenmar::tSocketDescriptor;
 
 namespace {
-
-// Hands every accepted connection to one handler, the way the listener does.
-class HandOverServer : public QTcpServer
-{
-public:
-    HttpConnectionHandler *handler = nullptr;
-
-protected:
-    void incomingConnection(qintptr socketDescriptor) override
-    {
-        handler->setBusy();
-        QMetaObject::invokeMethod(handler, "handleConnection", Qt::QueuedConnection,
-                Q_ARG(tSocketDescriptor, socketDescriptor));
-    }
-};
 
 // One handler behind a loopback server.
 struct Harness

@@ -1,5 +1,7 @@
 #include "devicemessages.h"
 #include "devicetable.h"
+#include "freeports.h"
+#include "watchedprocess.h"
 
 #include <QProcess>
 #include <QTcpServer>
@@ -12,14 +14,6 @@ namespace {
 
 // Every wait is bounded; the simulator itself gives up a silent server later.
 constexpr int wait_ms = 10000;
-
-// A free UDP port on loopback for the simulator to share by SO_REUSEPORT.
-quint16 freeUdpPort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress(QHostAddress::LocalHost), 0);
-    return probe.localPort();
-}
 
 // Sends a probe from window to address:port and returns the first reply,
 // with its sender; an empty reply when none came.
@@ -50,42 +44,13 @@ QByteArray response(const QByteArray &status, const QByteArray &headers, const Q
 }
 
 // One simulator process with its output collected as it arrives.
-class Simulator
+class Simulator : public WatchedProcess
 {
 public:
     explicit Simulator(const QStringList &arguments)
+        : WatchedProcess(QStringLiteral(DEVSIM_PATH), arguments)
     {
-        QObject::connect(&process, &QProcess::readyReadStandardOutput,
-                [this] { output += process.readAllStandardOutput(); });
-        process.start(QStringLiteral(DEVSIM_PATH), arguments);
     }
-    ~Simulator()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(wait_ms);
-        }
-    }
-    bool waitForLine(const QByteArray &text)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!output.contains(text) && timer.elapsed() < wait_ms)
-            QTest::qWait(10);
-        return output.contains(text);
-    }
-    bool waitForExit()
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (process.state() != QProcess::NotRunning && timer.elapsed() < wait_ms)
-            QTest::qWait(10);
-        output += process.readAllStandardOutput();
-        return process.state() == QProcess::NotRunning;
-    }
-
-    QProcess process;
-    QByteArray output;
 };
 
 // Answers each request with the canned response for its method, then closes.

@@ -171,9 +171,8 @@ void tst_FleetNetns::missingFileSendsNothing()
     QVERIFY(!logs().contains("probe from"));
 }
 
-// "file sent" means the server handed the last byte to the system, whose
-// socket buffers may still hold a good part of a slow device's image; the
-// times here end when the devices say they have it all.
+// The times here end when the devices say they have it all; "file sent",
+// which waits for the devices' acknowledgements, comes within moments.
 double tst_FleetNetns::seconds_until_complete(int fleet_downloads, int dropping_downloads)
 {
     QDateTime first_command;

@@ -39,6 +39,8 @@ private slots:
     void parallelLimitNeverExceeded_data();
     void parallelLimitNeverExceeded();
     void confirmation();
+    void comingBack_data();
+    void comingBack();
     void reportsMatchedByPeerAddress_data();
     void reportsMatchedByPeerAddress();
     void endedDeviceFollowedWhileRunGoesOn();
@@ -298,6 +300,36 @@ void tst_FleetEngine::confirmation()
     const auto summary = finished.first().first().value<FleetEngine::Summary>();
     QCOMPARE(summary.succeeded, 1);
     QCOMPARE(summary.failed, 1);
+}
+
+void tst_FleetEngine::comingBack_data()
+{
+    // The device's answer to each probe, one a second: its "ver", or "-" for none.
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<State>("state");
+    QTest::newRow("gapThenSameVersion") << QStringList{ "1.0", "-", "1.0" } << State::Back;
+    QTest::newRow("newVersionAtOnce") << QStringList{ "2.0" } << State::Back;
+    QTest::newRow("neverRestarted") << QStringList{ "1.0", "1.0", "1.0", "1.0" } << State::NotBack;
+}
+
+// A device answers the first probes before it restarts: only a gap or a
+// new version shows that it came back.
+void tst_FleetEngine::comingBack()
+{
+    QFETCH(QStringList, answers);
+    QFETCH(State, state);
+    add_devices(1);
+    constexpr int confirm_ms = 5000;
+    QVERIFY(start(1, 0, confirm_ms));
+    engine->take_report(report(0, "GET", Outcome::Complete, image_size));
+    for (const QString &answer : answers) {
+        clock->advance(FleetEngine::confirm_probe_interval_ms);
+        if (answer != QLatin1String("-"))
+            engine->take_datagram(reply("SN-0", answer), device_address(0));
+    }
+    clock->advance(confirm_ms);
+    QCOMPARE(engine->device(0).state, state);
+    QCOMPARE(engine->device(0).version_after, state == State::Back ? answers.last() : QString());
 }
 
 void tst_FleetEngine::reportsMatchedByPeerAddress_data()

@@ -1,6 +1,10 @@
+#include "deviceaddressprompt.h"
 #include "ipv4addresslist.h"
 
 #include <QtTest>
+
+using Kind = Ipv4AddressList::Error::Kind;
+Q_DECLARE_METATYPE(Kind)
 
 class tst_Ipv4AddressList : public QObject
 {
@@ -10,6 +14,8 @@ private slots:
     void parse_data();
     void parse();
     void limitHolds();
+    void problemInInterfaceWords_data();
+    void problemInInterfaceWords();
 };
 
 void tst_Ipv4AddressList::parse_data()
@@ -17,26 +23,35 @@ void tst_Ipv4AddressList::parse_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("addresses");
     QTest::addColumn<int>("from_range");
-    QTest::addColumn<QString>("error");
+    QTest::addColumn<Kind>("error");
+    QTest::addColumn<QString>("item");
 
-    QTest::newRow("single") << "192.168.1.20" << QStringList{ "192.168.1.20" } << 0 << "";
+    QTest::newRow("single") << "192.168.1.20" << QStringList{ "192.168.1.20" } << 0 << Kind::None
+                            << "";
     QTest::newRow("listWithSpaces")
-            << " 10.0.0.1 , 10.0.0.2" << QStringList{ "10.0.0.1", "10.0.0.2" } << 0 << "";
+            << " 10.0.0.1 , 10.0.0.2" << QStringList{ "10.0.0.1", "10.0.0.2" } << 0 << Kind::None
+            << "";
     QTest::newRow("lastPartRange")
             << "192.168.1.20-22" << QStringList{ "192.168.1.20", "192.168.1.21", "192.168.1.22" }
-            << 3 << "";
+            << 3 << Kind::None << "";
     QTest::newRow("rangeAcrossNetworks")
             << "10.0.0.255-10.0.1.1" << QStringList{ "10.0.0.255", "10.0.1.0", "10.0.1.1" } << 3
-            << "";
+            << Kind::None << "";
     QTest::newRow("duplicatesOnce")
-            << "10.0.0.1,10.0.0.1-2" << QStringList{ "10.0.0.1", "10.0.0.2" } << 1 << "";
-    QTest::newRow("reversed") << "10.0.0.9-3" << QStringList() << 0 << "ends before it starts";
-    QTest::newRow("octetTooLarge") << "10.0.0.256" << QStringList() << 0 << "not an IPv4";
-    QTest::newRow("threeParts") << "10.0.1" << QStringList() << 0 << "not an IPv4";
-    QTest::newRow("hexadecimal") << "0x0a.0.0.1" << QStringList() << 0 << "not an IPv4";
-    QTest::newRow("ipv6") << "::1" << QStringList() << 0 << "not an IPv4";
-    QTest::newRow("emptyItem") << "10.0.0.1," << QStringList{ "10.0.0.1" } << 0 << "not an IPv4";
-    QTest::newRow("rangeEndMissing") << "10.0.0.1-" << QStringList() << 0 << "not an IPv4";
+            << "10.0.0.1,10.0.0.1-2" << QStringList{ "10.0.0.1", "10.0.0.2" } << 1 << Kind::None
+            << "";
+    QTest::newRow("reversed") << "10.0.0.9-3 " << QStringList() << 0 << Kind::Reversed
+                              << "10.0.0.9-3";
+    QTest::newRow("octetTooLarge")
+            << "10.0.0.256" << QStringList() << 0 << Kind::Malformed << "10.0.0.256";
+    QTest::newRow("threeParts") << "10.0.1" << QStringList() << 0 << Kind::Malformed << "10.0.1";
+    QTest::newRow("hexadecimal") << "0x0a.0.0.1" << QStringList() << 0 << Kind::Malformed
+                                 << "0x0a.0.0.1";
+    QTest::newRow("ipv6") << "::1" << QStringList() << 0 << Kind::Malformed << "::1";
+    QTest::newRow("emptyItem") << "10.0.0.1," << QStringList{ "10.0.0.1" } << 0 << Kind::Malformed
+                               << "";
+    QTest::newRow("rangeEndMissing")
+            << "10.0.0.1-" << QStringList() << 0 << Kind::Malformed << "10.0.0.1-";
 }
 
 void tst_Ipv4AddressList::parse()
@@ -44,11 +59,13 @@ void tst_Ipv4AddressList::parse()
     QFETCH(QString, text);
     QFETCH(QStringList, addresses);
     QFETCH(int, from_range);
-    QFETCH(QString, error);
+    QFETCH(Kind, error);
+    QFETCH(QString, item);
     QVector<Ipv4AddressList::Entry> entries;
-    QString reason;
-    QCOMPARE(Ipv4AddressList::parse(text, &entries, &reason), error.isEmpty());
-    QVERIFY2(reason.contains(error), qPrintable(reason));
+    Ipv4AddressList::Error reason;
+    QCOMPARE(Ipv4AddressList::parse(text, &entries, &reason), error == Kind::None);
+    QCOMPARE(reason.kind, error);
+    QCOMPARE(reason.item, item);
     QStringList parsed;
     int ranged = 0;
     for (const Ipv4AddressList::Entry &entry : entries) {
@@ -62,11 +79,30 @@ void tst_Ipv4AddressList::parse()
 void tst_Ipv4AddressList::limitHolds()
 {
     QVector<Ipv4AddressList::Entry> entries;
-    QString error;
+    Ipv4AddressList::Error error;
     QVERIFY(Ipv4AddressList::parse(QStringLiteral("10.0.0.0-10.0.15.255"), &entries, &error));
     QCOMPARE(entries.size(), Ipv4AddressList::max_addresses);
     QVERIFY(!Ipv4AddressList::parse(QStringLiteral("10.1.0.0"), &entries, &error));
-    QVERIFY(error.contains(QStringLiteral("more than 4096")));
+    QCOMPARE(error.kind, Kind::TooMany);
+    QCOMPARE(error.item, QStringLiteral("10.1.0.0"));
+    QCOMPARE(error.limit, 4096);
+}
+
+// The command line words the same values in English (tst_upgradecommand).
+void tst_Ipv4AddressList::problemInInterfaceWords_data()
+{
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("malformed") << Kind::Malformed << "\"10.0.1\" 不是IPv4地址或范围";
+    QTest::newRow("reversed") << Kind::Reversed << "\"10.0.1\" 范围的结尾小于开头";
+    QTest::newRow("tooMany") << Kind::TooMany << "\"10.0.1\" 超过 4096 个地址";
+}
+
+void tst_Ipv4AddressList::problemInInterfaceWords()
+{
+    QFETCH(Kind, kind);
+    QFETCH(QString, text);
+    QCOMPARE(DeviceAddressPrompt::problem_text({ kind, QStringLiteral("10.0.1"), 4096 }), text);
 }
 
 QTEST_APPLESS_MAIN(tst_Ipv4AddressList)

@@ -1,5 +1,6 @@
 #include "downloadobserver.h"
 #include "downloadreports.h"
+#include "handoverserver.h"
 #include "httplistener.h"
 #include "httpresponse.h"
 #include "httptestclient.h"
@@ -19,8 +20,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <thread>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 // Receives the handler's signals on the GUI thread, as the upgrade window does.
 class SignalRecorder : public QObject
@@ -65,6 +72,76 @@ private:
 
 Q_DECLARE_METATYPE(DownloadReport::Outcome)
 
+namespace {
+
+// Write-stall time of the slow downloads below, in ms.
+constexpr int stall_ms = 300;
+
+// A device on loopback with a small receive buffer that reads a chunk per pause, or nothing at
+// all (chunk 0), on a thread of its own until the server closes.
+class SlowDevice
+{
+public:
+    SlowDevice(quint16 port, int chunk, int pause_ms, std::atomic<qint64> &received)
+    {
+        const int asked = 8192;
+        ::setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &asked, sizeof asked);
+        socklen_t length = sizeof receive_buffer;
+        ::getsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &receive_buffer, &length);
+        sockaddr_in server{};
+        server.sin_family = AF_INET;
+        server.sin_port = htons(port);
+        server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const QByteArray request = HttpTestClient::request("GET", "/slow.img");
+        connected = ::connect(descriptor, reinterpret_cast<sockaddr *>(&server), sizeof server) == 0
+                && ::send(descriptor, request.constData(), size_t(request.size()), 0)
+                        == request.size();
+        reader = std::thread([this, chunk, pause_ms, &received] {
+            QByteArray buffer(qMax(chunk, 1), Qt::Uninitialized);
+            while (connected && chunk > 0) {
+                const ssize_t count = ::recv(descriptor, buffer.data(), size_t(chunk), 0);
+                if (count <= 0)
+                    break;
+                received += count;
+                QThread::msleep(ulong(pause_ms));
+            }
+        });
+    }
+    ~SlowDevice()
+    {
+        ::shutdown(descriptor, SHUT_RDWR);
+        reader.join();
+        ::close(descriptor);
+    }
+
+    const int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
+    // As the system granted it, its own overhead included.
+    int receive_buffer = 0;
+    bool connected = false;
+    std::thread reader;
+};
+
+// Notes how much a SlowDevice had read, and when, as the service reported its download.
+class ReadAtAnswer : public DownloadObserver
+{
+public:
+    ReadAtAnswer() { clock.start(); }
+    void request_answered(const DownloadReport &report) override
+    {
+        outcome = report.outcome;
+        read_then = received.load();
+        answered_after_ms = clock.elapsed();
+    }
+
+    QElapsedTimer clock;
+    std::atomic<qint64> received{ 0 };
+    std::atomic<DownloadReport::Outcome> outcome{ DownloadReport::Outcome::InProgress };
+    std::atomic<qint64> read_then{ -1 };
+    std::atomic<qint64> answered_after_ms{ -1 };
+};
+
+} // namespace
+
 class tst_MyRequestHandler : public QObject
 {
     Q_OBJECT
@@ -99,6 +176,8 @@ private slots:
     void concurrentDownloads();
     void windowShowsInterruption();
     void windowWarnsWithEscapedName();
+    void completeOnceDeviceHasAll_data();
+    void completeOnceDeviceHasAll();
 
 private:
     void listen_with(MyRequestHandler *serving);
@@ -718,6 +797,49 @@ void tst_MyRequestHandler::windowWarnsWithEscapedName()
                     "<font size=12>未找到:/html/&lt;b&gt;bold&lt;/b&gt;&amp;amp;.img</font>") });
     QCOMPARE(boxes.boxes().first().title, QStringLiteral("提示"));
     QCOMPARE(boxes.boxes().first().icon, QMessageBox::Warning);
+}
+
+void tst_MyRequestHandler::completeOnceDeviceHasAll_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("chunk");
+    QTest::addColumn<int>("pause_ms");
+    QTest::addColumn<DownloadReport::Outcome>("outcome");
+    // About 1.6 MB/s: most of a second for an image the system's buffers take at once.
+    QTest::newRow("slowReader") << 1024 * 1024 << 8192 << 5 << DownloadReport::Outcome::Complete;
+    QTest::newRow("stopsReading") << 32 * 1024 << 0 << 0 << DownloadReport::Outcome::Interrupted;
+}
+
+// "complete" waits for the device to have it all, while the window's codes still follow the
+// bytes handed to the system.
+void tst_MyRequestHandler::completeOnceDeviceHasAll()
+{
+    QFETCH(int, size);
+    QFETCH(int, chunk);
+    QFETCH(int, pause_ms);
+    QFETCH(DownloadReport::Outcome, outcome);
+    write_file(QStringLiteral("slow.img"), content(size));
+    quenmar::HttpConnectionSettings settings;
+    settings.writeStallTimeout = stall_ms;
+    quenmar::HttpConnectionHandler connection(settings, handler.get());
+    HandOverServer server;
+    server.handler = &connection;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    ReadAtAnswer observer;
+    DownloadReports::add_observer(&observer);
+    SlowDevice device(server.serverPort(), chunk, pause_ms, observer.received);
+    QVERIFY(device.connected);
+    QTRY_VERIFY_WITH_TIMEOUT(observer.answered_after_ms >= 0, HttpTestClient::step_timeout);
+    DownloadReports::remove_observer(&observer);
+
+    QCOMPARE(observer.outcome.load(), outcome);
+    if (outcome == DownloadReport::Outcome::Complete)
+        QVERIFY2(observer.read_then > size - device.receive_buffer,
+                qPrintable(
+                        QStringLiteral("%1 of %2 bytes read").arg(observer.read_then).arg(size)));
+    else
+        QVERIFY(observer.answered_after_ms >= stall_ms);
+    QTRY_COMPARE(recorder->codes.last(), 100);
 }
 
 QTEST_MAIN(tst_MyRequestHandler)

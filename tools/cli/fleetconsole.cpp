@@ -241,6 +241,14 @@ void FleetConsole::notice(const QString &text)
     line(text);
 }
 
+void FleetConsole::stopping(const QString &signalName)
+{
+    line(signalName
+            + QStringLiteral(": stopping; no further commands, downloads under way end normally "
+                             "or by time-out (once more to quit at once)"));
+    event(QStringLiteral("stopping"), { { "signal", signalName } });
+}
+
 void FleetConsole::line(const QString &text)
 {
     human << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")) << ' '

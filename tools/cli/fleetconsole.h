@@ -42,6 +42,8 @@ public:
     // JSON also an "error" event.
     void error(const QString &text);
     void notice(const QString &text);
+    // A stop was asked for by the signal of that name ("SIGINT", "SIGTERM").
+    void stopping(const QString &signalName);
 
 private:
     void line(const QString &text);

@@ -5,6 +5,7 @@
 #include "commandline.h"
 #include "devicemessages.h"
 #include "programpaths.h"
+#include "stopsignals.h"
 #include "upgradesession.h"
 
 #include <QCommandLineParser>
@@ -27,8 +28,9 @@ constexpr double maxSeconds = 86400;
 
 const char help[] =
         "usage: ondaspa-cli upgrade fs|update (--all | --sn SN[,SN...] | --ip ADDR[,ADDR...])\n"
-        "                           [--folder DIR] [--file NAME] [--port N] [--parallel N]\n"
-        "                           [--timeout S] [--retries N] [--confirm S] [--json]\n"
+        "                           [--folder DIR] [--file NAME] [--port N] [--device-port N]\n"
+        "                           [--parallel N] [--timeout S] [--retries N] [--confirm S]\n"
+        "                           [--json]\n"
         "\n"
         "Upgrades many devices at once, as the upgrade window does one: finds them, sends\n"
         "each the upgrade command and serves the image from the built-in HTTP server,\n"
@@ -52,28 +54,38 @@ const char help[] =
         "                     regular file in the folder. Other files are served too.\n"
         "  --port N           TCP port of the HTTP server, announced to the devices\n"
         "                     (default 81)\n"
+        "  --device-port N    UDP port the devices listen on (default 53; for simulated\n"
+        "                     devices on another port)\n"
         "  --parallel N       devices upgrading at once (default 8)\n"
         "  --timeout S        seconds a device may take to ask for the file after the\n"
         "                     command, or to fetch it after asking for its headers\n"
         "                     (default 60)\n"
         "  --retries N        further commands to a device that did not answer or\n"
         "                     whose download broke off (default 1)\n"
-        "  --confirm S        after its download, wait up to S seconds for each device\n"
-        "                     to answer a probe again and report its \"ver\" before and\n"
-        "                     after\n"
+        "  --confirm S        for devices that restart after an upgrade: after its\n"
+        "                     download, wait up to S seconds for each device to come\n"
+        "                     back (miss a probe, then answer, or answer with another\n"
+        "                     \"ver\") and report its \"ver\" before and after; one that\n"
+        "                     keeps answering unchanged ends \"not back\"\n"
         "  --json             JSON Lines on stdout: one object per event and a closing\n"
         "                     summary\n"
         "  -h, --help         show this text\n"
         "  --version          show the program's version\n"
         "\n"
         "Progress goes to stderr, one line per state change, and ends with a table.\n"
+        "\"file sent\" comes once the device has acknowledged every byte.\n"
         "Probes and commands leave from a UDP port of their own, not the window's 15724,\n"
         "so an Ondaspa window may run at the same time (it holds TCP port 81: use\n"
         "--port). The server's settings stay apart from config.ini.\n"
         "\n"
+        "Ctrl-C (SIGINT) or SIGTERM stops: no further commands, downloads under way end\n"
+        "normally or by time-out, then the closing table and summary; a second Ctrl-C\n"
+        "quits at once (status 130).\n"
+        "\n"
         "Exit status: 0 every device reached \"file sent\" (\"back\" with --confirm),\n"
-        "1 a device failed or did not answer, or none was found, 2 bad arguments, a\n"
-        "failed pre-flight check of the file, or a port that cannot be bound.\n";
+        "1 a device failed or did not answer, none was found, or a stop left one\n"
+        "unfinished, 2 bad arguments, a failed pre-flight check of the file, or a port\n"
+        "that cannot be bound; 130 a second Ctrl-C.\n";
 
 bool parseInteger(const QString &text, int minimum, int maximum, int *value)
 {
@@ -96,6 +108,21 @@ bool parseSeconds(const QString &text, int *milliseconds)
     return true;
 }
 
+QString addressError(const Ipv4AddressList::Error &error)
+{
+    switch (error.kind) {
+    case Ipv4AddressList::Error::Kind::Malformed:
+        return QStringLiteral("\"%1\" is not an IPv4 address or range").arg(error.item);
+    case Ipv4AddressList::Error::Kind::Reversed:
+        return QStringLiteral("\"%1\": the range ends before it starts").arg(error.item);
+    case Ipv4AddressList::Error::Kind::TooMany:
+        return QStringLiteral("\"%1\": more than %2 addresses").arg(error.item).arg(error.limit);
+    case Ipv4AddressList::Error::Kind::None:
+        break;
+    }
+    return QString();
+}
+
 // Returns -1 when the options are complete, else the exit status.
 int parse(const QStringList &arguments, UpgradeOptions *options)
 {
@@ -107,13 +134,15 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
     const QCommandLineOption folder(QStringLiteral("folder"), QString(), QStringLiteral("DIR"));
     const QCommandLineOption file(QStringLiteral("file"), QString(), QStringLiteral("NAME"));
     const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("N"));
+    const QCommandLineOption devicePort(
+            QStringLiteral("device-port"), QString(), QStringLiteral("N"));
     const QCommandLineOption parallel(QStringLiteral("parallel"), QString(), QStringLiteral("N"));
     const QCommandLineOption timeout(QStringLiteral("timeout"), QString(), QStringLiteral("S"));
     const QCommandLineOption retries(QStringLiteral("retries"), QString(), QStringLiteral("N"));
     const QCommandLineOption confirm(QStringLiteral("confirm"), QString(), QStringLiteral("S"));
     const QCommandLineOption json(QStringLiteral("json"));
-    parser.addOptions(
-            { all, sn, ip, folder, file, port, parallel, timeout, retries, confirm, json });
+    parser.addOptions({ all, sn, ip, folder, file, port, devicePort, parallel, timeout, retries,
+            confirm, json });
     const int parsed = CommandLine::parseOptions(parser, command, arguments, help);
     if (parsed >= 0)
         return parsed;
@@ -142,9 +171,9 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
         }
     }
     for (const QString &value : parser.values(ip)) {
-        QString error;
+        Ipv4AddressList::Error error;
         if (!Ipv4AddressList::parse(value, &options->addresses, &error))
-            return usageError(command, QStringLiteral("--ip: ") + error);
+            return usageError(command, QStringLiteral("--ip: ") + addressError(error));
     }
     if (!options->all && options->serialNumbers.isEmpty() && options->addresses.isEmpty())
         return usageError(command, QStringLiteral("name the devices: --all, --sn or --ip"));
@@ -166,6 +195,12 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
         if (!parseInteger(parser.value(port), 1, 65535, &number))
             return usageError(command, QStringLiteral("--port needs a number from 1 to 65535"));
         options->port = quint16(number);
+    }
+    if (parser.isSet(devicePort)) {
+        if (!parseInteger(parser.value(devicePort), 1, 65535, &number))
+            return usageError(
+                    command, QStringLiteral("--device-port needs a number from 1 to 65535"));
+        options->devicePort = quint16(number);
     }
     if (parser.isSet(parallel)
             && !parseInteger(parser.value(parallel), 1, maxParallel, &options->parallel))
@@ -195,6 +230,13 @@ int upgradeCommand(const QStringList &arguments)
     const int parsed = parse(arguments, &options);
     if (parsed >= 0)
         return parsed;
+    // The server's and the device code's own messages interleave with the progress
+    // lines on stderr, so they carry the same timestamp; stdout stays JSON only.
+    qSetMessagePattern(QStringLiteral(
+            "%{time yyyy-MM-dd hh:mm:ss.zzz} %{if-category}%{category}: %{endif}%{message}"));
     UpgradeSession session(options);
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::received, &session, &UpgradeSession::stop);
+    stopSignals.install();
     return session.run();
 }

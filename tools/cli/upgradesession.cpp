@@ -34,10 +34,10 @@ constexpr int collectTickMs = 500;
 // request may arrive before its last connection's thread is free).
 constexpr int serverDefaultThreads = 100;
 constexpr int spareConnections = 8;
-// A download counts as sent while its last bytes may still wait in the
-// server's own buffer; before the server closes, its connections are given
-// this long (in ms) to hand everything to the system, polled this often. A
-// peer that takes no data is cut by the server itself after 30 s.
+// Requests outside the run (other files, other peers) may still be served
+// when the run ends; before the server closes, its connections are given
+// this long (in ms) to finish, polled this often. A peer that takes no data
+// is cut by the server itself after 30 s.
 constexpr int drainLimitMs = 60000;
 constexpr int drainPollMs = 20;
 
@@ -46,6 +46,7 @@ constexpr int drainPollMs = 20;
 UpgradeSession::UpgradeSession(const UpgradeOptions &options)
     : options(options), engine(transport), console(engine, plannedRun(options), options.json)
 {
+    engine.set_device_port(options.devicePort);
     transport.setReceiver([this](const QByteArray &datagram, const QHostAddress &sender) {
         engine.take_datagram(datagram, sender);
     });
@@ -129,8 +130,30 @@ bool UpgradeSession::startServer()
     return false;
 }
 
+void UpgradeSession::stop(const QString &signalName)
+{
+    if (stopping || ending)
+        return;
+    stopping = true;
+    console.stopping(signalName);
+    collectTimer.stop();
+    if (engine.is_running()) {
+        engine.stop();
+        return;
+    }
+    // Stopped while looking for the devices: those found stay "listed".
+    FleetEngine::Summary summary;
+    summary.devices = chooseTargets();
+    summary.failed = summary.not_started = summary.devices.size();
+    summary.stopped = true;
+    console.summary(summary, missing, exitFailure);
+    end(exitFailure);
+}
+
 void UpgradeSession::discover()
 {
+    if (stopping)
+        return;
     if (options.all || !options.serialNumbers.isEmpty()) {
         if (engine.search() == 0)
             console.notice(QStringLiteral("no IPv4 network with a broadcast address to search"));
@@ -219,6 +242,7 @@ void UpgradeSession::finish(const FleetEngine::Summary &summary)
 
 void UpgradeSession::end(int exitCode)
 {
+    ending = true;
     // Closing the server cuts the connections still sending: they are waited for.
     exitStatus = exitCode;
     draining.start();

@@ -31,6 +31,7 @@ struct UpgradeOptions
     QString folder; // absolute
     QString file;
     quint16 port = 81;
+    quint16 devicePort = 53; // UDP port of the devices
     int parallel = 8;
     int timeoutMs = 60000;
     int retries = 1;
@@ -56,6 +57,12 @@ public:
 
     // Runs to the end; returns the exit status.
     int run();
+
+public slots:
+    // Stops in good order (signalName, e.g. "SIGINT", says why): no further
+    // probes or commands; downloads under way end normally or by time-out;
+    // then the closing table and summary, exit 1 when anything did not finish.
+    void stop(const QString &signalName);
 
 private:
     bool startServer();
@@ -84,6 +91,8 @@ private:
     QTimer drainTimer;
     QElapsedTimer draining;
     int exitStatus = exitSuccess;
+    bool stopping = false;
+    bool ending = false;
     QList<FleetConsole::Missing> missing;
     QEventLoop loop;
 };

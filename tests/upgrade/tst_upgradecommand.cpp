@@ -1,0 +1,182 @@
+#include "commandrun.h"
+#include "freeports.h"
+#include "testfiles.h"
+#include "watchedprocess.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+// Each simulated device takes about four seconds for the image.
+constexpr int image_size = 400000;
+constexpr int read_rate = 100000; // bytes per second
+
+// The JSON events of a run, by name.
+QList<QJsonObject> events(const QByteArray &output, const QString &name)
+{
+    QList<QJsonObject> found;
+    for (const QByteArray &line : output.split('\n')) {
+        const QJsonObject event = QJsonDocument::fromJson(line).object();
+        if (event.value(QStringLiteral("event")).toString() == name)
+            found << event;
+    }
+    return found;
+}
+
+} // namespace
+
+// `ondaspa-cli upgrade` on loopback: simulated devices on 127.0.0.x at a
+// UDP port of their own, named by --ip, so nothing is broadcast.
+class tst_UpgradeCommand : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void addressErrors_data();
+    void addressErrors();
+    void interruptStopsInGoodOrder();
+    void secondInterruptQuitsAtOnce();
+    void streamsStayApart();
+
+private:
+    // Two slow devices upgraded one at a time; returns once the first downloads.
+    void start_slow_run();
+    // Never to process 0: that would be the test's whole process group.
+    bool interrupt()
+    {
+        const qint64 process = cli->process.processId();
+        return process > 0 && ::kill(pid_t(process), SIGINT) == 0;
+    }
+
+    QTemporaryDir work;
+    std::unique_ptr<WatchedProcess> devices;
+    std::unique_ptr<WatchedProcess> cli;
+};
+
+void tst_UpgradeCommand::initTestCase()
+{
+    QVERIFY(work.isValid());
+    QVERIFY(QDir(work.path()).mkdir(QStringLiteral("html")));
+    QVERIFY(writeFile(
+            work.filePath(QStringLiteral("html/minifs_rom.img")), randomBytes(image_size)));
+}
+
+void tst_UpgradeCommand::addressErrors_data()
+{
+    QTest::addColumn<QString>("addresses");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("malformed") << "10.0.1"
+                               << "--ip: \"10.0.1\" is not an IPv4 address or range";
+    QTest::newRow("reversed") << "10.0.0.9-3"
+                              << "--ip: \"10.0.0.9-3\": the range ends before it starts";
+    QTest::newRow("tooMany") << "10.0.0.0-10.1.0.0"
+                             << "--ip: \"10.0.0.0-10.1.0.0\": more than 4096 addresses";
+}
+
+void tst_UpgradeCommand::addressErrors()
+{
+    QFETCH(QString, addresses);
+    QFETCH(QString, message);
+    const CommandRun run = CommandRun::of({ CLI_PATH, "upgrade", "fs", "--ip", addresses });
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains("ondaspa-cli upgrade: " + message + '\n'), qPrintable(run.err));
+}
+
+void tst_UpgradeCommand::start_slow_run()
+{
+    const QString udp_port = QString::number(freeUdpPort());
+    devices.reset(new WatchedProcess(QStringLiteral(DEVSIM_PATH),
+            { "--count", "2", "--sn", "SIG", "--bind", "127.0.0.41", "--udp-port", udp_port,
+                    "--rate", QString::number(read_rate) }));
+    QVERIFY(devices->waitForLine("listening"));
+    // The server's debug messages on, to see where they go.
+    qputenv("QT_LOGGING_RULES", "ondaspa.http.debug=true");
+    cli.reset(new WatchedProcess(QStringLiteral(CLI_PATH),
+            { "upgrade", "fs", "--ip", "127.0.0.41,127.0.0.42", "--device-port", udp_port, "--port",
+                    QString::number(freeTcpPort()), "--folder",
+                    work.filePath(QStringLiteral("html")), "--parallel", "1", "--json" }));
+    qunsetenv("QT_LOGGING_RULES");
+    QVERIFY2(cli->waitForLine("\"state\":\"downloading\""), cli->errors.constData());
+}
+
+// The download under way ends normally, the other device gets no command,
+// and the closing table and summary say so.
+void tst_UpgradeCommand::interruptStopsInGoodOrder()
+{
+    start_slow_run();
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(interrupt());
+    QVERIFY(cli->waitForExit(3 * image_size / read_rate * 1000));
+
+    QCOMPARE(cli->process.exitCode(), 1);
+    QCOMPARE(events(cli->output, QStringLiteral("stopping")).size(), 1);
+    const QJsonObject summary = events(cli->output, QStringLiteral("summary")).value(0);
+    QVERIFY(summary.value(QStringLiteral("stopped")).toBool());
+    QStringList states;
+    for (const QJsonValue device : summary.value(QStringLiteral("devices")).toArray())
+        states << device[QStringLiteral("state")].toString();
+    QCOMPARE(states, (QStringList{ "file sent", "listed" }));
+    QVERIFY(devices->waitForLine("result complete"));
+    QVERIFY(!devices->output.contains("sn=SIG-002"));
+    QVERIFY2(cli->errors.contains("SIGINT: stopping") && cli->errors.contains("(stopped)"),
+            cli->errors.constData());
+}
+
+// Scripts read stdout as JSON Lines; people read stderr by time, the Qt
+// messages of the server among the progress lines.
+void tst_UpgradeCommand::streamsStayApart()
+{
+    start_slow_run();
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(interrupt());
+    QVERIFY(cli->waitForExit(3 * image_size / read_rate * 1000));
+
+    for (const QByteArray &line : cli->output.split('\n')) {
+        if (!line.isEmpty())
+            QVERIFY2(QJsonDocument::fromJson(line).isObject(), line.constData());
+    }
+    const QRegularExpression stamped(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
+    int serverLines = 0;
+    for (const QByteArray &line : cli->errors.split('\n')) {
+        const QString text = QString::fromUtf8(line);
+        if (text.contains(QLatin1String("HttpConnectionHandler"))) {
+            QVERIFY2(stamped.match(text).hasMatch()
+                            && text.contains(QLatin1String(" ondaspa.http: ")),
+                    line.constData());
+            ++serverLines;
+        }
+    }
+    QVERIFY2(serverLines > 0, cli->errors.constData());
+}
+
+void tst_UpgradeCommand::secondInterruptQuitsAtOnce()
+{
+    start_slow_run();
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(interrupt());
+    QVERIFY(cli->waitForLine("\"event\":\"stopping\""));
+    QVERIFY(interrupt());
+    // Long before the download under way could end.
+    QVERIFY(cli->waitForExit(image_size / read_rate * 1000 / 2));
+
+    QCOMPARE(cli->process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli->process.exitCode(), 130);
+    QVERIFY(events(cli->output, QStringLiteral("summary")).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(tst_UpgradeCommand)
+#include "tst_upgradecommand.moc"
