@@ -43,9 +43,8 @@ mkdir -p "$WORK/html"
 head -c "$IMAGE_SIZE" /dev/urandom >"$WORK/html/minifs_rom.img"
 SHA=$(sha256sum "$WORK/html/minifs_rom.img" | cut -d' ' -f1)
 
-in_devices "$BUILD/tools/devsim/ondaspa-devsim" --count "$DEVICES" --bind 198.18.0.2 \
-    --verify "$SHA" >"$WORK/devices.log" 2>&1 &
-netns_track $!
+in_devices_background "$WORK/devices.log" "$BUILD/tools/devsim/ondaspa-devsim" \
+    --count "$DEVICES" --bind 198.18.0.2 --verify "$SHA"
 for _ in $(seq 200); do
     grep -q '^listening' "$WORK/devices.log" && break
     sleep 0.05

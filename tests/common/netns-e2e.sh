@@ -33,12 +33,10 @@ shift 4
 netns_devices_up 2
 
 # Both keep what they download for the check to compare.
-in_devices "$devsim" --sn E2E-A --ver 1.0 --bind 198.18.0.2 "$@" \
-    --save "$work/a" >"$work/a.log" 2>&1 &
-netns_track $!
-in_devices "$devsim" --sn E2E-B --snd 7 --bind 198.18.0.3 \
-    --save "$work/b" >"$work/b.log" 2>&1 &
-netns_track $!
+in_devices_background "$work/a.log" "$devsim" --sn E2E-A --ver 1.0 --bind 198.18.0.2 "$@" \
+    --save "$work/a"
+in_devices_background "$work/b.log" "$devsim" --sn E2E-B --snd 7 --bind 198.18.0.3 \
+    --save "$work/b"
 
 for log in a b; do
     for _ in $(seq 100); do
@@ -61,3 +59,12 @@ for log in a b; do
 done
 exit $status
 INSIDE
+status=$?
+# The simulators must end with the check: left running, each would keep its namespace alive.
+if pgrep -f -- "--save $work/" >/dev/null; then
+    echo "simulators still running after the check:"
+    pgrep -af -- "--save $work/"
+    pkill -f -- "--save $work/"
+    exit 1
+fi
+exit $status

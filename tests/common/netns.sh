@@ -9,6 +9,9 @@
 #                            and COUNT addresses from 198.18.0.2 on the other;
 #                            exits 77 when the links cannot be made
 #   in_devices COMMAND...    runs COMMAND in the devices' namespace
+#   in_devices_background LOG COMMAND...
+#                            starts COMMAND there with its output in LOG, and
+#                            stops it when the shell exits
 #   netns_track PID          stops PID (and waits for it) when the shell exits
 #
 # Devices sit in a namespace of their own, since addresses local to the
@@ -29,11 +32,12 @@ netns_require() {
 }
 
 NETNS_PIDS=()
+# A stopped process's wait status is not zero: under set -e that must not end the loop early.
 netns_stop_all() {
     local pid
     for pid in "${NETNS_PIDS[@]}"; do
-        kill "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
     done
 }
 trap netns_stop_all EXIT
@@ -44,6 +48,15 @@ netns_track() {
 
 in_devices() {
     nsenter -t "$NETNS_HOLDER" -n "$@"
+}
+
+# Started as a plain command, not through the function: a function in the background runs in a
+# subshell of its own, and stopping that subshell would leave the command running.
+in_devices_background() {
+    local log=$1
+    shift
+    nsenter -t "$NETNS_HOLDER" -n "$@" >"$log" 2>&1 &
+    netns_track $!
 }
 
 netns_devices_up() {
