@@ -80,7 +80,9 @@ void sound::on_sound_start_clicked()
     emit start_code_proc(ui->path_sound->text());
 }
 
-void sound::ui_string_debug(const QString &text)
+// By value, as the window's slot is declared to match the worker's signal.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
+void sound::ui_string_debug(QString text)
 {
     if (text == QStringLiteral("开始压缩:"))
         ui->sound_debug_box->clear();

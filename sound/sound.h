@@ -34,7 +34,7 @@ signals:
 private slots:
     void on_sound_choice_clicked();
     void on_sound_start_clicked();
-    void ui_string_debug(const QString &);
+    void ui_string_debug(QString);
     void ui_code_stop(int);
 
 protected:

@@ -1,6 +1,7 @@
 #include "upgrade.h"
 #include "devicemessages.h"
 #include "devicenetwork.h"
+#include "downloadprogressview.h"
 #include "receiveddatagrams.h"
 #include "ui_upgrade.h"
 #include "upgradefleetmenu.h"
@@ -19,9 +20,6 @@ constexpr int first_device_row = 2;
 // against lost datagrams; devices answering more than once are listed once.
 constexpr int probes_per_search = 5;
 
-const char green[] = "color: rgb(0, 255, 0);";
-const char red[] = "color: rgb(255, 0, 0);";
-
 } // namespace
 
 upgrade::upgrade(QWidget *parent) : QWidget(parent), ui(new Ui::upgrade)
@@ -32,6 +30,7 @@ upgrade::upgrade(QWidget *parent) : QWidget(parent), ui(new Ui::upgrade)
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("GB2312"));
 #endif
     ui->setupUi(this);
+    progress_view = std::make_unique<DownloadProgressView>(ui->download_progress, ui->status);
     clear_device_list();
     setWindowTitle(QStringLiteral("文件系统及固件升级工具"));
     setWindowFlags(Qt::WindowCloseButtonHint);
@@ -117,34 +116,7 @@ void upgrade::udp_ready_read()
 
 void upgrade::set_data_transmission_progress(int n)
 {
-    // The bar repaints at once on every change of its value, and a fleet of
-    // downloads changes it thousands of times a second: the window would fall
-    // seconds behind. Its value still changes with every code; it is painted
-    // once the codes queued so far are handled.
-    QProgressBar *bar = ui->download_progress;
-    if (n >= 0 && n <= 100 && n != bar->value() && bar->isVisible() && bar->updatesEnabled()) {
-        bar->setUpdatesEnabled(false);
-        open_progress_batch();
-    }
-    // A broken download must not look finished; the bar keeps what arrived.
-    if (n == MyRequestHandler::progress_interrupted) {
-        show_progress_status(QStringLiteral("中断"), false);
-        return;
-    }
-    if (n == MyRequestHandler::progress_headers_sent) {
-        bar->setMaximum(100);
-        bar->setMinimum(0);
-        show_progress_status(QStringLiteral("擦除"), true);
-    } else if (n == MyRequestHandler::progress_started) {
-        bar->setMaximum(100);
-        bar->setMinimum(0);
-        show_progress_status(QStringLiteral("开始"), false);
-    } else if (n < MyRequestHandler::progress_complete) {
-        show_progress_status(QStringLiteral("下载"), true);
-    } else {
-        show_progress_status(QStringLiteral("完成"), true);
-    }
-    bar->setValue(n);
+    progress_view->show_code(n);
 }
 
 void upgrade::send_transmission_string(const QString &name)
@@ -212,57 +184,9 @@ void upgrade::send_upgrade_command(const QString &type)
     show_status(QStringLiteral("等待"), false);
 }
 
-void upgrade::open_progress_batch()
-{
-    if (progress_batch_open)
-        return;
-    progress_batch_open = true;
-    // Queued behind the codes already waiting, so it runs once they are handled.
-    QMetaObject::invokeMethod(
-            this, [this] { close_progress_batch(); }, Qt::QueuedConnection);
-}
-
-void upgrade::close_progress_batch()
-{
-    progress_batch_open = false;
-    if (deferred_status_colour) {
-        set_status_colour(deferred_status_colour);
-        deferred_status_colour = nullptr;
-    }
-    if (!ui->download_progress->updatesEnabled())
-        ui->download_progress->setUpdatesEnabled(true);
-}
-
-void upgrade::show_progress_status(const QString &text, bool ok)
-{
-    // Restyling the label costs as much as a repaint, and a fleet's
-    // downloads switch it between red and green with every download that
-    // starts: within a batch of queued codes only the last colour is applied,
-    // once they are handled.
-    const char *colour = ok ? green : red;
-    if (progress_batch_open) {
-        deferred_status_colour = colour;
-    } else if (set_status_colour(colour)) {
-        open_progress_batch();
-    }
-    ui->status->setText(text);
-}
-
 void upgrade::show_status(const QString &text, bool ok)
 {
-    deferred_status_colour = nullptr;
-    set_status_colour(ok ? green : red);
-    ui->status->setText(text);
-}
-
-bool upgrade::set_status_colour(const char *colour)
-{
-    // Downloads report after every 4 KiB block: restyling the label for each
-    // code would keep a processor core busy. setText skips an unchanged text.
-    if (ui->status->styleSheet() == QLatin1String(colour))
-        return false;
-    ui->status->setStyleSheet(QLatin1String(colour));
-    return true;
+    progress_view->show_status(text, ok);
 }
 
 void upgrade::show_warning(const QString &text)

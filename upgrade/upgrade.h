@@ -8,7 +8,9 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
+class DownloadProgressView;
 class QUdpSocket;
 
 namespace Ui {
@@ -59,17 +61,7 @@ private:
     void clear_device_list();
     void broadcast_find();
     void send_upgrade_command(const QString &type);
-    // A batch of progress codes lasts until the codes queued when it opened
-    // are handled; the bar's painting and the status word's colour wait
-    // for its end.
-    void open_progress_batch();
-    void close_progress_batch();
-    // The status word of a progress code; its colour may wait for the batch.
-    void show_progress_status(const QString &text, bool ok);
-    // Shows the status word and its colour at once.
     void show_status(const QString &text, bool ok);
-    // Restyles the status word unless it has that colour; true if it did.
-    bool set_status_colour(const char *colour);
     void show_warning(const QString &text);
 
     Ui::upgrade *ui;
@@ -78,11 +70,8 @@ private:
     // Set while the "not found" box is open, so a burst of missing files
     // cannot stack nested modal boxes.
     bool missing_file_box_open = false;
-    bool progress_batch_open = false;
-    // Colour (green or red) the status word takes when the batch ends; null
-    // when it keeps its own.
-    const char *deferred_status_colour = nullptr;
     std::function<bool()> http_server_listening;
+    std::unique_ptr<DownloadProgressView> progress_view;
 };
 
 #endif // UPGRADE_H
