@@ -501,7 +501,11 @@ void tst_HttpListener::survivesRunningOutOfDescriptors()
     server.kill();
     QVERIFY(server.waitForFinished(eventWaitMilliseconds));
     const QString errors = QString::fromLocal8Bit(server.readAllStandardError());
-    QCOMPARE(errors.count(QStringLiteral("HttpListener: too few file descriptors left")), 1);
+    // One warning per burst, not per refused connection; a slow run (under the sanitizers) may
+    // see headroom return for a moment and a second burst begin.
+    const int warnings =
+            errors.count(QStringLiteral("HttpListener: too few file descriptors left"));
+    QVERIFY2(warnings >= 1 && warnings <= 3, qPrintable(errors));
 }
 
 QTEST_GUILESS_MAIN(tst_HttpListener)
