@@ -1,4 +1,5 @@
 #include "widget.h"
+#include "windowchecks.h"
 #include "wiringguard.h"
 
 #include <QHBoxLayout>
@@ -35,10 +36,7 @@ void tst_Widget::windowSettings()
     Widget launcher;
     QCOMPARE(launcher.windowTitle(), QStringLiteral("Ondaspa v1.0.9"));
     QVERIFY(launcher.isWindow());
-    const Qt::WindowFlags flags = launcher.windowFlags();
-    QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
-    QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
-    QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+    QVERIFY(hasOnlyCloseButton(launcher));
     QCOMPARE(launcher.objectName(), QStringLiteral("Widget"));
     QCOMPARE(launcher.minimumSize(), QSize(425, 200));
     QCOMPARE(launcher.maximumSize(), QSize(16777215, 16777215));

@@ -2,6 +2,7 @@
 #include "minifs.h"
 #include "minifsimage.h"
 #include "modalboxcatcher.h"
+#include "windowchecks.h"
 #include "wiringguard.h"
 #include "writelimit.h"
 
@@ -23,11 +24,6 @@ namespace {
 constexpr int buildTimeoutMilliseconds = 5000;
 // Time after a build in which a second, unwanted build would have started.
 constexpr int settleMilliseconds = 300;
-
-template <typename Widget> Widget *child(const QWidget &window, const char *name)
-{
-    return window.findChild<Widget *>(QLatin1String(name));
-}
 
 QString imagePath()
 {
@@ -92,9 +88,7 @@ void tst_minifs::formAndWindow()
     QCOMPARE(window.windowTitle(), QStringLiteral("MiniFs合成工具"));
     QCOMPARE(window.objectName(), QStringLiteral("minifs"));
     QVERIFY(window.isWindow());
-    QVERIFY(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
-    QVERIFY(!window.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
-    QVERIFY(!window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    QVERIFY(hasOnlyCloseButton(window));
     QCOMPARE(window.minimumSize(), QSize(423, 574));
     QCOMPARE(window.size(), QSize(423, 574));
 

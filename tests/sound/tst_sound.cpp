@@ -3,6 +3,7 @@
 #include "sound.h"
 #include "spthread.h"
 #include "wavfile.h"
+#include "windowchecks.h"
 #include "wiringguard.h"
 
 #include <QLabel>
@@ -20,11 +21,6 @@ namespace {
 constexpr int workerTimeoutMs = 10000;
 
 const WavFile workedExample = WavFile::withSamples({ 0, 1000, 2000, 1000 });
-
-template <typename T> T *child(sound &window, const char *name)
-{
-    return window.findChild<T *>(QLatin1String(name));
-}
 
 } // namespace
 
@@ -96,9 +92,7 @@ void tst_Sound::windowAndForm()
     QCOMPARE(window.windowTitle(), QStringLiteral("音频压缩工具"));
     QCOMPARE(window.objectName(), QStringLiteral("sound"));
     QVERIFY(window.isWindow());
-    QVERIFY(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
-    QVERIFY(!window.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
-    QVERIFY(!window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    QVERIFY(hasOnlyCloseButton(window));
     QCOMPARE(window.minimumSize(), QSize(423, 574));
     QCOMPARE(window.size(), QSize(423, 574));
 

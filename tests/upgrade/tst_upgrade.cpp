@@ -2,6 +2,7 @@
 #include "devicenetwork.h"
 #include "modalboxcatcher.h"
 #include "upgrade.h"
+#include "windowchecks.h"
 #include "wiringguard.h"
 
 #include <QHBoxLayout>
@@ -155,9 +156,7 @@ void tst_Upgrade::windowSettings()
     upgrade window;
     QCOMPARE(window.windowTitle(), QStringLiteral("文件系统及固件升级工具"));
     QVERIFY(window.isWindow());
-    QVERIFY(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
-    QVERIFY(!window.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
-    QVERIFY(!window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    QVERIFY(hasOnlyCloseButton(window));
     QCOMPARE(window.objectName(), QStringLiteral("upgrade"));
     QCOMPARE(window.size(), QSize(611, 607));
     QCOMPARE(window.port, quint16(0));
