@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs clang-tidy with the project's .clang-tidy on the project's own sources
-# (app, minifs, sound, upgrade, httpserver, tools; not the tests, not generated
+# (app, base, minifs, sound, upgrade, fleet, httpserver, tools; not the tests, not generated
 # code) and fails on any finding, so a new one stops CI.
 #   scripts/clang-tidy.sh [BUILD_DIR]   default build/; configured and built
 #                                       first (clang-tidy reads its
@@ -16,7 +16,7 @@ configure_and_build "$BUILD_DIR"
 # The sources this platform compiles: those listed in the compile database.
 mapfile -t sources < <(
     cd "$ROOT_DIR"
-    find app minifs sound upgrade httpserver tools -name '*.cpp' | sort |
+    find app base minifs sound upgrade fleet httpserver tools -name '*.cpp' | sort |
         while read -r file; do
             grep -qF "\"file\": \"$ROOT_DIR/$file\"" "$BUILD_DIR/compile_commands.json" &&
                 echo "$ROOT_DIR/$file"

@@ -34,7 +34,7 @@ fi
 
 ROOT=$2
 BUILD=$ROOT/build
-source "$ROOT/tests/common/netns.sh"
+source "$ROOT/scripts/netns.sh"
 WORK=$(mktemp -d /tmp/ondaspa-fleet.XXXXXX)
 trap 'netns_stop_all; rm -rf "$WORK"' EXIT
 

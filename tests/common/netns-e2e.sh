@@ -15,7 +15,7 @@ if [ $# -lt 2 ]; then
     echo "usage: netns-e2e.sh DEVSIM CHECK [OPTION...]" >&2
     exit 2
 fi
-library=$(dirname "${BASH_SOURCE[0]}")/netns.sh
+library=$(dirname "${BASH_SOURCE[0]}")/../../scripts/netns.sh
 source "$library"
 netns_require
 

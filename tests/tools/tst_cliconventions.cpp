@@ -115,7 +115,7 @@ void tst_CliConventions::answers()
     QFETCH(int, exitCode);
     QFETCH(QString, stream);
     QFETCH(QString, phrase);
-    const CommandRun run = CommandRun::of(QStringList{ ONDASPA_CLI } + arguments);
+    const CommandRun run = CommandRun::of(QStringList{ CLI_PATH } + arguments);
     QCOMPARE(run.exitCode, exitCode);
     const bool onStdout = stream == QLatin1String("out");
     QVERIFY2((onStdout ? run.out : run.err).contains(phrase), qPrintable(run.out + run.err));
@@ -155,7 +155,7 @@ void tst_CliConventions::debugLinesOnlyWhenSwitchedOn()
     if (!rules.isEmpty())
         environment.insert(QStringLiteral("QT_LOGGING_RULES"), rules);
 
-    const CommandRun run = CommandRun::of(QStringList{ ONDASPA_CLI } + arguments, environment);
+    const CommandRun run = CommandRun::of(QStringList{ CLI_PATH } + arguments, environment);
     QVERIFY2(run.exitCode == 0 || run.exitCode == 1, qPrintable(run.err)); // a.txt is no WAV
     const QString debug = run.err.split(QLatin1Char('\n'))
                                   .filter(QStringLiteral("ondaspa."))

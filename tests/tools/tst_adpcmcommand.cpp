@@ -13,7 +13,7 @@ namespace {
 CommandRun runCli(const QStringList &arguments, const QStringList &prefix = {})
 {
     return CommandRun::of(prefix
-            + QStringList{ QStringLiteral(ONDASPA_CLI), QStringLiteral("adpcm") } + arguments);
+            + QStringList{ QStringLiteral(CLI_PATH), QStringLiteral("adpcm") } + arguments);
 }
 
 WavFile tone(int count, quint32 rate)

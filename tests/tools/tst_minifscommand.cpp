@@ -14,7 +14,7 @@ namespace {
 // prefix: what runs the tool, such as fullDiskPrefix().
 CommandRun run(const QStringList &arguments, const QStringList &prefix = {})
 {
-    return CommandRun::of(prefix + QStringList{ ONDASPA_CLI_PATH, "minifs" } + arguments);
+    return CommandRun::of(prefix + QStringList{ CLI_PATH, "minifs" } + arguments);
 }
 
 } // namespace
@@ -123,7 +123,7 @@ void tst_MiniFsCommand::listAcceptsEveryBuiltImage()
 
 void tst_MiniFsCommand::defaultOutputBesideTheTool()
 {
-    const QString toolFolder = QFileInfo(QStringLiteral(ONDASPA_CLI_PATH)).absolutePath();
+    const QString toolFolder = QFileInfo(QStringLiteral(CLI_PATH)).absolutePath();
     const QString html = toolFolder + QStringLiteral("/html");
     const bool htmlExisted = QFileInfo::exists(html);
     QVERIFY(writeFile(source + QStringLiteral("/a.txt"), "hello"));

@@ -12,10 +12,19 @@ public:
     void set_wake(std::function<void()> wake) override { wake_function = std::move(wake); }
     void wake_at(qint64 at) override { pending = at; }
 
-    // Moves the time forward by milliseconds.
-    void advance(qint64 milliseconds);
-    // The wake-up asked for; -1 when none.
-    qint64 pending_wake() const { return pending; }
+    // Moves the time forward by milliseconds; a wake-up asked for during a
+    // wake-up that is due on the way runs too.
+    void advance(qint64 milliseconds)
+    {
+        const qint64 end = time + milliseconds;
+        while (pending >= 0 && pending <= end) {
+            time = qMax(time, pending);
+            pending = -1;
+            if (wake_function)
+                wake_function();
+        }
+        time = end;
+    }
 
 private:
     qint64 time = 0;

@@ -12,7 +12,7 @@ if [ $# -ne 1 ]; then
     echo "usage: fleet-netns-e2e.sh CHECK" >&2
     exit 2
 fi
-library=$(dirname "${BASH_SOURCE[0]}")/../common/netns.sh
+library=$(dirname "${BASH_SOURCE[0]}")/../../scripts/netns.sh
 source "$library"
 netns_require
 
