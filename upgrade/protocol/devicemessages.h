@@ -14,12 +14,20 @@ public:
     static constexpr quint16 local_port = 15724;
     // The port devices listen on for probes and commands.
     static constexpr quint16 device_port = 53;
+    // A search sends the probe this many times per broadcast address, as a
+    // guard against lost datagrams; devices answering more than once are
+    // listed once.
+    static constexpr int probes_per_search = 5;
 
     // "type" of the probe; a datagram carrying it is a probe, never a reply.
     static QString probe_type();
     // Command types: "update" fetches firmware, "fs" a file-system image.
     static QString firmware_type();
     static QString file_system_type();
+    // The file a device asks for after a command of type, below the served
+    // folder: "minifs_rom.img" for "fs", "firmware.bin" for "update" (the
+    // devices' own choice).
+    static QString file_for(const QString &type);
 
     // The 31-byte probe {"type": "hellotavirex"} in the indented form.
     static QByteArray probe();

@@ -16,9 +16,6 @@ namespace {
 
 // List rows 0 and 1 are the heading and a spacer; device slot k is row k + 2.
 constexpr int first_device_row = 2;
-// Searches send the probe this many times per address entry, as a guard
-// against lost datagrams; devices answering more than once are listed once.
-constexpr int probes_per_search = 5;
 
 } // namespace
 
@@ -77,7 +74,7 @@ void upgrade::closeEvent(QCloseEvent *event)
 void upgrade::on_find_device_start_clicked()
 {
     clear_device_list();
-    for (int i = 0; i < probes_per_search; ++i)
+    for (int i = 0; i < DeviceMessages::probes_per_search; ++i)
         broadcast_find();
     qCDebug(upgradeLog) << "find device";
 }
