@@ -1,14 +1,7 @@
 #include "fleetchecklist.h"
-#include "devicemessages.h"
 #include "devicenetwork.h"
 
 #include <QFileInfo>
-
-QString FleetChecklist::file_for(const QString &type)
-{
-    return type == DeviceMessages::file_system_type() ? QStringLiteral("minifs_rom.img")
-                                                      : QStringLiteral("firmware.bin");
-}
 
 QString FleetChecklist::file_text(const FleetPreflight &preflight)
 {

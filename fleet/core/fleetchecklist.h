@@ -6,17 +6,14 @@
 #include <QString>
 #include <QStringList>
 
-// The texts of the fleet dialog's pre-flight panel: the file each command
-// type makes the devices ask for and whether it can be served, this
+// The texts of the fleet dialog's pre-flight panel: whether the file a
+// command type makes the devices ask for can be served, this
 // computer's IPv4 addresses, and the firewall lines that let devices reach
 // it. Pure functions but local_addresses (DeviceNetwork's entries, which
 // tests replace). GUI thread.
 class FleetChecklist
 {
 public:
-    // The file a device fetches for a command type: "minifs_rom.img" for
-    // "fs", "firmware.bin" for "update" (the devices' own choice).
-    static QString file_for(const QString &type);
     // Size, SHA-256 and modification time of a file that passed; otherwise
     // why it cannot be served. Several lines.
     static QString file_text(const FleetPreflight &preflight);
