@@ -1,8 +1,6 @@
 #include "fleetchecklist.h"
 #include "devicenetwork.h"
 
-#include <QFileInfo>
-
 QString FleetChecklist::file_text(const FleetPreflight &preflight)
 {
     if (!preflight.ok)
@@ -18,14 +16,24 @@ QString FleetChecklist::file_text(const FleetPreflight &preflight)
 
 QString FleetChecklist::refusal(const FleetPreflight &preflight)
 {
-    if (preflight.ok)
-        return QString();
-    if (!QFileInfo(preflight.folder).isDir())
+    using Problem = FleetPreflight::Problem;
+    switch (preflight.problem) {
+    case Problem::None:
+        break;
+    case Problem::NoName:
+        return QStringLiteral("未指定文件");
+    case Problem::LeavesFolder:
+        return QStringLiteral("%1 不在服务目录内").arg(preflight.file_name);
+    case Problem::NoFolder:
         return QStringLiteral("服务目录不存在: ") + preflight.folder;
-    if (!QFileInfo::exists(preflight.path))
+    case Problem::NoSuchFile:
         return QStringLiteral("未找到 ") + preflight.file_name;
-    // The engine's reason tells a folder or FIFO from a permission problem.
-    return QStringLiteral("无法读取 %1 (%2)").arg(preflight.file_name, preflight.error);
+    case Problem::NotRegularFile:
+        return QStringLiteral("无法读取 %1 (不是普通文件)").arg(preflight.file_name);
+    case Problem::Unreadable:
+        return QStringLiteral("无法读取 %1 (%2)").arg(preflight.file_name, preflight.reason);
+    }
+    return QString();
 }
 
 QStringList FleetChecklist::local_addresses()

@@ -156,7 +156,7 @@ bool FleetEngine::start(const Run &run, const QVector<int> &device_indexes, QStr
     if (reason.isEmpty()) {
         const FleetPreflight checked = preflight(run.file_name);
         emit preflight_checked(checked);
-        reason = checked.error;
+        reason = checked.problem_text();
     }
     if (!reason.isEmpty()) {
         if (error)

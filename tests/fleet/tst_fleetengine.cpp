@@ -15,12 +15,15 @@ namespace {
 
 using State = FleetDevice::State;
 using Outcome = DownloadReport::Outcome;
+using Problem = FleetPreflight::Problem;
 
 // Time-out of the runs below, in ms.
 constexpr int timeout = 5000;
 constexpr qint64 image_size = fleet_image_size;
 
 } // namespace
+
+Q_DECLARE_METATYPE(FleetPreflight::Problem)
 
 class tst_FleetEngine : public QObject
 {
@@ -114,23 +117,23 @@ void tst_FleetEngine::repliesAddEachDeviceOnce()
 void tst_FleetEngine::preflightRefusalSendsNothing_data()
 {
     QTest::addColumn<QString>("file_name");
+    QTest::addColumn<Problem>("problem");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("missing") << "absent.bin"
-                             << "no such file";
-    QTest::newRow("folder") << "sub"
-                            << "not a regular file";
-    QTest::newRow("fifo") << "pipe"
-                          << "not a regular file";
-    QTest::newRow("climbsOut") << "../image.bin"
-                               << "leaves the served folder";
-    QTest::newRow("empty") << ""
-                           << "no file named";
+    QTest::newRow("missing") << "absent.bin" << Problem::NoSuchFile << "absent.bin: no such file";
+    QTest::newRow("folder") << "sub" << Problem::NotRegularFile << "sub: not a regular file";
+    QTest::newRow("fifo") << "pipe" << Problem::NotRegularFile << "pipe: not a regular file";
+    QTest::newRow("climbsOut") << "../image.bin" << Problem::LeavesFolder
+                               << "../image.bin: the name leaves the served folder";
+    QTest::newRow("backslash") << "sub\\..\\image.bin" << Problem::LeavesFolder
+                               << "sub\\..\\image.bin: the name leaves the served folder";
+    QTest::newRow("empty") << "" << Problem::NoName << "no file named";
 }
 
 void tst_FleetEngine::preflightRefusalSendsNothing()
 {
     QFETCH(QString, file_name);
+    QFETCH(Problem, problem);
     QFETCH(QString, reason);
     QDir(folder.path()).mkdir(QStringLiteral("sub"));
     ::mkfifo(QFile::encodeName(folder.filePath(QStringLiteral("pipe"))).constData(), 0600);
@@ -141,9 +144,12 @@ void tst_FleetEngine::preflightRefusalSendsNothing()
     run.file_name = file_name;
     QString error;
     QVERIFY(!engine->start(run, { 0, 1 }, &error));
-    QVERIFY2(error.contains(reason), qPrintable(error));
+    QVERIFY2(error.endsWith(reason), qPrintable(error));
     QCOMPARE(checked.count(), 1);
-    QVERIFY(!checked.first().first().value<FleetPreflight>().ok);
+    const auto preflight = checked.first().first().value<FleetPreflight>();
+    QVERIFY(!preflight.ok);
+    QCOMPARE(preflight.problem, problem);
+    QCOMPARE(preflight.problem_text(), error);
     QVERIFY(transport->sent.isEmpty());
     QVERIFY(!engine->is_running());
 }

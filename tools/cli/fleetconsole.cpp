@@ -54,7 +54,7 @@ void FleetConsole::preflight(const FleetPreflight &checked)
                         .arg(checked.size)
                         .arg(QString::fromLatin1(checked.sha256)));
     } else {
-        object.insert(QStringLiteral("error"), checked.error);
+        object.insert(QStringLiteral("error"), checked.problem_text());
     }
     event(QStringLiteral("preflight"), object);
 }
