@@ -2,7 +2,6 @@
 #include "devicemessages.h"
 #include "devicenetwork.h"
 #include "downloadprogressview.h"
-#include "receiveddatagrams.h"
 #include "ui_upgrade.h"
 #include "upgradefleetmenu.h"
 #include "upgradelogging.h"
@@ -49,7 +48,7 @@ upgrade::upgrade(QWidget *parent) : QWidget(parent), ui(new Ui::upgrade)
     // Fleet upgrades and devices by address, from the device list's menu.
     // The menu reads the list, sends from this window's socket and shows this
     // window's server; the window itself stays as it is.
-    UpgradeFleetMenu::attach(ui->list_device_widget, *udp_socket, device_table,
+    fleet_menu = UpgradeFleetMenu::attach(ui->list_device_widget, *udp_socket, device_table,
             { [this] { return port; },
                     [this] { return !http_server_listening || http_server_listening(); },
                     [this] { return udp_socket->state() == QAbstractSocket::BoundState; } });
@@ -103,7 +102,7 @@ void upgrade::udp_ready_read()
             return;
         datagram.truncate(int(size));
         // Replies beyond the ten rows still reach the fleet dialog.
-        ReceivedDatagrams::publish(datagram, sender);
+        fleet_menu->take_datagram(datagram, sender);
         if (device_table.take_reply(datagram, sender) != DeviceTable::Outcome::Added)
             continue;
         const int slot = device_table.count() - 1;
