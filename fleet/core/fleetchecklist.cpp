@@ -1,5 +1,4 @@
 #include "fleetchecklist.h"
-#include "devicenetwork.h"
 
 QString FleetChecklist::file_text(const FleetPreflight &preflight)
 {
@@ -36,10 +35,9 @@ QString FleetChecklist::refusal(const FleetPreflight &preflight)
     return QString();
 }
 
-QStringList FleetChecklist::local_addresses()
+QStringList FleetChecklist::local_addresses(const QList<QNetworkAddressEntry> &entries)
 {
     QStringList addresses;
-    const QList<QNetworkAddressEntry> entries = DeviceNetwork::address_entries();
     for (const QNetworkAddressEntry &entry : entries) {
         if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol || entry.ip().isLoopback())
             continue;

@@ -53,7 +53,7 @@ FleetEngine::~FleetEngine()
 int FleetEngine::search()
 {
     const QList<QHostAddress> targets =
-            DeviceNetwork::broadcast_addresses(DeviceNetwork::address_entries());
+            DeviceNetwork::broadcast_addresses(transport.address_entries());
     const QByteArray probe = DeviceMessages::probe();
     for (int round = 0; round < DeviceMessages::probes_per_search; ++round) {
         for (const QHostAddress &target : targets)

@@ -100,9 +100,10 @@ public:
     void set_device_port(quint16 port) { target_port = port; }
     quint16 device_port() const { return target_port; }
 
-    // Sends DeviceMessages::probes_per_search probes to every broadcast address of the local
-    // IPv4 networks (DeviceNetwork's entries). Returns the number of
-    // broadcast addresses; 0 means there is no network to search.
+    // Sends DeviceMessages::probes_per_search probes to every broadcast
+    // address of the local IPv4 networks (the transport's entries). Returns
+    // the number of broadcast addresses; 0 means there is no network to
+    // search.
     int search();
     // Sends one probe to each address by unicast.
     void probe(const QList<QHostAddress> &addresses);

@@ -3,6 +3,7 @@
 #include "devicemessages.h"
 #include "fleetchecklist.h"
 #include "fleettabledelegate.h"
+#include "fleettransport.h"
 #include "logboxmenu.h"
 #include "programpaths.h"
 #include "servedfolder.h"
@@ -32,7 +33,7 @@ constexpr int column_widths[FleetTableModel::ColumnCount] = { 120, 90, 60, 120, 
 FleetDialog::FleetDialog(FleetTransport &transport, const Services &services,
         FleetClock *given_clock, QWidget *parent)
     : QWidget(parent, Qt::Window), ui(new Ui::FleetDialog), services(services),
-      own_clock(given_clock ? nullptr : new SystemFleetClock),
+      transport(transport), own_clock(given_clock ? nullptr : new SystemFleetClock),
       clock(given_clock ? given_clock : own_clock.get()), fleet(transport, clock),
       model(fleet, *clock)
 {
@@ -101,7 +102,7 @@ void FleetDialog::refresh_checklist()
     ui->folder_label->setText(file_system.folder);
     ui->file_system_file_label->setText(FleetChecklist::file_text(file_system));
     ui->firmware_file_label->setText(FleetChecklist::file_text(firmware));
-    const QStringList addresses = FleetChecklist::local_addresses();
+    const QStringList addresses = FleetChecklist::local_addresses(transport.address_entries());
     ui->addresses_label->setText(addresses.isEmpty() ? QStringLiteral("无 (没有IPv4网络)")
                                                      : addresses.join(QLatin1Char('\n')));
 

@@ -12,6 +12,7 @@ class tst_FleetChecklist : public QObject
 private slots:
     void refusalInInterfaceWords_data();
     void refusalInInterfaceWords();
+    void localAddressesLeaveOutLoopbackAndIpv6();
 };
 
 // The engine and the command line word the same values in English
@@ -42,6 +43,19 @@ void tst_FleetChecklist::refusalInInterfaceWords()
     preflight.file_name = QStringLiteral("x.img");
     preflight.path = QStringLiteral("/srv/html/x.img");
     QCOMPARE(FleetChecklist::refusal(preflight), text);
+}
+
+void tst_FleetChecklist::localAddressesLeaveOutLoopbackAndIpv6()
+{
+    QList<QNetworkAddressEntry> entries;
+    for (const char *address : { "127.0.0.1", "192.0.2.5", "fe80::1", "192.0.2.5", "10.1.2.3" }) {
+        QNetworkAddressEntry entry;
+        entry.setIp(QHostAddress(QLatin1String(address)));
+        entry.setPrefixLength(entry.ip().protocol() == QAbstractSocket::IPv4Protocol ? 24 : 64);
+        entries << entry;
+    }
+    QCOMPARE(FleetChecklist::local_addresses(entries),
+            QStringList({ QStringLiteral("192.0.2.5/24"), QStringLiteral("10.1.2.3/24") }));
 }
 
 QTEST_APPLESS_MAIN(tst_FleetChecklist)

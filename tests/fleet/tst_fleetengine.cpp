@@ -34,6 +34,7 @@ private slots:
     void init();
     void cleanup();
     void repliesAddEachDeviceOnce();
+    void searchProbesTransportsNetworks();
     void preflightRefusalSendsNothing_data();
     void preflightRefusalSendsNothing();
     void preflightReportsSizeAndHash();
@@ -112,6 +113,28 @@ void tst_FleetEngine::repliesAddEachDeviceOnce()
     QCOMPARE(added.count(), 2);
     QCOMPARE(engine->device(1).address, device_address(5));
     QCOMPARE(engine->device(0).version, QStringLiteral("1.0"));
+}
+
+// Only the transport's networks are searched, never the machine's.
+void tst_FleetEngine::searchProbesTransportsNetworks()
+{
+    QCOMPARE(engine->search(), 0);
+    QVERIFY(transport->sent.isEmpty());
+    QNetworkAddressEntry loopback;
+    loopback.setIp(QHostAddress(QHostAddress::LocalHost));
+    loopback.setBroadcast(QHostAddress(QStringLiteral("127.255.255.255")));
+    QNetworkAddressEntry lan;
+    lan.setIp(QHostAddress(QStringLiteral("198.18.0.1")));
+    lan.setBroadcast(QHostAddress(QStringLiteral("198.18.0.255")));
+    transport->entries = { loopback, lan };
+    engine->set_device_port(5353);
+    QCOMPARE(engine->search(), 1);
+    QCOMPARE(transport->sent.size(), DeviceMessages::probes_per_search);
+    for (const RecordingFleetTransport::Datagram &datagram : qAsConst(transport->sent)) {
+        QCOMPARE(datagram.address, QHostAddress(QStringLiteral("198.18.0.255")));
+        QCOMPARE(datagram.port, quint16(5353));
+        QCOMPARE(datagram.bytes, DeviceMessages::probe());
+    }
 }
 
 void tst_FleetEngine::preflightRefusalSendsNothing_data()

@@ -1,5 +1,4 @@
 #include "fleetdialogscene.h"
-#include "devicenetwork.h"
 #include "servedfolder.h"
 
 #include <QFile>
@@ -44,13 +43,6 @@ FleetDialogScene::FleetDialogScene()
         image.write(QByteArray(image_size, '\x5a'));
     image.close();
     ServedFolder::set_provider([this] { return served.path(); });
-    DeviceNetwork::set_entry_provider([] {
-        QNetworkAddressEntry entry;
-        entry.setIp(QHostAddress(QStringLiteral("192.168.1.5")));
-        entry.setPrefixLength(24);
-        entry.setBroadcast(QHostAddress(QStringLiteral("192.168.1.255")));
-        return QList<QNetworkAddressEntry>{ entry };
-    });
     fleet_dialog.reset(new FleetDialog(transport,
             { [] { return quint16(81); }, [] { return true; }, [] { return true; } }, &clock));
     play();
@@ -59,8 +51,16 @@ FleetDialogScene::FleetDialogScene()
 FleetDialogScene::~FleetDialogScene()
 {
     fleet_dialog.reset();
-    DeviceNetwork::set_entry_provider(nullptr);
     ServedFolder::set_provider(nullptr);
+}
+
+QList<QNetworkAddressEntry> FleetDialogScene::SilentTransport::address_entries() const
+{
+    QNetworkAddressEntry entry;
+    entry.setIp(QHostAddress(QStringLiteral("192.168.1.5")));
+    entry.setPrefixLength(24);
+    entry.setBroadcast(QHostAddress(QStringLiteral("192.168.1.255")));
+    return { entry };
 }
 
 void FleetDialogScene::play()
