@@ -18,7 +18,8 @@ public:
 
     // The folder for the next request, by the current provider.
     static QString current();
-    // An empty function restores the default rule.
+    // An empty function restores the default rule. Process-wide because the
+    // file service's interface is fixed: nothing else reaches its service().
     static void set_provider(Provider provider);
 
     // True when folder followed by path (a request path, with its leading
