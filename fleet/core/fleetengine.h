@@ -98,7 +98,6 @@ public:
     // The UDP port probes and commands go to; DeviceMessages::device_port
     // unless set (simulators may listen elsewhere).
     void set_device_port(quint16 port) { target_port = port; }
-    quint16 device_port() const { return target_port; }
 
     // Sends DeviceMessages::probes_per_search probes to every broadcast
     // address of the local IPv4 networks (the transport's entries). Returns

@@ -36,8 +36,6 @@ public:
     FleetDialog *open_fleet_dialog();
     // "按IP添加设备…".
     void add_by_address();
-    // Null until first opened.
-    FleetDialog *fleet_dialog() const { return dialog; }
     // A datagram the window's socket read, at most DeviceReply::max_size + 1
     // bytes: handed on to the fleet dialog once it is open.
     void take_datagram(const QByteArray &datagram, const QHostAddress &sender);
