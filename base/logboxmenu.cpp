@@ -1,10 +1,11 @@
 #include "logboxmenu.h"
 
+#include "noticebox.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QSaveFile>
 #include <QTextBlock>
@@ -130,6 +131,6 @@ void LogBoxMenu::saveChosen()
     const QString path = choose_file(window, QStringLiteral("保存日志"), suggested);
     if (path.isEmpty() || save(path))
         return;
-    QMessageBox::warning(window, QStringLiteral("提示"),
+    NoticeBox::warning(window,
             QStringLiteral("<font size=16>保存失败!</font><br>") + errorString().toHtmlEscaped());
 }

@@ -4,6 +4,7 @@
 #include "fleetchecklist.h"
 #include "fleettabledelegate.h"
 #include "logboxmenu.h"
+#include "noticebox.h"
 #include "programpaths.h"
 #include "servedfolder.h"
 #include "systemfleetclock.h"
@@ -12,7 +13,6 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QMessageBox>
 
 namespace {
 
@@ -312,5 +312,5 @@ void FleetDialog::log(const QString &line)
 
 void FleetDialog::show_warning(const QString &text)
 {
-    QMessageBox::warning(this, QStringLiteral("提示"), text);
+    NoticeBox::warning(this, text);
 }

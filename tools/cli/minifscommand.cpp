@@ -226,7 +226,7 @@ int extract(const QStringList &arguments)
         }
         QFile output(QDir(folder).filePath(name));
         // Unbuffered: each write reaches the system at once, so a failure
-        // carries its reason (see MiniFsImage::writeAll); a buffered one would
+        // carries its reason (see WholeWrite); a buffered one would
         // fail later, in a flush that loses it.
         if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
             result = fail(command,
