@@ -32,7 +32,6 @@ constexpr int collectTickMs = 500;
 // The server's thread pool and per-address cap: at least the server's own
 // default, and room for every device in flight twice (a device's next
 // request may arrive before its last connection's thread is free).
-constexpr int serverDefaultThreads = 100;
 constexpr int spareConnections = 8;
 // Requests outside the run (other files, other peers) may still be served
 // when the run ends; before the server closes, its connections are given
@@ -108,7 +107,8 @@ bool UpgradeSession::startServer()
             settingsFolder.filePath(QStringLiteral("server.ini")), QSettings::IniFormat));
     serverSettings->beginGroup(QStringLiteral("UPDATE"));
     serverSettings->setValue(QStringLiteral("QZPORT"), options.port);
-    const int connections = qMax(serverDefaultThreads, 2 * options.parallel + spareConnections);
+    const int connections = qMax(quenmar::HttpConnectionHandlerPool::defaultMaxThreads,
+            2 * options.parallel + spareConnections);
     serverSettings->setValue(QStringLiteral("maxThreads"), connections);
     serverSettings->setValue(QStringLiteral("maxConnectionsPerAddress"), connections);
     handler.reset(new MyRequestHandler);
@@ -122,7 +122,8 @@ bool UpgradeSession::startServer()
                          .arg(QCoreApplication::applicationFilePath(), advice);
     else if (listener->serverError() == QAbstractSocket::AddressInUseError)
         advice = QStringLiteral("another program holds it (a running Ondaspa window holds port "
-                                "81); ")
+                                "%1); ")
+                         .arg(DeviceMessages::http_server_port)
                 + advice;
     console.error(QStringLiteral("cannot listen on TCP port %1: %2; %3")
                           .arg(options.port)

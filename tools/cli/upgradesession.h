@@ -1,6 +1,7 @@
 #ifndef UPGRADESESSION_H
 #define UPGRADESESSION_H
 
+#include "devicemessages.h"
 #include "fleetconsole.h"
 #include "fleetengine.h"
 #include "ipv4addresslist.h"
@@ -30,7 +31,7 @@ struct UpgradeOptions
     QVector<Ipv4AddressList::Entry> addresses;
     QString folder; // absolute
     QString file;
-    quint16 port = 81;
+    quint16 port = DeviceMessages::http_server_port;
     quint16 devicePort = 53; // UDP port of the devices
     int parallel = 8;
     int timeoutMs = 60000;
