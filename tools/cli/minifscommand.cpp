@@ -20,9 +20,6 @@ namespace {
 
 using namespace CommandLine;
 
-// A malformed image is refused like a bad argument.
-constexpr int exitMalformed = exitUsage;
-
 // The window's version field takes this many characters.
 constexpr int versionLength = 8;
 
@@ -174,7 +171,7 @@ int openImage(const QString &command, const QStringList &arguments, const char *
     if (!image.read(&file))
         return fail(command,
                 file.fileName() + QStringLiteral(": malformed image: ") + image.errorString(),
-                exitMalformed);
+                exitUsage);
     return -1;
 }
 

@@ -82,14 +82,14 @@ int UpgradeSession::run()
     console.preflight(preflight);
     if (!preflight.ok) {
         console.error(preflight.error);
-        return exitRefused;
+        return CommandLine::exitUsage;
     }
     if (!startServer())
-        return exitRefused;
+        return CommandLine::exitUsage;
     QString error;
     if (!transport.open(&error)) {
         console.error(QStringLiteral("cannot open a UDP socket: ") + error);
-        return exitRefused;
+        return CommandLine::exitUsage;
     }
     console.serving(options.port, transport.localPort(), options.folder);
     QTimer::singleShot(0, this, &UpgradeSession::discover);
@@ -147,8 +147,8 @@ void UpgradeSession::stop(const QString &signalName)
     summary.devices = chooseTargets();
     summary.failed = summary.not_started = summary.devices.size();
     summary.stopped = true;
-    console.summary(summary, missing, exitFailure);
-    end(exitFailure);
+    console.summary(summary, missing, CommandLine::exitFailure);
+    end(CommandLine::exitFailure);
 }
 
 void UpgradeSession::discover()
@@ -223,20 +223,21 @@ void UpgradeSession::startRun()
     if (targets.isEmpty()) {
         console.error(QStringLiteral("no device to upgrade"));
         FleetEngine::Summary nothing;
-        console.summary(nothing, missing, exitFailure);
-        end(exitFailure);
+        console.summary(nothing, missing, CommandLine::exitFailure);
+        end(CommandLine::exitFailure);
         return;
     }
     QString error;
     if (!engine.start(plannedRun(options), targets, &error)) {
         console.error(error);
-        end(exitRefused);
+        end(CommandLine::exitUsage);
     }
 }
 
 void UpgradeSession::finish(const FleetEngine::Summary &summary)
 {
-    const int code = summary.failed == 0 && missing.isEmpty() ? exitSuccess : exitFailure;
+    const int code = summary.failed == 0 && missing.isEmpty() ? CommandLine::exitSuccess
+                                                              : CommandLine::exitFailure;
     console.summary(summary, missing, code);
     end(code);
 }
