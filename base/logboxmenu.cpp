@@ -1,5 +1,6 @@
 #include "logboxmenu.h"
 
+#include "logtime.h"
 #include "noticebox.h"
 
 #include <QDateTime>
@@ -30,8 +31,6 @@ const LineTime *lineTime(const QTextBlock &block)
 }
 
 } // namespace
-
-const QString LogBoxMenu::timeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
 
 LogBoxMenu::LogBoxMenu(QPlainTextEdit *box)
     : QObject(box), box(box),
@@ -108,7 +107,8 @@ bool LogBoxMenu::save(const QString &path)
                 && line.at(ownTimeLength) == QLatin1Char(' ')
                 && QTime::fromString(line.left(ownTimeLength), line_time_format).isValid())
             line.remove(0, ownTimeLength + 1);
-        text += (stamp->time.toString(timeFormat) + QLatin1Char(' ') + line + QLatin1Char('\n'))
+        text += (stamp->time.toString(LogTime::format()) + QLatin1Char(' ') + line
+                + QLatin1Char('\n'))
                         .toUtf8();
     }
     // Written whole or not at all, so a failed save never leaves half a log

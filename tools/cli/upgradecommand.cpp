@@ -4,6 +4,7 @@
 
 #include "commandline.h"
 #include "devicemessages.h"
+#include "logtime.h"
 #include "optiontable.h"
 #include "programpaths.h"
 #include "stopsignals.h"
@@ -232,8 +233,8 @@ int upgradeCommand(const QStringList &arguments)
         return parsed;
     // The server's and the device code's own messages interleave with the progress
     // lines on stderr, so they carry the same timestamp; stdout stays JSON only.
-    qSetMessagePattern(QStringLiteral(
-            "%{time yyyy-MM-dd hh:mm:ss.zzz} %{if-category}%{category}: %{endif}%{message}"));
+    qSetMessagePattern(QStringLiteral("%{time %1} %{if-category}%{category}: %{endif}%{message}")
+                               .arg(LogTime::format()));
     UpgradeSession session(options);
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::received, &session, &UpgradeSession::stop);
