@@ -103,7 +103,7 @@ void tst_FleetDialog::wiringHasNoWarnings()
 {
     WiringGuard guard;
     const auto dialog = make_dialog();
-    QVERIFY2(WiringGuard::problems().isEmpty(), qPrintable(WiringGuard::problems().join('\n')));
+    QVERIFY2(guard.problems().isEmpty(), qPrintable(guard.problems().join('\n')));
 }
 
 void tst_FleetDialog::preflightPanel_data()
