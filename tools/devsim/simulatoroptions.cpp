@@ -45,70 +45,65 @@ void add_options(QCommandLineParser &parser)
             "Simulated loudspeakers: answer discovery probes, accept upgrade commands for their "
             "serial numbers and download the image over HTTP. One line per event on stdout."));
     parser.addHelpOption();
-    const QCommandLineOption version(QStringLiteral("version"),
-            QStringLiteral("Print the program's name and version and exit."));
-    const QCommandLineOption sn(QStringLiteral("sn"),
-            QStringLiteral("Serial number (required without --count); with --count, the prefix "
-                           "of the devices' serial numbers (default SN)."),
-            QStringLiteral("SN"));
-    const QCommandLineOption ver(QStringLiteral("ver"),
-            QStringLiteral("Firmware version reported as \"ver\"."), QStringLiteral("TEXT"));
-    const QCommandLineOption snd(QStringLiteral("snd"),
-            QStringLiteral("Sound version reported as \"snd\"."), QStringLiteral("TEXT"));
-    const QCommandLineOption bind(QStringLiteral("bind"),
-            QStringLiteral("The device's own IPv4 address, which must exist on an interface; "
-                           "replies and HTTP connections leave from it. A loopback address also "
-                           "limits listening to it."),
-            QStringLiteral("ADDRESS"));
-    const QCommandLineOption count(QStringLiteral("count"),
-            QStringLiteral("Simulate N devices (1 to %1) in one process, one address each from "
-                           "--bind upwards (needs --bind).")
-                    .arg(SimulatorFleet::max_count),
-            QStringLiteral("N"));
-    const QCommandLineOption udpPort(QStringLiteral("udp-port"),
-            QStringLiteral("UDP port for probes and commands (default 53)."),
-            QStringLiteral("PORT"), QStringLiteral("53"));
-    const QCommandLineOption fsPath(QStringLiteral("fs-path"),
-            QStringLiteral("HTTP path fetched for \"fs\" (default /minifs_rom.img)."),
-            QStringLiteral("PATH"), QStringLiteral("/minifs_rom.img"));
-    const QCommandLineOption updatePath(QStringLiteral("update-path"),
-            QStringLiteral("HTTP path fetched for \"update\" (default /firmware.bin)."),
-            QStringLiteral("PATH"), QStringLiteral("/firmware.bin"));
-    const QCommandLineOption head(QStringLiteral("head"), QStringLiteral("Send HEAD before GET."));
-    const QCommandLineOption save(QStringLiteral("save"),
-            QStringLiteral("Store complete downloads as DIR/<file name of the path>; with --count "
-                           "above 1 as DIR/<serial number>/<file name>."),
-            QStringLiteral("DIR"));
-    const QCommandLineOption rate(QStringLiteral("rate"),
-            QStringLiteral("Read at most BYTES_PER_S bytes a second from each download, through "
-                           "small socket buffers so that the server feels it; prints a progress "
-                           "line every second and at the end."),
-            QStringLiteral("BYTES_PER_S"));
-    const QCommandLineOption ignoreCommands(QStringLiteral("ignore-commands"),
-            QStringLiteral("Answer probes but ignore upgrade commands."));
-    const QCommandLineOption dropAfter(QStringLiteral("drop-after"),
-            QStringLiteral("Close the connection after BYTES body bytes, once per device: the "
-                           "first download that gets that far is cut, later ones complete."),
-            QStringLiteral("BYTES"));
-    const QCommandLineOption reboot(QStringLiteral("reboot"),
-            QStringLiteral("After a complete download, answer no probes and take no commands "
-                           "for S seconds (a simulated reboot)."),
-            QStringLiteral("S"));
-    const QCommandLineOption verAfter(QStringLiteral("ver-after"),
-            QStringLiteral("Report \"ver\" V after a complete download (once back from the "
-                           "reboot)."),
-            QStringLiteral("V"));
-    const QCommandLineOption verify(QStringLiteral("verify"),
-            QStringLiteral("Compare the SHA-256 of each complete body with SHA256 (64 hex "
-                           "digits) and print the result; a mismatch fails the upgrade (no "
-                           "reboot, no new version)."),
-            QStringLiteral("SHA256"));
-    const QCommandLineOption once(QStringLiteral("once"),
-            QStringLiteral("Exit when every device's first upgrade is over: its download and, "
-                           "with --reboot or --ver-after, its reboot. A dropped download does "
-                           "not count."));
-    parser.addOptions({ version, sn, ver, snd, bind, count, udpPort, fsPath, updatePath, head, save,
-            rate, ignoreCommands, dropAfter, reboot, verAfter, verify, once });
+    // Name, the value's name (none for a switch), the default and the help.
+    const struct
+    {
+        const char *name;
+        const char *value;
+        const char *fallback;
+        QString help;
+    } options[] = {
+        { "version", "", "", QStringLiteral("Print the program's name and version and exit.") },
+        { "sn", "SN", "",
+                QStringLiteral("Serial number (required without --count); with --count, the "
+                               "prefix of the devices' serial numbers (default SN).") },
+        { "ver", "TEXT", "", QStringLiteral("Firmware version reported as \"ver\".") },
+        { "snd", "TEXT", "", QStringLiteral("Sound version reported as \"snd\".") },
+        { "bind", "ADDRESS", "",
+                QStringLiteral("The device's own IPv4 address, which must exist on an interface; "
+                               "replies and HTTP connections leave from it. A loopback address "
+                               "also limits listening to it.") },
+        { "count", "N", "",
+                QStringLiteral("Simulate N devices (1 to %1) in one process, one address each "
+                               "from --bind upwards (needs --bind).")
+                        .arg(SimulatorFleet::max_count) },
+        { "udp-port", "PORT", "53",
+                QStringLiteral("UDP port for probes and commands (default 53).") },
+        { "fs-path", "PATH", "/minifs_rom.img",
+                QStringLiteral("HTTP path fetched for \"fs\" (default /minifs_rom.img).") },
+        { "update-path", "PATH", "/firmware.bin",
+                QStringLiteral("HTTP path fetched for \"update\" (default /firmware.bin).") },
+        { "head", "", "", QStringLiteral("Send HEAD before GET.") },
+        { "save", "DIR", "",
+                QStringLiteral("Store complete downloads as DIR/<file name of the path>; with "
+                               "--count above 1 as DIR/<serial number>/<file name>.") },
+        { "rate", "BYTES_PER_S", "",
+                QStringLiteral("Read at most BYTES_PER_S bytes a second from each download, "
+                               "through small socket buffers so that the server feels it; prints "
+                               "a progress line every second and at the end.") },
+        { "ignore-commands", "", "", QStringLiteral("Answer probes but ignore upgrade commands.") },
+        { "drop-after", "BYTES", "",
+                QStringLiteral("Close the connection after BYTES body bytes, once per device: "
+                               "the first download that gets that far is cut, later ones "
+                               "complete.") },
+        { "reboot", "S", "",
+                QStringLiteral("After a complete download, answer no probes and take no "
+                               "commands for S seconds (a simulated reboot).") },
+        { "ver-after", "V", "",
+                QStringLiteral("Report \"ver\" V after a complete download (once back from the "
+                               "reboot).") },
+        { "verify", "SHA256", "",
+                QStringLiteral("Compare the SHA-256 of each complete body with SHA256 (64 hex "
+                               "digits) and print the result; a mismatch fails the upgrade (no "
+                               "reboot, no new version).") },
+        { "once", "", "",
+                QStringLiteral("Exit when every device's first upgrade is over: its download "
+                               "and, with --reboot or --ver-after, its reboot. A dropped "
+                               "download does not count.") },
+    };
+    for (const auto &option : options)
+        parser.addOption(QCommandLineOption(QLatin1String(option.name), option.help,
+                QLatin1String(option.value), QLatin1String(option.fallback)));
 }
 
 // The numeric options, one row each; a refusal names the value given.
