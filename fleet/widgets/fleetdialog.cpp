@@ -4,6 +4,7 @@
 #include "fleetchecklist.h"
 #include "fleettabledelegate.h"
 #include "logboxmenu.h"
+#include "noticebox.h"
 #include "programpaths.h"
 #include "servedfolder.h"
 #include "systemfleetclock.h"
@@ -12,7 +13,6 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QMessageBox>
 
 namespace {
 
@@ -20,7 +20,6 @@ namespace {
 constexpr int elapsed_refresh_ms = 1000;
 // Lines the log keeps; a run over hundreds of devices writes several each.
 constexpr int max_log_lines = 20000;
-constexpr int milliseconds_per_second = 1000;
 // The time that leads every line of the log as shown.
 const QString log_time_format = QStringLiteral("HH:mm:ss");
 
@@ -206,9 +205,9 @@ void FleetDialog::start_run(const QString &type)
     run.http_port = services.http_port ? services.http_port() : 0;
     run.file_name = FleetChecklist::file_for(type);
     run.parallel = settings.parallel;
-    run.timeout_ms = settings.timeout_seconds * milliseconds_per_second;
+    run.timeout_ms = settings.timeout_seconds * FleetClock::milliseconds_per_second;
     run.retries = settings.retries;
-    run.confirm_ms = settings.confirm_seconds * milliseconds_per_second;
+    run.confirm_ms = settings.confirm_seconds * FleetClock::milliseconds_per_second;
     log(QStringLiteral("%1 %2 台: %3, 并行 %4, 超时 %5 秒")
                     .arg(type == DeviceMessages::firmware_type() ? QStringLiteral("固件升级")
                                                                  : QStringLiteral("文件更新"))
@@ -312,5 +311,5 @@ void FleetDialog::log(const QString &line)
 
 void FleetDialog::show_warning(const QString &text)
 {
-    QMessageBox::warning(this, QStringLiteral("提示"), text);
+    NoticeBox::warning(this, text);
 }

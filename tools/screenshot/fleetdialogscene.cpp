@@ -1,4 +1,5 @@
 #include "fleetdialogscene.h"
+#include "devicemessages.h"
 #include "devicenetwork.h"
 #include "servedfolder.h"
 
@@ -52,7 +53,9 @@ FleetDialogScene::FleetDialogScene()
         return QList<QNetworkAddressEntry>{ entry };
     });
     fleet_dialog.reset(new FleetDialog(transport,
-            { [] { return quint16(81); }, [] { return true; }, [] { return true; } }, &clock));
+            { [] { return DeviceMessages::http_server_port; }, [] { return true; },
+                    [] { return true; } },
+            &clock));
     play();
 }
 

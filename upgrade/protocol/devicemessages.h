@@ -14,6 +14,9 @@ public:
     static constexpr quint16 local_port = 15724;
     // The port devices listen on for probes and commands.
     static constexpr quint16 device_port = 53;
+    // TCP port of the HTTP server the devices download from, which upgrade
+    // commands announce: the program's own, and the command line's default.
+    static constexpr quint16 http_server_port = 81;
 
     // "type" of the probe; a datagram carrying it is a probe, never a reply.
     static QString probe_type();

@@ -2,14 +2,14 @@
 #include "devicemessages.h"
 #include "devicenetwork.h"
 #include "downloadprogressview.h"
+#include "noticebox.h"
 #include "receiveddatagrams.h"
 #include "ui_upgrade.h"
 #include "upgradefleetmenu.h"
 #include "upgradelogging.h"
+#include "windowcodec.h"
 
 #include <QCloseEvent>
-#include <QMessageBox>
-#include <QTextCodec>
 #include <QUdpSocket>
 
 namespace {
@@ -24,11 +24,7 @@ constexpr int probes_per_search = 5;
 
 upgrade::upgrade(QWidget *parent) : QWidget(parent), ui(new Ui::upgrade)
 {
-#ifdef Q_OS_WIN
-    // The Windows build names files in the ANSI code page; elsewhere file
-    // names are UTF-8 and the system codec must stay.
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("GB2312"));
-#endif
+    set_window_codec();
     ui->setupUi(this);
     progress_view = std::make_unique<DownloadProgressView>(ui->download_progress, ui->status);
     clear_device_list();
@@ -191,5 +187,5 @@ void upgrade::show_status(const QString &text, bool ok)
 
 void upgrade::show_warning(const QString &text)
 {
-    QMessageBox::warning(this, QStringLiteral("提示"), text);
+    NoticeBox::warning(this, text);
 }
