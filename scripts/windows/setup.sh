@@ -10,6 +10,7 @@ WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-min
     fonts-wqy-microhei)
 DEB822=/etc/apt/sources.list.d/debian.sources
 LEGACY=/etc/apt/sources.list
+LEGACY_SRC=/etc/apt/sources.list.d/deb-src.list
 
 need_root() {
     [ "$(id -u)" -eq 0 ] && return 0
@@ -30,7 +31,7 @@ if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sou
     if [ -f "$DEB822" ]; then
         sed -i 's/^Types: deb$/Types: deb deb-src/' "$DEB822"
     else
-        sed -n 's/^deb /deb-src /p' "$LEGACY" >>"$LEGACY"
+        sed -n 's/^deb /deb-src /p' "$LEGACY" >"$LEGACY_SRC"
     fi
     changed=1
 fi
