@@ -1,6 +1,7 @@
 #include "httpserverstartup.h"
 
 #include "applogging.h"
+#include "devicemessages.h"
 #include "httplistener.h"
 #include "programpaths.h"
 #include "upgrade.h"
@@ -11,7 +12,7 @@
 
 quenmar::HttpListener *start_http_server(upgrade &upgrade_window, QCoreApplication &application)
 {
-    upgrade_window.port = http_server_port;
+    upgrade_window.port = DeviceMessages::http_server_port;
     qCDebug(appLog) << "port:" << upgrade_window.port;
 
     // The server reads all its keys through this object, so they are all

@@ -10,9 +10,6 @@ namespace quenmar {
 class HttpListener;
 }
 
-// TCP port of the embedded HTTP server; upgrade commands announce it to the devices.
-constexpr quint16 http_server_port = 81;
-
 // Starts the HTTP server from which devices fetch their images. Runs on the
 // GUI thread after the launcher is built and before any window is shown:
 // sets the window's port, writes the port (QZPORT) and the program folder

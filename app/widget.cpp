@@ -1,15 +1,11 @@
 #include "widget.h"
 #include "ui_widget.h"
 
-#include <QTextCodec>
+#include "windowcodec.h"
 
 Widget::Widget(QWidget *parent) : QWidget(parent), ui(new Ui::Widget)
 {
-#ifdef Q_OS_WIN
-    // The Windows build names files in the ANSI code page; elsewhere file
-    // names are UTF-8 and the system codec must stay.
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("GB2312"));
-#endif
+    set_window_codec();
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Ondaspa v1.0.9"));
     setWindowFlags(Qt::WindowCloseButtonHint);

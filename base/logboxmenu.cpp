@@ -1,10 +1,12 @@
 #include "logboxmenu.h"
 
+#include "logtime.h"
+#include "noticebox.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QSaveFile>
 #include <QTextBlock>
@@ -29,8 +31,6 @@ const LineTime *lineTime(const QTextBlock &block)
 }
 
 } // namespace
-
-const QString LogBoxMenu::timeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
 
 LogBoxMenu::LogBoxMenu(QPlainTextEdit *box)
     : QObject(box), box(box),
@@ -107,7 +107,8 @@ bool LogBoxMenu::save(const QString &path)
                 && line.at(ownTimeLength) == QLatin1Char(' ')
                 && QTime::fromString(line.left(ownTimeLength), line_time_format).isValid())
             line.remove(0, ownTimeLength + 1);
-        text += (stamp->time.toString(timeFormat) + QLatin1Char(' ') + line + QLatin1Char('\n'))
+        text += (stamp->time.toString(LogTime::format()) + QLatin1Char(' ') + line
+                + QLatin1Char('\n'))
                         .toUtf8();
     }
     // Written whole or not at all, so a failed save never leaves half a log
@@ -130,6 +131,6 @@ void LogBoxMenu::saveChosen()
     const QString path = choose_file(window, QStringLiteral("保存日志"), suggested);
     if (path.isEmpty() || save(path))
         return;
-    QMessageBox::warning(window, QStringLiteral("提示"),
+    NoticeBox::warning(window,
             QStringLiteral("<font size=16>保存失败!</font><br>") + errorString().toHtmlEscaped());
 }

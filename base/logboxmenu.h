@@ -25,9 +25,6 @@ public:
     using FileChooser = std::function<QString(
             QWidget *parent, const QString &caption, const QString &suggested)>;
 
-    // Layout of the time that leads every saved line (local time).
-    static const QString timeFormat;
-
     // Gives box the menu. The returned object is a child of box and goes with
     // it; lines already in the box are timed now.
     static LogBoxMenu *attach(QPlainTextEdit *box);

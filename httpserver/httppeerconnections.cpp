@@ -35,12 +35,6 @@ void HttpPeerConnections::release(const QHostAddress &peer)
         openConnections.erase(found);
 }
 
-int HttpPeerConnections::count(const QHostAddress &peer) const
-{
-    QMutexLocker lock(&mutex);
-    return openConnections.value(peer);
-}
-
 void HttpPeerConnections::clear()
 {
     QMutexLocker lock(&mutex);

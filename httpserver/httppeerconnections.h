@@ -26,13 +26,11 @@ public:
     QHostAddress claim(qintptr descriptor);
     // Ends one counted connection of peer; a null address is ignored.
     void release(const QHostAddress &peer);
-    // Open connections of peer.
-    int count(const QHostAddress &peer) const;
     // Forgets everything, for a listener that closed its pool with every connection.
     void clear();
 
 private:
-    mutable QMutex mutex;
+    QMutex mutex;
     QHash<QHostAddress, int> openConnections;
     // Admitted descriptors not yet claimed by their handler.
     QHash<qintptr, QHostAddress> unclaimed;

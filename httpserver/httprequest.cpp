@@ -137,8 +137,6 @@ void HttpRequest::receive(QIODevice *device, const QHostAddress &peerAddress)
     if (currentSize > limit) {
         qCWarning(httpLog, "HttpRequest: received too many bytes");
         abort();
-    } else if (state == Aborted) {
-        abort();
     } else if (state == Complete) {
         decodeParameters();
         collectCookies();
@@ -241,7 +239,7 @@ void HttpRequest::readRequestLine(QIODevice *device, const QHostAddress &peerAdd
     const QList<QByteArray> parts = line.split(' ');
     if (parts.size() != 3 || !parts.at(2).contains("HTTP")) {
         qCWarning(httpLog, "HttpRequest: received broken HTTP request, invalid first line");
-        state = Aborted;
+        abort();
         return;
     }
     requestMethod = parts.at(0).trimmed();
@@ -289,7 +287,7 @@ void HttpRequest::finishHeaders()
 
     if (headers.contains("transfer-encoding")) {
         qCWarning(httpLog, "HttpRequest: received a transfer-encoding, which is not supported");
-        reject(TransferEncodingPresent);
+        abort(TransferEncodingPresent);
         return;
     }
     if (!readContentLength())
@@ -300,13 +298,13 @@ void HttpRequest::finishHeaders()
     } else if (boundary.isEmpty()) {
         if (expectedBodySize + currentSize > maxSize) {
             qCWarning(httpLog, "HttpRequest: expected body is too large");
-            state = Aborted;
+            abort();
         } else {
             state = AwaitBody;
         }
     } else if (expectedBodySize > maxMultiPartSize) {
         qCWarning(httpLog, "HttpRequest: expected multipart body is too large");
-        state = Aborted;
+        abort();
     } else {
         state = AwaitBody;
     }
@@ -324,7 +322,7 @@ bool HttpRequest::readContentLength()
                 lengthText = trimmed;
             else if (trimmed != lengthText) {
                 qCWarning(httpLog, "HttpRequest: received differing content-length values");
-                reject(ConflictingContentLength);
+                abort(ConflictingContentLength);
                 return false;
             }
             first = false;
@@ -336,7 +334,7 @@ bool HttpRequest::readContentLength()
     const qint64 length = lengthText.toLongLong(&isNumber);
     if (isNumber && length < 0) {
         qCWarning(httpLog, "HttpRequest: received broken HTTP request, negative content-length");
-        reject(LimitOrSyntax);
+        abort(LimitOrSyntax);
         return false;
     }
     if (isNumber)
@@ -367,7 +365,7 @@ void HttpRequest::readMultipartBodyData(QIODevice *device)
         if (!tempFile->create()) {
             qCCritical(httpLog, "HttpRequest: cannot create temp file for multipart body, %s",
                     qPrintable(tempFile->errorString()));
-            state = Aborted;
+            abort();
             return;
         }
     }
@@ -380,20 +378,20 @@ void HttpRequest::readMultipartBodyData(QIODevice *device)
     if (tempFile->write(piece) != piece.size()) {
         qCCritical(httpLog, "HttpRequest: cannot write temp file for multipart body, %s",
                 qPrintable(tempFile->errorString()));
-        state = Aborted;
+        abort();
         return;
     }
 
     const qint64 fileSize = tempFile->pos();
     if (fileSize >= maxMultiPartSize) {
         qCWarning(httpLog, "HttpRequest: received too many multipart bytes");
-        state = Aborted;
+        abort();
     } else if (fileSize >= expectedBodySize) {
         // Going back to the start writes out what is still buffered.
         if (!tempFile->seek(0)) {
             qCCritical(httpLog, "HttpRequest: cannot write temp file for multipart body, %s",
                     qPrintable(tempFile->errorString()));
-            state = Aborted;
+            abort();
             return;
         }
         parseMultipartFile();
@@ -545,18 +543,12 @@ void HttpRequest::collectCookies()
     headers.remove("cookie");
 }
 
-void HttpRequest::reject(AbortReason reason)
+void HttpRequest::abort(AbortReason reason)
 {
-    rejection = reason;
-    state = Aborted;
-}
-
-void HttpRequest::abort()
-{
-    // Nothing of an aborted request is served, so its files go at once.
     if (rejection == NotAborted)
-        rejection = LimitOrSyntax;
+        rejection = reason;
     state = Aborted;
+    // Nothing of an aborted request is served, so its files go at once.
     tempFile.reset();
     uploadedFiles.clear();
 }

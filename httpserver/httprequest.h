@@ -140,8 +140,9 @@ private:
     // Reads the declared body length into expectedBodySize; false (with a reason set) when the
     // length is negative or ambiguous.
     bool readContentLength();
-    void reject(AbortReason reason);
-    void abort();
+    // Ends the request unserved: the state becomes Aborted, the first reason
+    // given stays, and the temporary files go at once.
+    void abort(AbortReason reason = LimitOrSyntax);
 
     QMultiMap<QByteArray, QByteArray> headers;
     QMultiMap<QByteArray, QByteArray> parameters;

@@ -5,15 +5,15 @@
 #include "minifsbuilder.h"
 #include "minifsbuildlistener.h"
 #include "minifslogging.h"
+#include "noticebox.h"
 #include "programpaths.h"
+#include "windowcodec.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QSettings>
-#include <QTextCodec>
 #include <QTimer>
 
 namespace {
@@ -49,11 +49,7 @@ minifs::minifs(QWidget *parent)
     : QWidget(parent), settings(nullptr), ui(new Ui::minifs), timer(nullptr),
       choose_folder(&choose_folder_in_dialog)
 {
-#ifdef Q_OS_WIN
-    // The Windows build names files in the ANSI code page; elsewhere file
-    // names are UTF-8 and the system codec must stay.
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("GB2312"));
-#endif
+    set_window_codec();
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("MiniFs合成工具"));
     setWindowFlags(Qt::WindowCloseButtonHint);
@@ -117,10 +113,9 @@ void minifs::minifs_start()
                             .arg(QDir::toNativeSeparators(image.absoluteFilePath()),
                                     QString::number(image.size())));
     }
-    const QString title = QStringLiteral("提示");
     if (outcome == MiniFsBuilder::Built)
-        QMessageBox::information(this, title, boxText(QStringLiteral("合成成功!")));
+        NoticeBox::information(this, boxText(QStringLiteral("合成成功!")));
     else if (!MiniFsBuilder::warningText(outcome).isEmpty())
-        QMessageBox::warning(this, title, boxText(MiniFsBuilder::warningText(outcome)));
+        NoticeBox::warning(this, boxText(MiniFsBuilder::warningText(outcome)));
     ui->minifs_start->setEnabled(true);
 }

@@ -3,19 +3,19 @@
 #include "minifsbuildlistener.h"
 #include "minifsimage.h"
 #include "programpaths.h"
+#include "regularfile.h"
+#include "wholewrite.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QSaveFile>
-#include <QSet>
 
 #include <limits>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
-#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -33,26 +33,12 @@ QString quoted(const QString &text)
 
 std::unique_ptr<QIODevice> openFile(const QString &path)
 {
-    // Unbuffered: contents are read straight into the copy buffer.
+    // Unbuffered: contents are read straight into the copy buffer. The
+    // listing has just found a regular file, so it is not looked at again:
+    // that costs a system call per file, a third of a small file's cost.
     auto file = std::make_unique<QFile>(path);
-#ifdef Q_OS_UNIX
-    // Opened by hand: QFile's own open examines the file once more, which
-    // costs a system call per file, a third of a small file's cost.
-    // Non-blocking, so a name replaced by a pipe since the listing fails to
-    // read instead of hanging.
-    const int descriptor =
-            ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (descriptor < 0)
+    if (!RegularFile::open_listed(*file, path))
         return nullptr;
-    if (!file->open(descriptor, QIODevice::ReadOnly | QIODevice::Unbuffered,
-                QFileDevice::AutoCloseHandle)) {
-        ::close(descriptor);
-        return nullptr;
-    }
-#else
-    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return nullptr;
-#endif
     return file;
 }
 
@@ -145,7 +131,7 @@ public:
 
     bool flush()
     {
-        if (!MiniFsImage::writeAll(&output, buffer.constData(), fill))
+        if (!WholeWrite::write(&output, buffer.constData(), fill))
             return false;
         flushedEnd += fill;
         fill = 0;
@@ -275,26 +261,39 @@ MiniFsBuilder::Outcome MiniFsBuilder::build(
 MiniFsBuilder::Outcome MiniFsBuilder::pack(QSaveFile &output, const QFileInfoList &files,
         quint32 created, const QByteArray &versionField)
 {
-    const auto writeFailed = [&](const QString &reason) {
-        lastError = reason;
-        output.cancelWriting();
-        listener.debugLine(QStringLiteral("write failed: ") + quoted(output.fileName())
-                + QStringLiteral(": ") + reason);
-        listener.logLine(QStringLiteral("写入失败!"));
-        return WriteFailed;
-    };
+    Contents contents;
+    const Outcome written = writeContents(output, files, contents);
+    if (written != Built)
+        return written;
+    // With nothing packed the image is the header alone; the reserved
+    // table space and any bytes of unreadable files are cut off.
+    const qint64 imageSize = contents.count > 0 ? contents.end : qint64(MiniFsImage::headerSize);
+    QByteArray start = MiniFsImage::header(created, quint32(contents.count), versionField);
+    if (contents.count > 0)
+        start += contents.table;
+    const Outcome committed = commitImage(output, start, imageSize);
+    if (committed != Built)
+        return committed;
 
+    listener.logLine(QStringLiteral("文件合成完成，共添加") + QString::number(contents.count)
+            + QStringLiteral("个文件！"));
+    listener.logLine(QStringLiteral("合成IMG文件大小：")
+            + QString::number(contents.count > 0 ? imageSize : 0) + QStringLiteral(" bytes"));
+    return Built;
+}
+
+MiniFsBuilder::Outcome MiniFsBuilder::writeContents(
+        QSaveFile &output, const QFileInfoList &files, Contents &contents)
+{
     // Contents are written first, in one sequential stream after the space
     // reserved for the table; header and table follow in one write at the
     // start once every entry is known.
     const int tableBytes = MiniFsImage::entrySize * files.size();
     const qint64 contentStart = MiniFsImage::headerSize + qint64(tableBytes);
-    QByteArray table(tableBytes, '\0');
+    contents.table = QByteArray(tableBytes, '\0');
     if (!output.seek(contentStart))
-        return writeFailed(output.errorString());
+        return writeFailed(output, output.errorString());
     ContentWriter writer(output, contentStart);
-    QSet<QByteArray> storedNames;
-    int packed = 0;
     for (const QFileInfo &file : files) {
         const QString name = file.fileName();
         const std::unique_ptr<QIODevice> input = openInput(file.filePath());
@@ -308,58 +307,66 @@ MiniFsBuilder::Outcome MiniFsBuilder::pack(QSaveFile &output, const QFileInfoLis
             break;
         case ContentWriter::ReadFailed:
             if (!writer.rewindTo(start))
-                return writeFailed(output.errorString());
+                return writeFailed(output, output.errorString());
             listener.logLine(QStringLiteral("跳过:") + name + QStringLiteral("(无法读取)"));
             continue;
         case ContentWriter::WriteFailed:
-            return writeFailed(output.errorString());
+            return writeFailed(output, output.errorString());
         case ContentWriter::TooLarge:
             output.cancelWriting();
             return TooLarge;
         }
-        const auto size = quint32(writer.end() - start);
-        const QByteArray utf8 = name.toUtf8();
-        const QByteArray stored = utf8.left(MiniFsImage::nameCapacity);
-        listener.debugLine(
-                quoted(name) + QStringLiteral(" len: ") + QString::number(stored.size()));
-        table.replace(packed * MiniFsImage::entrySize, MiniFsImage::entrySize,
-                MiniFsImage::entry(stored, size, quint32(start)));
-        ++packed;
-        listener.logLine(QStringLiteral("添加:") + name + QLatin1Char('(') + QString::number(size)
-                + QStringLiteral("bytes)"));
-        if (stored.size() < utf8.size())
-            listener.logLine(
-                    QStringLiteral("注意:") + name + QStringLiteral(" 文件名超过32字节,已截断"));
-        if (storedNames.contains(stored))
-            listener.logLine(QStringLiteral("注意:") + QString::fromUtf8(stored)
-                    + QStringLiteral(" 文件名重复"));
-        storedNames.insert(stored);
+        addEntry(name, quint32(start), quint32(writer.end() - start), contents);
     }
     if (!writer.flush())
-        return writeFailed(output.errorString());
+        return writeFailed(output, output.errorString());
+    contents.end = writer.end();
+    return Built;
+}
 
-    // With nothing packed the image is the header alone; the reserved
-    // table space and any bytes of unreadable files are cut off.
-    const qint64 imageSize = packed > 0 ? writer.end() : qint64(MiniFsImage::headerSize);
-    QByteArray start = MiniFsImage::header(created, quint32(packed), versionField);
-    if (packed > 0)
-        start += table;
-    if (!output.seek(0) || !MiniFsImage::writeAll(&output, start.constData(), start.size()))
-        return writeFailed(output.errorString());
+void MiniFsBuilder::addEntry(const QString &name, quint32 offset, quint32 size, Contents &contents)
+{
+    const QByteArray utf8 = name.toUtf8();
+    const QByteArray stored = utf8.left(MiniFsImage::nameCapacity);
+    listener.debugLine(quoted(name) + QStringLiteral(" len: ") + QString::number(stored.size()));
+    contents.table.replace(contents.count * MiniFsImage::entrySize, MiniFsImage::entrySize,
+            MiniFsImage::entry(stored, size, offset));
+    ++contents.count;
+    listener.logLine(QStringLiteral("添加:") + name + QLatin1Char('(') + QString::number(size)
+            + QStringLiteral("bytes)"));
+    if (stored.size() < utf8.size())
+        listener.logLine(
+                QStringLiteral("注意:") + name + QStringLiteral(" 文件名超过32字节,已截断"));
+    if (contents.storedNames.contains(stored))
+        listener.logLine(QStringLiteral("注意:") + QString::fromUtf8(stored)
+                + QStringLiteral(" 文件名重复"));
+    contents.storedNames.insert(stored);
+}
+
+MiniFsBuilder::Outcome MiniFsBuilder::commitImage(
+        QSaveFile &output, const QByteArray &start, qint64 imageSize)
+{
+    if (!output.seek(0) || !WholeWrite::write(&output, start.constData(), start.size()))
+        return writeFailed(output, output.errorString());
     if (output.size() > imageSize && !output.resize(imageSize))
-        return writeFailed(output.errorString());
+        return writeFailed(output, output.errorString());
 #ifdef Q_OS_UNIX
     // QSaveFile ignores a failed sync, where some file systems report a full
     // disk, and would put the incomplete image in place.
     if (::fsync(output.handle()) != 0)
-        return writeFailed(qt_error_string(errno));
+        return writeFailed(output, qt_error_string(errno));
 #endif
     if (!output.commit())
-        return writeFailed(output.errorString());
-
-    listener.logLine(QStringLiteral("文件合成完成，共添加") + QString::number(packed)
-            + QStringLiteral("个文件！"));
-    listener.logLine(QStringLiteral("合成IMG文件大小：")
-            + QString::number(packed > 0 ? imageSize : 0) + QStringLiteral(" bytes"));
+        return writeFailed(output, output.errorString());
     return Built;
+}
+
+MiniFsBuilder::Outcome MiniFsBuilder::writeFailed(QSaveFile &output, const QString &reason)
+{
+    lastError = reason;
+    output.cancelWriting();
+    listener.debugLine(QStringLiteral("write failed: ") + quoted(output.fileName())
+            + QStringLiteral(": ") + reason);
+    listener.logLine(QStringLiteral("写入失败!"));
+    return WriteFailed;
 }

@@ -1,8 +1,10 @@
 #ifndef MINIFSBUILDER_H
 #define MINIFSBUILDER_H
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QFileInfoList>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -75,10 +77,31 @@ public:
     static QString defaultImagePath(const QString &programFolder);
 
 private:
+    // What the contents' pass leaves for the header: the table of the files
+    // packed, their count, the end of the last content and the names stored.
+    struct Contents
+    {
+        QByteArray table;
+        int count = 0;
+        qint64 end = 0;
+        QSet<QByteArray> storedNames;
+    };
+
     // Streams the contents of files into the opened output, then writes
     // header and table and replaces the image.
     Outcome pack(QSaveFile &output, const QFileInfoList &files, quint32 created,
             const QByteArray &versionField);
+    // Writes each file's content after the space of the table and notes its
+    // entry; Built when every content that could be read is written.
+    Outcome writeContents(QSaveFile &output, const QFileInfoList &files, Contents &contents);
+    // Notes the entry of a content written at offset, with the log lines
+    // about its name.
+    void addEntry(const QString &name, quint32 offset, quint32 size, Contents &contents);
+    // Writes start (header and table) at the image's start, cuts the image
+    // to imageSize and puts it in place; Built when it is there.
+    Outcome commitImage(QSaveFile &output, const QByteArray &start, qint64 imageSize);
+    // Gives up the image for reason, which becomes errorString().
+    Outcome writeFailed(QSaveFile &output, const QString &reason);
 
     MiniFsBuildListener &listener;
     Clock clock;

@@ -1,5 +1,7 @@
 #include "minifsimage.h"
 
+#include "wholewrite.h"
+
 #include <QIODevice>
 #include <QtEndian>
 
@@ -88,20 +90,9 @@ bool MiniFsImage::copyContent(QIODevice *image, const Entry &entry, QIODevice *o
     while (left > 0) {
         const qint64 wanted = std::min<qint64>(left, piece.size());
         if (image->read(piece.data(), wanted) != wanted
-                || !writeAll(output, piece.constData(), wanted))
+                || !WholeWrite::write(output, piece.constData(), wanted))
             return false;
         left -= wanted;
-    }
-    return true;
-}
-
-bool MiniFsImage::writeAll(QIODevice *output, const char *data, qint64 size)
-{
-    for (qint64 written = 0; written < size;) {
-        const qint64 count = output->write(data + written, size - written);
-        if (count <= 0)
-            return false;
-        written += count;
     }
     return true;
 }

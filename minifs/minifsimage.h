@@ -52,12 +52,6 @@ public:
     // checked by read().
     static bool copyContent(QIODevice *image, const Entry &entry, QIODevice *output);
 
-    // Writes all of data to output. A write the system takes only in part
-    // (a disk filling up) is continued, so that a failure ends in a write the
-    // system refuses and output's errorString() holds the system's reason,
-    // which Qt does not record for a partial write. Returns false on failure.
-    static bool writeAll(QIODevice *output, const char *data, qint64 size);
-
     // Reads the header and table of the image in device (open for reading,
     // random access) and checks every rule of the layout against its size.
     // Returns false at the first broken rule; errorString() then describes it.

@@ -15,8 +15,13 @@ SUPERSAMPLE = 4
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "picture")
 ICONS = os.path.join(HERE, "icons")
-# The sizes desktops look for in the hicolor theme.
-ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+
+def icon_sizes():
+    """The desktop icon's sizes, from icons/sizes (shared with the packaging)."""
+    with open(os.path.join(ICONS, "sizes"), encoding="utf-8") as listed:
+        return [int(word) for line in listed if not line.startswith("#") for word in line.split()]
+
 
 BLUE = (53, 112, 168)
 WHITE = (255, 255, 255)
@@ -222,7 +227,7 @@ def main():
     write_ico(os.path.join(OUT, "update.ico"), update_picture())
     for n in range(11):
         write_ico(os.path.join(OUT, "N%d.ico" % n), number_picture(n))
-    for size in ICON_SIZES:
+    for size in icon_sizes():
         write_png(os.path.join(ICONS, "ondaspa-%d.png" % size), desktop_icon(size))
 
 

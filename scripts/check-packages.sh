@@ -67,7 +67,7 @@ expected=(
     /usr/share/doc/ondaspa/copyright /usr/share/doc/ondaspa/changelog.gz
     /usr/share/lintian/overrides/ondaspa
 )
-for size in 16 22 24 32 48 64 128 256; do
+for size in $(grep -v '^#' "$ROOT_DIR/resources/icons/sizes"); do
     expected+=("/usr/share/icons/hicolor/${size}x${size}/apps/ondaspa.png")
 done
 for entry in "${expected[@]}"; do

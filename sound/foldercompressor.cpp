@@ -3,6 +3,7 @@
 #include "adpcm.h"
 #include "soundlogging.h"
 #include "wavheader.h"
+#include "wholewrite.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -281,23 +282,6 @@ void FolderCompressor::writeFile(const Pending &file)
     reporter->line(done);
 }
 
-bool FolderCompressor::writeAndFlush(QFileDevice &file, const char *data, qint64 size)
-{
-    for (qint64 written = 0; written < size;) {
-        const qint64 count = file.write(data + written, size - written);
-        if (count <= 0)
-            return false;
-        written += count;
-    }
-    for (qint64 pending = file.bytesToWrite(); !file.flush();) {
-        const qint64 left = file.bytesToWrite();
-        if (left == 0 || left >= pending)
-            return false;
-        pending = left;
-    }
-    return true;
-}
-
 bool FolderCompressor::writeOutput(
         const QString &targetPath, const QString &name, const std::vector<char> &data)
 {
@@ -327,7 +311,7 @@ bool FolderCompressor::writeOutput(
     // A flush that writes only part (a full disk) is not always reported, so
     // the size on disk is the proof.
     const auto total = qint64(data.size());
-    if (!writeAndFlush(file, data.data(), total))
+    if (!WholeWrite::write_and_flush(file, data.data(), total))
         reason = file.errorString();
     else if (file.size() != total)
         reason = QStringLiteral("%1 of %2 bytes written").arg(file.size()).arg(total);

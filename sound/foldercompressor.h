@@ -4,7 +4,6 @@
 #include "adpcm.h"
 #include "wavheader.h"
 
-#include <QFileDevice>
 #include <QString>
 
 #include <vector>
@@ -78,13 +77,6 @@ public:
     // Compresses the regular files of folderPath (hidden ones included,
     // symbolic links excluded) in case-insensitive name order.
     Outcome run(const QString &folderPath);
-
-    // Writes all of data to file and hands it to the system. What the system
-    // takes only in part (a disk filling up) is offered again, so that a
-    // failure ends in an attempt the system refuses and file's errorString()
-    // holds its reason, which Qt does not record for a partial write.
-    // Returns false on failure.
-    static bool writeAndFlush(QFileDevice &file, const char *data, qint64 size);
 
     int successCount() const { return success_count; }
     int failureCount() const { return failure_count; }

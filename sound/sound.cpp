@@ -3,34 +3,20 @@
 
 #include "foldercompressor.h"
 #include "logboxmenu.h"
+#include "noticebox.h"
 #include "programpaths.h"
 #include "soundlogging.h"
 #include "spthread.h"
+#include "windowcodec.h"
 
 #include <QCloseEvent>
-#include <QMessageBox>
 #include <QSettings>
-#include <QTextCodec>
-
-namespace {
-
-void showBox(QWidget *parent, QMessageBox::Icon icon, const QString &text)
-{
-    QMessageBox box(icon, QStringLiteral("提示"), text, QMessageBox::Ok, parent);
-    box.exec();
-}
-
-} // namespace
 
 sound::sound(QWidget *parent)
     : QWidget(parent), settings(nullptr), ui(new Ui::sound), worker(nullptr),
       choose_folder(&choose_folder_in_dialog)
 {
-#ifdef Q_OS_WIN
-    // The Windows build names files in the ANSI code page; elsewhere file
-    // names are UTF-8 and the system codec must stay.
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("GB2312"));
-#endif
+    set_window_codec();
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("音频压缩工具"));
     setWindowFlags(Qt::WindowCloseButtonHint);
@@ -96,8 +82,7 @@ void sound::ui_code_stop(int code)
         ui->sound_start->setEnabled(true);
         break;
     case FolderCompressor::CodePathEmpty:
-        showBox(this, QMessageBox::Warning,
-                QStringLiteral("<font size=16>当前路径未设置！</font>"));
+        NoticeBox::warning(this, QStringLiteral("<font size=16>当前路径未设置！</font>"));
         break;
     case FolderCompressor::CodeOpenFailed:
         if (open_failure_box_shown) {
@@ -107,11 +92,11 @@ void sound::ui_code_stop(int code)
         }
         open_failure_box_shown = true;
         open_failures_while_shown = 0;
-        showBox(this, QMessageBox::Warning, QStringLiteral("<font size=16>打开失败!</font>"));
+        NoticeBox::warning(this, QStringLiteral("<font size=16>打开失败!</font>"));
         open_failure_box_shown = false;
         break;
     case FolderCompressor::CodeFinished:
-        showBox(this, QMessageBox::Information, QStringLiteral("<font size=16>压缩结束!</font>"));
+        NoticeBox::information(this, QStringLiteral("<font size=16>压缩结束!</font>"));
         break;
     default:
         break;

@@ -10,6 +10,9 @@
 class FleetClock
 {
 public:
+    // The clock and the fleet's times count milliseconds.
+    static constexpr int milliseconds_per_second = 1000;
+
     virtual ~FleetClock() = default;
 
     // Milliseconds since a fixed start; never decreases.

@@ -1,6 +1,7 @@
 #ifndef FLEETENGINE_H
 #define FLEETENGINE_H
 
+#include "devicemessages.h"
 #include "downloadobserver.h"
 #include "fleetdevice.h"
 #include "fleetpreflight.h"
@@ -49,7 +50,7 @@ public:
         // DeviceMessages::file_system_type() or firmware_type().
         QString type;
         // HTTP port announced in the command.
-        quint16 http_port = 81;
+        quint16 http_port = DeviceMessages::http_server_port;
         // The file the devices will ask for, below the served folder.
         QString file_name;
         // Devices between "command sent" and an end at once; at least 1.

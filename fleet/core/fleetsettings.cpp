@@ -50,7 +50,7 @@ FleetSettings FleetSettings::bounded() const
 void FleetSettings::apply_to(FleetEngine::Run *run) const
 {
     run->parallel = parallel;
-    run->timeout_ms = timeout_seconds * milliseconds_per_second;
+    run->timeout_ms = timeout_seconds * FleetClock::milliseconds_per_second;
     run->retries = retries;
-    run->confirm_ms = confirm_seconds * milliseconds_per_second;
+    run->confirm_ms = confirm_seconds * FleetClock::milliseconds_per_second;
 }

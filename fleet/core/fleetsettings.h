@@ -1,6 +1,7 @@
 #ifndef FLEETSETTINGS_H
 #define FLEETSETTINGS_H
 
+#include "fleetclock.h"
 #include "fleetengine.h"
 
 #include <QString>
@@ -14,8 +15,6 @@
 // Plain value; any thread.
 struct FleetSettings
 {
-    static constexpr int milliseconds_per_second = 1000;
-
     // The window's HTTP server runs at most 100 connection threads; a device
     // may hold two connections for a moment (HEAD, then GET), so 32 at once
     // never meet a 503.
@@ -25,9 +24,11 @@ struct FleetSettings
     static constexpr int max_retries = 10;
 
     int parallel = FleetEngine::Run::default_parallel;
-    int timeout_seconds = FleetEngine::Run::default_timeout_ms / milliseconds_per_second;
+    int timeout_seconds =
+            FleetEngine::Run::default_timeout_ms / FleetClock::milliseconds_per_second;
     int retries = FleetEngine::Run::default_retries;
-    int confirm_seconds = FleetEngine::Run::default_confirm_ms / milliseconds_per_second;
+    int confirm_seconds =
+            FleetEngine::Run::default_confirm_ms / FleetClock::milliseconds_per_second;
 
     // Reads the group from the INI file at path; defaults for missing keys.
     static FleetSettings load(const QString &path);

@@ -7,8 +7,7 @@ namespace {
 
 using State = FleetDevice::State;
 
-// Milliseconds in a second and seconds in a minute, for the elapsed column.
-constexpr qint64 millisecond_per_second = 1000;
+// Seconds in a minute, for the elapsed column.
 constexpr qint64 seconds_per_minute = 60;
 
 } // namespace
@@ -163,7 +162,7 @@ QString FleetTableModel::state_text(FleetDevice::State state, bool queued)
 
 QString FleetTableModel::elapsed_text(qint64 milliseconds)
 {
-    const qint64 seconds = qMax<qint64>(0, milliseconds) / millisecond_per_second;
+    const qint64 seconds = qMax<qint64>(0, milliseconds) / FleetClock::milliseconds_per_second;
     return QStringLiteral("%1:%2")
             .arg(seconds / seconds_per_minute)
             .arg(seconds % seconds_per_minute, 2, 10, QLatin1Char('0'));

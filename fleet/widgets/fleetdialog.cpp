@@ -5,6 +5,7 @@
 #include "fleettabledelegate.h"
 #include "fleettransport.h"
 #include "logboxmenu.h"
+#include "noticebox.h"
 #include "programpaths.h"
 #include "servedfolder.h"
 #include "systemfleetclock.h"
@@ -13,7 +14,6 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QMessageBox>
 
 namespace {
 
@@ -310,5 +310,5 @@ void FleetDialog::log(const QString &line)
 
 void FleetDialog::show_warning(const QString &text)
 {
-    QMessageBox::warning(this, QStringLiteral("提示"), text);
+    NoticeBox::warning(this, text);
 }

@@ -1,6 +1,7 @@
 #include "httplistener.h"
 #include "httpserverstartup.h"
 #include "httptestclient.h"
+#include "messagecapture.h"
 #include "modalboxcatcher.h"
 #include "privatenetwork.h"
 #include "widget.h"
@@ -42,29 +43,13 @@ private:
     quenmar::HttpListener *start(Widget &launcher);
     void click_upgrade_buttons(Widget &launcher, ModalBoxCatcher &boxes);
 
-    static void capture_messages(
-            QtMsgType type, const QMessageLogContext &context, const QString &message);
-
     const QString isolation_problem;
     std::unique_ptr<QTemporaryDir> work;
-    static QStringList criticals;
-    static QtMessageHandler previous_handler;
+    std::unique_ptr<MessageCapture> messages;
 };
-
-QStringList tst_HttpServerStartup::criticals;
 
 namespace {
 const QString server_down = QStringLiteral("<font size=16>HTTP服务未启动(端口81)!</font>");
-}
-QtMessageHandler tst_HttpServerStartup::previous_handler = nullptr;
-
-// Start-up logs from the GUI thread only, so no lock is needed.
-void tst_HttpServerStartup::capture_messages(
-        QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtCriticalMsg)
-        criticals << message;
-    previous_handler(type, context, message);
 }
 
 void tst_HttpServerStartup::init()
@@ -75,13 +60,12 @@ void tst_HttpServerStartup::init()
     QVERIFY(work->isValid());
     // "config.ini" lives in the working directory.
     QVERIFY(QDir::setCurrent(work->path()));
-    criticals.clear();
-    previous_handler = qInstallMessageHandler(capture_messages);
+    messages = std::make_unique<MessageCapture>(MessageCapture::Mode::PassOn);
 }
 
 void tst_HttpServerStartup::cleanup()
 {
-    qInstallMessageHandler(previous_handler);
+    messages.reset();
     // Start-up parents the listener and its settings to the application,
     // which outlives the test functions.
     qDeleteAll(qApp->findChildren<quenmar::HttpListener *>(QString(), Qt::FindDirectChildrenOnly));
@@ -203,6 +187,7 @@ void tst_HttpServerStartup::secondInstanceRunsWithoutServer()
     quenmar::HttpListener *listener = start(second);
 
     QVERIFY(!listener->isListening());
+    const QStringList criticals = messages->messages(QtCriticalMsg);
     QCOMPARE(criticals.size(), 1);
     QVERIFY2(criticals.first().startsWith(QStringLiteral("HttpListener: Cannot bind on port 81: ")),
             qPrintable(criticals.first()));

@@ -1,4 +1,5 @@
 #include "logboxmenu.h"
+#include "logtime.h"
 
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -49,11 +50,11 @@ void tst_LogBoxMenu::saveAndClear()
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
     const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    const int cut = LogBoxMenu::timeFormat.size();
+    const int cut = LogTime::format().size();
     QCOMPARE(lines.size(), 4);
     QList<QDateTime> times;
     for (const QString &line : lines.mid(0, 3))
-        times << QDateTime::fromString(line.left(cut), LogBoxMenu::timeFormat);
+        times << QDateTime::fromString(line.left(cut), LogTime::format());
     // Each line keeps the time it arrived, not that of the save.
     QVERIFY(start <= times.at(0) && times.at(0) < times.at(1) && times.at(1) < saving);
     QCOMPARE(times.at(2), times.at(1));
@@ -79,9 +80,9 @@ void tst_LogBoxMenu::linesOwnTimeSavedOnce()
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
     const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    const int cut = LogBoxMenu::timeFormat.size() + 1;
+    const int cut = LogTime::format().size() + 1;
     QCOMPARE(lines.size(), 4);
-    QVERIFY(QDateTime::fromString(lines.at(0).left(cut - 1), LogBoxMenu::timeFormat).isValid());
+    QVERIFY(QDateTime::fromString(lines.at(0).left(cut - 1), LogTime::format()).isValid());
     QCOMPARE(lines.at(0).mid(cut), QStringLiteral("搜索设备"));
     QCOMPARE(lines.at(1).mid(cut), QStringLiteral("12:34:57"));
     QCOMPARE(lines.at(2).mid(cut), QStringLiteral("99:99:99 not a time"));

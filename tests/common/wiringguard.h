@@ -1,43 +1,27 @@
 #ifndef WIRINGGUARD_H
 #define WIRINGGUARD_H
 
-#include <QStringList>
-#include <QtGlobal>
+#include "messagecapture.h"
 
 // Records the warnings Qt prints for broken signal/slot wiring
-// ("connectSlotsByName", "QObject::connect") while it is alive.
+// ("connectSlotsByName", "QObject::connect") while it is alive; every
+// message is still printed.
 class WiringGuard
 {
 public:
-    WiringGuard()
+    QStringList problems() const
     {
-        problems().clear();
-        previous() = qInstallMessageHandler(&WiringGuard::handle);
-    }
-    ~WiringGuard() { qInstallMessageHandler(previous()); }
-
-    static QStringList &problems()
-    {
-        static QStringList list;
-        return list;
+        QStringList wiring;
+        for (const QString &message : capture.problems()) {
+            if (message.contains(QLatin1String("connectSlotsByName"))
+                    || message.contains(QLatin1String("QObject::connect")))
+                wiring.append(message);
+        }
+        return wiring;
     }
 
 private:
-    static QtMessageHandler &previous()
-    {
-        static QtMessageHandler handler = nullptr;
-        return handler;
-    }
-
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        if (type != QtDebugMsg && type != QtInfoMsg
-                && (message.contains(QLatin1String("connectSlotsByName"))
-                        || message.contains(QLatin1String("QObject::connect"))))
-            problems().append(message);
-        if (previous())
-            previous()(type, context, message);
-    }
+    MessageCapture capture{ MessageCapture::Mode::PassOn };
 };
 
 #endif // WIRINGGUARD_H

@@ -1,6 +1,7 @@
 #include "devicemessages.h"
 #include "fleetdialog.h"
 #include "logboxmenu.h"
+#include "logtime.h"
 #include "manualfleetclock.h"
 #include "modalboxcatcher.h"
 #include "programpaths.h"
@@ -99,7 +100,7 @@ void tst_FleetDialog::wiringHasNoWarnings()
 {
     WiringGuard guard;
     const auto dialog = make_dialog();
-    QVERIFY2(WiringGuard::problems().isEmpty(), qPrintable(WiringGuard::problems().join('\n')));
+    QVERIFY2(guard.problems().isEmpty(), qPrintable(guard.problems().join('\n')));
 }
 
 void tst_FleetDialog::preflightPanel_data()
@@ -257,7 +258,7 @@ void tst_FleetDialog::runOfSelectedDevicesEndsWithSummary()
     const QStringList saved_lines = QString::fromUtf8(file.readAll()).trimmed().split('\n');
     QCOMPARE(saved_lines.size(), lines.size());
     for (int i = 0; i < lines.size(); ++i)
-        QCOMPARE(saved_lines.at(i).mid(LogBoxMenu::timeFormat.size()), lines.at(i).mid(8));
+        QCOMPARE(saved_lines.at(i).mid(LogTime::format().size()), lines.at(i).mid(8));
     QCOMPARE(boxes.texts().size(), 1);
 }
 

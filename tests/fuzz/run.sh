@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one libFuzzer target for a bounded time and fails on any finding.
-#   tests/fuzz/run.sh NAME SECONDS      NAME: request, cookie, percentdecode or wavheader
+#   tests/fuzz/run.sh NAME SECONDS      NAME: a target of tests/fuzz/targets
 # Builds the clang fuzz tree in build-fuzz/ when needed. New inputs go to
 # build-fuzz/fuzz-work/NAME/corpus; a crashing input is saved in build-fuzz/fuzz-work/NAME/
 # artifacts; copy it into tests/fuzz/crashers/NAME/ so that the replay test keeps it.
@@ -13,13 +13,11 @@ if [ $# -ne 2 ] || ! [[ "$2" =~ ^[1-9][0-9]*$ ]]; then
 fi
 NAME=$1
 SECONDS_TO_RUN=$2
-case "$NAME" in
-    request) MAX_LEN=8192 ;;
-    cookie | percentdecode) MAX_LEN=4096 ;;
-    # A little more than a header and some samples.
-    wavheader) MAX_LEN=4096 ;;
-    *) echo "unknown fuzz target: $NAME" >&2; exit 2 ;;
-esac
+MAX_LEN=$(awk -v name="$NAME" '$1 == name { print $3 }' "$ROOT_DIR/tests/fuzz/targets")
+if [ -z "$MAX_LEN" ]; then
+    echo "unknown fuzz target: $NAME" >&2
+    exit 2
+fi
 # Memory ceiling of one fuzzing process, in MB.
 RSS_LIMIT_MB=2048
 # Longest time for one input, in seconds.

@@ -1,19 +1,17 @@
 #ifndef HTTPSERVERFIXTURE_H
 #define HTTPSERVERFIXTURE_H
 
-// Helpers for the tests of the server's threads: a message log safe for many threads, settings
-// on a temporary INI file, a free loopback port, a request handler with test behaviours, an HTTP
-// client that reads whole responses, and a raw client that sends without reading.
+// Helpers for the tests of the server's threads: settings on a temporary INI file, a free
+// loopback port, a request handler with test behaviours, an HTTP client that reads whole
+// responses, and a raw client that sends without reading.
 
-#include "debuglines.h"
 #include "httprequest.h"
 #include "httprequesthandler.h"
 #include "httpresponse.h"
+#include "messagecapture.h"
 
 #include <QAtomicInt>
 #include <QDeadlineTimer>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QProcess>
 #include <QSettings>
 #include <QStringList>
@@ -46,63 +44,6 @@ bool spinUntil(Condition done, int milliseconds = eventWaitMilliseconds)
     }
     return true;
 }
-
-// Records every message from every thread while alive, debug lines included, and prints none.
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        current = this;
-        previous = qInstallMessageHandler(&LogCapture::handle);
-    }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(previous);
-        current = nullptr;
-    }
-    LogCapture(const LogCapture &) = delete;
-    LogCapture &operator=(const LogCapture &) = delete;
-
-    QStringList messages(QtMsgType type) const
-    {
-        QMutexLocker lock(&mutex);
-        QStringList result;
-        for (const auto &entry : entries) {
-            if (entry.first == type)
-                result.append(entry.second);
-        }
-        return result;
-    }
-    // Messages of that type starting with prefix.
-    QStringList matching(QtMsgType type, const QString &prefix) const
-    {
-        QStringList result;
-        for (const QString &message : messages(type)) {
-            if (message.startsWith(prefix))
-                result.append(message);
-        }
-        return result;
-    }
-    void clear()
-    {
-        QMutexLocker lock(&mutex);
-        entries.clear();
-    }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &, const QString &text)
-    {
-        QMutexLocker lock(&current->mutex);
-        current->entries.append({ type, text });
-    }
-
-    static inline LogCapture *current = nullptr;
-    QtMessageHandler previous = nullptr;
-    DebugLines debugLines;
-    mutable QMutex mutex;
-    QList<QPair<QtMsgType, QString>> entries;
-};
 
 // Server settings in group UPDATE of a fresh "config.ini" in a temporary folder.
 class TestSettings

@@ -1,11 +1,11 @@
 #ifndef HTTPTESTSUPPORT_H
 #define HTTPTESTSUPPORT_H
 
-// Helpers shared by the HTTP server tests: a captured message log, a connected loopback socket
-// pair, and a request fed the way the connection handler feeds it.
+// Helpers shared by the HTTP server tests: a connected loopback socket pair, and a request fed
+// the way the connection handler feeds it.
 
-#include "debuglines.h"
 #include "httprequest.h"
+#include "messagecapture.h"
 
 #include <QBuffer>
 #include <QHostAddress>
@@ -16,41 +16,6 @@
 #include <QTest>
 
 #include <memory>
-
-// Collects the message log while alive, warnings and critical messages apart from debug lines,
-// and keeps thousands of parsed requests from flooding the test log.
-class MessageCapture
-{
-public:
-    MessageCapture()
-    {
-        current = this;
-        previous = qInstallMessageHandler(&MessageCapture::handle);
-    }
-    ~MessageCapture()
-    {
-        qInstallMessageHandler(previous);
-        current = nullptr;
-    }
-    MessageCapture(const MessageCapture &) = delete;
-    MessageCapture &operator=(const MessageCapture &) = delete;
-
-    QStringList messages;
-    QStringList debugMessages;
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &, const QString &text)
-    {
-        if (type == QtDebugMsg || type == QtInfoMsg)
-            current->debugMessages.append(text);
-        else
-            current->messages.append(text);
-    }
-
-    static inline MessageCapture *current = nullptr;
-    QtMessageHandler previous = nullptr;
-    DebugLines debugLines;
-};
 
 // A server-side and a client-side socket connected over 127.0.0.1.
 struct SocketPair

@@ -98,7 +98,7 @@ void tst_HttpConnectionHandler::connectionRules()
     QFETCH(QByteArray, body);
     QFETCH(bool, answersConnectionClose);
     QFETCH(bool, keptOpen);
-    LogCapture log;
+    MessageCapture log;
     Harness harness(quickSettings());
     TestClient client;
     QVERIFY(client.connectTo(harness.port()));
@@ -129,7 +129,7 @@ void tst_HttpConnectionHandler::connectionRules()
 
 void tst_HttpConnectionHandler::pipelinedRequestsAnsweredInOrder()
 {
-    LogCapture log;
+    MessageCapture log;
     Harness harness(quickSettings());
     TestClient client;
     QVERIFY(client.connectTo(harness.port()));
@@ -163,7 +163,7 @@ void tst_HttpConnectionHandler::fixedAnswerToOversizedRequest_data()
 void tst_HttpConnectionHandler::fixedAnswerToOversizedRequest()
 {
     QFETCH(QByteArray, request);
-    LogCapture log;
+    MessageCapture log;
     Harness harness(quickSettings());
     RawClient client;
     QVERIFY(client.connectTo(harness.port()));
@@ -194,7 +194,7 @@ void tst_HttpConnectionHandler::ambiguousLengthIsRefused()
 {
     QFETCH(QByteArray, headers);
     QFETCH(QByteArray, answer);
-    LogCapture log;
+    MessageCapture log;
     Harness harness(quickSettings());
     RawClient client;
     QVERIFY(client.connectTo(harness.port()));
@@ -220,7 +220,7 @@ void tst_HttpConnectionHandler::silentClientClosedAfterReadTimeout_data()
 void tst_HttpConnectionHandler::silentClientClosedAfterReadTimeout()
 {
     QFETCH(QByteArray, sent);
-    LogCapture log;
+    MessageCapture log;
     HttpConnectionSettings settings = quickSettings();
     settings.readTimeout = 300;
     Harness harness(settings);
@@ -242,7 +242,7 @@ void tst_HttpConnectionHandler::silentClientClosedAfterReadTimeout()
 
 void tst_HttpConnectionHandler::slowBodyIsNotTimedOut()
 {
-    LogCapture log;
+    MessageCapture log;
     HttpConnectionSettings settings = quickSettings();
     settings.readTimeout = 1000;
     Harness harness(settings);
@@ -303,7 +303,7 @@ void tst_HttpConnectionHandler::peerThatNeverReadsIsFreed()
 {
     QFETCH(QByteArray, requests);
     QFETCH(int, answerBytes);
-    LogCapture log;
+    MessageCapture log;
     HttpConnectionSettings settings = quickSettings();
     settings.writeStallTimeout = 300;
     Harness harness(settings);
@@ -324,7 +324,7 @@ void tst_HttpConnectionHandler::peerThatNeverReadsIsFreed()
 
 void tst_HttpConnectionHandler::unusableDescriptorFreesHandler()
 {
-    LogCapture log;
+    MessageCapture log;
     Harness harness(quickSettings());
     // Far above the descriptor limit, so it can never name an open file.
     const tSocketDescriptor invalidDescriptor = 1 << 30;
@@ -350,7 +350,7 @@ void tst_HttpConnectionHandler::unusableDescriptorFreesHandler()
 
 void tst_HttpConnectionHandler::destroyingCutsATransferToAStalledPeer()
 {
-    LogCapture log;
+    MessageCapture log;
     // The default stall limit of 30 s: only the stop itself can end the transfer quickly.
     Harness harness(HttpConnectionSettings{});
     RawClient client;
@@ -368,7 +368,7 @@ void tst_HttpConnectionHandler::destroyingCutsATransferToAStalledPeer()
 
 void tst_HttpConnectionHandler::logLinesOfOneConnection()
 {
-    LogCapture log;
+    MessageCapture log;
     auto harness = std::make_unique<Harness>(quickSettings());
     const void *handler = harness->handler.get();
     TestClient client;

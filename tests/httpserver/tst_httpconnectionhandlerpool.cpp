@@ -48,7 +48,7 @@ struct PoolFixture
                 && spinUntil([handler] { return !handler->isBusy(); });
     }
 
-    LogCapture log;
+    MessageCapture log;
     TestSettings settings;
     TestRequestHandler requestHandler;
     ConnectionSource source;

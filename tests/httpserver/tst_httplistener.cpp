@@ -44,7 +44,7 @@ struct ListenerFixture
         return listener.get();
     }
 
-    LogCapture log;
+    MessageCapture log;
     TestSettings settings;
     TestRequestHandler requestHandler;
     quint16 port = 0;

@@ -68,7 +68,7 @@ Outcome feed(const QList<QByteArray> &pieces, const HttpRequestLimits &limits = 
     Outcome outcome;
     outcome.unread = feedPieces(request, pieces);
     outcome.description = describe(request);
-    outcome.warnings = capture.messages;
+    outcome.warnings = capture.problems();
     return outcome;
 }
 
@@ -202,7 +202,7 @@ void tst_HttpRequest::requestLine()
     QTEST(request.rawPath(), "rawPath");
     QTEST(request.path(), "path");
     QTEST(request.version(), "version");
-    QTEST(capture.messages, "warnings");
+    QTEST(capture.problems(), "warnings");
 }
 
 void tst_HttpRequest::headers()
@@ -318,7 +318,7 @@ void tst_HttpRequest::limits()
         HttpRequest request(HttpRequestLimits{});
         QCOMPARE(feedPieces(request, inChunks(data, chunkSize)), unread);
         QCOMPARE(int(request.parseState()), state);
-        QCOMPARE(capture.messages, warnings);
+        QCOMPARE(capture.problems(), warnings);
     }
 }
 
@@ -350,7 +350,7 @@ void tst_HttpRequest::contentLength()
     feedPieces(request, { "PUT / HTTP/1.1\r\nContent-Length: " + value + "\r\n\r\nabc" });
     QTEST(int(request.parseState()), "state");
     QTEST(request.body(), "body");
-    QCOMPARE(capture.messages.isEmpty(), request.parseState() == HttpRequest::Complete);
+    QCOMPARE(capture.problems().isEmpty(), request.parseState() == HttpRequest::Complete);
 
     // The same length on a multipart request.
     HttpRequest multipart(HttpRequestLimits{});
@@ -403,7 +403,7 @@ void tst_HttpRequest::oneLengthPerRequest()
     QCOMPARE(request.body(), body);
     // An aborted request takes nothing of its body.
     QCOMPARE(unread, rest.size() - body.size());
-    QCOMPARE(capture.messages.size(), reason == HttpRequest::NotAborted ? 0 : 1);
+    QCOMPARE(capture.problems().size(), reason == HttpRequest::NotAborted ? 0 : 1);
 }
 
 void tst_HttpRequest::settingsLimits()

@@ -31,7 +31,7 @@ void tst_HttpRequestHandler::defaultServiceAnswers501()
 {
     QFETCH(QByteArray, request);
     QFETCH(QString, logged);
-    LogCapture log;
+    MessageCapture log;
     TestSettings settings;
     const quint16 port = freePort();
     settings->setValue(QStringLiteral("QZHOST"), QStringLiteral("127.0.0.1"));

@@ -118,7 +118,7 @@ void tst_Multipart::textAndFile()
     QCOMPARE(
             feedPieces(request, inChunks(multipartRequest(body, boundaryParameter), chunkSize)), 0);
     QCOMPARE(request.parseState(), HttpRequest::Complete);
-    QCOMPARE(capture.messages, QStringList());
+    QCOMPARE(capture.problems(), QStringList());
     QCOMPARE(request.parameter("F"), QByteArray("two\r\nlines"));
     QCOMPARE(request.parameter("U"), QByteArray("report.bin"));
     QCOMPARE(request.body(), QByteArray());
@@ -170,7 +170,7 @@ void tst_Multipart::sizeLimit()
     HttpRequest request(HttpRequestLimits{});
     QTEST(feedPieces(request, inChunks(data, 4096)), "unread");
     QTEST(int(request.parseState()), "state");
-    QTEST(capture.messages, "warnings");
+    QTEST(capture.problems(), "warnings");
     if (request.parseState() == HttpRequest::Aborted)
         QCOMPARE(temporaryFiles(), QStringList());
 }
@@ -191,7 +191,7 @@ void tst_Multipart::formFieldBytesAreCounted()
     HttpRequest field(limits);
     feedPieces(field, { fieldRequest });
     QCOMPARE(field.parseState(), HttpRequest::Aborted);
-    QCOMPARE(capture.messages, QStringList{ "HttpRequest: received too many bytes" });
+    QCOMPARE(capture.problems(), QStringList{ "HttpRequest: received too many bytes" });
 
     HttpRequest file(limits);
     feedPieces(file, { fileRequest });
@@ -212,11 +212,12 @@ void tst_Multipart::unsupportedAndEmptyParts()
     HttpRequest request(HttpRequestLimits{});
     feedPieces(request, { multipartRequest(body) });
     QCOMPARE(request.parseState(), HttpRequest::Complete);
-    QCOMPARE(capture.messages,
+    QCOMPARE(capture.problems(),
             QStringList{ "HttpRequest: format error, unexpected end of file data" });
-    QVERIFY(capture.debugMessages.contains(
-            "HttpRequest: ignoring unsupported content part Content-Disposition: attachment; "
-            "name=\"a\""));
+    QVERIFY(capture.messages(QtDebugMsg)
+                    .contains("HttpRequest: ignoring unsupported content part Content-Disposition: "
+                              "attachment; "
+                              "name=\"a\""));
     const QMultiMap<QByteArray, QByteArray> expected{ { "ok", "yes" } };
     QCOMPARE(request.parameterMap(), expected);
     QCOMPARE(request.uploadedFile("e"), nullptr);
@@ -302,8 +303,8 @@ void tst_Multipart::bodyThatCannotBeStoredIsAborted()
         feedPieces(request, { data });
     }
     QCOMPARE(request.parseState(), HttpRequest::Aborted);
-    QCOMPARE(capture.messages.size(), 1);
-    QVERIFY(capture.messages.first().startsWith(
+    QCOMPARE(capture.problems().size(), 1);
+    QVERIFY(capture.problems().first().startsWith(
             QStringLiteral("HttpRequest: cannot write temp file for multipart body")));
 }
 

@@ -123,7 +123,7 @@ void tst_Sound::wiringHasNoWarnings()
     {
         sound window;
     }
-    QVERIFY2(WiringGuard::problems().isEmpty(), qPrintable(WiringGuard::problems().join('\n')));
+    QVERIFY2(guard.problems().isEmpty(), qPrintable(guard.problems().join('\n')));
 }
 
 void tst_Sound::storedPathShown_data()

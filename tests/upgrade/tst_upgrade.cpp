@@ -249,7 +249,7 @@ void tst_Upgrade::wiringHasNoWarnings()
 {
     WiringGuard guard;
     upgrade window;
-    QVERIFY2(WiringGuard::problems().isEmpty(), qPrintable(WiringGuard::problems().join('\n')));
+    QVERIFY2(guard.problems().isEmpty(), qPrintable(guard.problems().join('\n')));
 }
 
 void tst_Upgrade::fileServiceSignalsConnectBySignature()
@@ -261,7 +261,7 @@ void tst_Upgrade::fileServiceSignalsConnectBySignature()
             SLOT(set_data_transmission_progress(int))));
     QVERIFY(connect(&service, SIGNAL(send_transmission_string(QString)), &window,
             SLOT(send_transmission_string(QString))));
-    QVERIFY2(WiringGuard::problems().isEmpty(), qPrintable(WiringGuard::problems().join('\n')));
+    QVERIFY2(guard.problems().isEmpty(), qPrintable(guard.problems().join('\n')));
 
     emit service.send_data_transmission_progress(42);
     QCOMPARE(statusLabel(window)->text(), QStringLiteral("下载"));

@@ -7,6 +7,7 @@
 #include "commandline.h"
 #include "foldercompressor.h"
 #include "wavheader.h"
+#include "wholewrite.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -200,7 +201,7 @@ int decode(const QStringList &arguments)
         return decodeFailure(QStringLiteral("cannot open %1 for writing: %2")
                                      .arg(outputPath, output.errorString()));
     const qint64 total = static_cast<qint64>(wav.size());
-    if (!FolderCompressor::writeAndFlush(output, wav.data(), total) || !output.commit())
+    if (!WholeWrite::write_and_flush(output, wav.data(), total) || !output.commit())
         return decodeFailure(
                 QStringLiteral("cannot write %1: %2").arg(outputPath, output.errorString()));
     return exitSuccess;

@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "optiontable.h"
+
 #include <QCommandLineParser>
 #include <QTextStream>
 
@@ -29,15 +31,6 @@ QString alternatives(const QList<Subcommand> &subcommands)
     const QString last = names.takeLast();
     return names.isEmpty() ? last
                            : names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
-}
-
-// Qt's parser errors as this program's messages: "Unknown option 'x'." reads
-// "unknown option 'x'".
-QString asMessage(QString text)
-{
-    if (text.endsWith(QLatin1Char('.')))
-        text.chop(1);
-    return text.left(1).toLower() + text.mid(1);
 }
 
 } // namespace
@@ -111,7 +104,7 @@ int parseOptions(QCommandLineParser &parser, const QString &command, const QStri
     parser.addOption(versionOption);
     // The parser takes its first argument for the program's name.
     if (!parser.parse(QStringList{ prefix(command) } + arguments))
-        return usageError(command, asMessage(parser.errorText()));
+        return usageError(command, OptionTable::parserError(parser));
     if (parser.isSet(helpOption)) {
         out() << help << Qt::flush;
         return exitSuccess;

@@ -18,7 +18,10 @@ namespace CommandLine {
 
 constexpr int exitSuccess = 0;
 constexpr int exitFailure = 1; // the operation failed; the reason is on stderr
-constexpr int exitUsage = 2; // unknown command or option, missing or extra argument
+// Nothing was done, as what was asked for is refused: an unknown command or
+// option, a missing or extra argument, and likewise a malformed image, a file
+// that fails the upgrade's pre-flight check or a port that cannot be bound.
+constexpr int exitUsage = 2;
 
 // "command" below is the command's words after the program's name, such as
 // "minifs build"; empty for the program itself.

@@ -1,5 +1,7 @@
 #include "fleetconsole.h"
 
+#include "logtime.h"
+
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -248,8 +250,7 @@ void FleetConsole::stopping(const QString &signalName)
 
 void FleetConsole::line(const QString &text)
 {
-    human << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")) << ' '
-          << text << Qt::endl;
+    human << QDateTime::currentDateTime().toString(LogTime::format()) << ' ' << text << Qt::endl;
 }
 
 void FleetConsole::event(const QString &name, QJsonObject object)

@@ -20,9 +20,6 @@ namespace {
 
 using namespace CommandLine;
 
-// A malformed image is refused like a bad argument.
-constexpr int exitMalformed = exitUsage;
-
 // The window's version field takes this many characters.
 constexpr int versionLength = 8;
 
@@ -174,7 +171,7 @@ int openImage(const QString &command, const QStringList &arguments, const char *
     if (!image.read(&file))
         return fail(command,
                 file.fileName() + QStringLiteral(": malformed image: ") + image.errorString(),
-                exitMalformed);
+                exitUsage);
     return -1;
 }
 
@@ -226,7 +223,7 @@ int extract(const QStringList &arguments)
         }
         QFile output(QDir(folder).filePath(name));
         // Unbuffered: each write reaches the system at once, so a failure
-        // carries its reason (see MiniFsImage::writeAll); a buffered one would
+        // carries its reason (see WholeWrite); a buffered one would
         // fail later, in a flush that loses it.
         if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
             result = fail(command,

@@ -4,6 +4,8 @@
 
 #include "commandline.h"
 #include "devicemessages.h"
+#include "logtime.h"
+#include "optiontable.h"
 #include "programpaths.h"
 #include "stopsignals.h"
 #include "upgradesession.h"
@@ -11,8 +13,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-
-#include <cmath>
 
 namespace {
 
@@ -24,7 +24,7 @@ const QString command = QStringLiteral("upgrade");
 constexpr int maxParallel = 1000;
 constexpr int maxRetries = 100;
 // Longest time-out or confirmation wait, in seconds: a day.
-constexpr double maxSeconds = 86400;
+constexpr int maxSeconds = 86400;
 
 const char help[] =
         "usage: ondaspa-cli upgrade fs|update (--all | --sn SN[,SN...] | --ip ADDR[,ADDR...])\n"
@@ -87,25 +87,36 @@ const char help[] =
         "unfinished, 2 bad arguments, a failed pre-flight check of the file, or a port\n"
         "that cannot be bound; 130 a second Ctrl-C.\n";
 
-bool parseInteger(const QString &text, int minimum, int maximum, int *value)
+// The numeric options, one row each.
+QVector<OptionTable::Row> numberRows(UpgradeOptions *options)
 {
-    bool ok = false;
-    const int parsed = text.toInt(&ok);
-    if (!ok || parsed < minimum || parsed > maximum)
-        return false;
-    *value = parsed;
-    return true;
-}
-
-// Seconds, fractions allowed, to milliseconds; more than 0 and at most a day.
-bool parseSeconds(const QString &text, int *milliseconds)
-{
-    bool ok = false;
-    const double seconds = text.toDouble(&ok);
-    if (!ok || !(seconds > 0) || seconds > maxSeconds)
-        return false;
-    *milliseconds = qMax(1, int(std::lround(seconds * 1000)));
-    return true;
+    const auto number = [](const QString &name, int minimum, int maximum) {
+        return QStringLiteral("--%1 needs a number from %2 to %3")
+                .arg(name)
+                .arg(minimum)
+                .arg(maximum);
+    };
+    const auto seconds = [](const QString &name) {
+        return QStringLiteral("--%1 needs seconds, more than 0 and at most %2")
+                .arg(name)
+                .arg(maxSeconds);
+    };
+    using Unit = OptionTable::Unit;
+    const OptionTable::Range aDay{ 0, maxSeconds, true };
+    return {
+        { QStringLiteral("port"), Unit::Whole, { 1, 65535 }, &options->port,
+                number(QStringLiteral("port"), 1, 65535) },
+        { QStringLiteral("device-port"), Unit::Whole, { 1, 65535 }, &options->devicePort,
+                number(QStringLiteral("device-port"), 1, 65535) },
+        { QStringLiteral("parallel"), Unit::Whole, { 1, maxParallel }, &options->parallel,
+                number(QStringLiteral("parallel"), 1, maxParallel) },
+        { QStringLiteral("retries"), Unit::Whole, { 0, maxRetries }, &options->retries,
+                number(QStringLiteral("retries"), 0, maxRetries) },
+        { QStringLiteral("timeout"), Unit::Seconds, aDay, &options->timeoutMs,
+                seconds(QStringLiteral("timeout")) },
+        { QStringLiteral("confirm"), Unit::Seconds, aDay, &options->confirmMs,
+                seconds(QStringLiteral("confirm")) },
+    };
 }
 
 QString addressError(const Ipv4AddressList::Error &error)
@@ -123,30 +134,20 @@ QString addressError(const Ipv4AddressList::Error &error)
     return QString();
 }
 
-// Returns -1 when the options are complete, else the exit status.
-int parse(const QStringList &arguments, UpgradeOptions *options)
+// Each option's name and, for one that takes a value, the value's name; the
+// help text describes them.
+const struct
 {
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption all(QStringLiteral("all"));
-    const QCommandLineOption sn(QStringLiteral("sn"), QString(), QStringLiteral("SN"));
-    const QCommandLineOption ip(QStringLiteral("ip"), QString(), QStringLiteral("ADDR"));
-    const QCommandLineOption folder(QStringLiteral("folder"), QString(), QStringLiteral("DIR"));
-    const QCommandLineOption file(QStringLiteral("file"), QString(), QStringLiteral("NAME"));
-    const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("N"));
-    const QCommandLineOption devicePort(
-            QStringLiteral("device-port"), QString(), QStringLiteral("N"));
-    const QCommandLineOption parallel(QStringLiteral("parallel"), QString(), QStringLiteral("N"));
-    const QCommandLineOption timeout(QStringLiteral("timeout"), QString(), QStringLiteral("S"));
-    const QCommandLineOption retries(QStringLiteral("retries"), QString(), QStringLiteral("N"));
-    const QCommandLineOption confirm(QStringLiteral("confirm"), QString(), QStringLiteral("S"));
-    const QCommandLineOption json(QStringLiteral("json"));
-    parser.addOptions({ all, sn, ip, folder, file, port, devicePort, parallel, timeout, retries,
-            confirm, json });
-    const int parsed = CommandLine::parseOptions(parser, command, arguments, help);
-    if (parsed >= 0)
-        return parsed;
+    const char *name;
+    const char *value;
+} optionNames[] = { { "all", "" }, { "sn", "SN" }, { "ip", "ADDR" }, { "folder", "DIR" },
+    { "file", "NAME" }, { "port", "N" }, { "device-port", "N" }, { "parallel", "N" },
+    { "timeout", "S" }, { "retries", "N" }, { "confirm", "S" }, { "json", "" } };
 
+// The command type, the one positional argument. Returns -1 when it is
+// valid, else the exit status.
+int readType(const QCommandLineParser &parser, UpgradeOptions *options)
+{
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
         return usageError(command, QStringLiteral("missing the command type: fs or update"));
@@ -158,9 +159,15 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
     if (positional.size() > 1)
         return usageError(
                 command, QStringLiteral("unexpected argument '%1'").arg(positional.at(1)));
+    return -1;
+}
 
-    options->all = parser.isSet(all);
-    for (const QString &value : parser.values(sn)) {
+// Which devices: --all, --sn and --ip. Returns -1 when they are named, else
+// the exit status.
+int readDevices(const QCommandLineParser &parser, UpgradeOptions *options)
+{
+    options->all = parser.isSet(QStringLiteral("all"));
+    for (const QString &value : parser.values(QStringLiteral("sn"))) {
         for (const QString &item : value.split(QLatin1Char(','))) {
             const QString serialNumber = item.trimmed();
             if (serialNumber.isEmpty())
@@ -170,7 +177,7 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
                 options->serialNumbers.append(serialNumber);
         }
     }
-    for (const QString &value : parser.values(ip)) {
+    for (const QString &value : parser.values(QStringLiteral("ip"))) {
         Ipv4AddressList::Error error;
         if (!Ipv4AddressList::parse(value, &options->addresses, &error))
             return usageError(command, QStringLiteral("--ip: ") + addressError(error));
@@ -179,7 +186,27 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
         return usageError(command, QStringLiteral("name the devices: --all, --sn or --ip"));
     if (options->all && !options->serialNumbers.isEmpty())
         return usageError(command, QStringLiteral("--all and --sn exclude each other"));
+    return -1;
+}
 
+// Returns -1 when the options are complete, else the exit status.
+int parse(const QStringList &arguments, UpgradeOptions *options)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const auto &option : optionNames)
+        parser.addOption(QCommandLineOption(
+                QLatin1String(option.name), QString(), QLatin1String(option.value)));
+    int status = CommandLine::parseOptions(parser, command, arguments, help);
+    if (status < 0)
+        status = readType(parser, options);
+    if (status < 0)
+        status = readDevices(parser, options);
+    if (status >= 0)
+        return status;
+
+    const QString folder = QStringLiteral("folder");
+    const QString file = QStringLiteral("file");
     options->folder = QDir::cleanPath(QDir(parser.isSet(folder)
                     ? parser.value(folder)
                     : ProgramPaths::html_folder(QCoreApplication::applicationDirPath()))
@@ -189,35 +216,9 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
     while (options->file.startsWith(QLatin1Char('/')))
         options->file.remove(0, 1);
 
-    int number = 0;
-    if (parser.isSet(port)) {
-        if (!parseInteger(parser.value(port), 1, 65535, &number))
-            return usageError(command, QStringLiteral("--port needs a number from 1 to 65535"));
-        options->port = quint16(number);
-    }
-    if (parser.isSet(devicePort)) {
-        if (!parseInteger(parser.value(devicePort), 1, 65535, &number))
-            return usageError(
-                    command, QStringLiteral("--device-port needs a number from 1 to 65535"));
-        options->devicePort = quint16(number);
-    }
-    if (parser.isSet(parallel)
-            && !parseInteger(parser.value(parallel), 1, maxParallel, &options->parallel))
-        return usageError(
-                command, QStringLiteral("--parallel needs a number from 1 to %1").arg(maxParallel));
-    if (parser.isSet(retries)
-            && !parseInteger(parser.value(retries), 0, maxRetries, &options->retries))
-        return usageError(
-                command, QStringLiteral("--retries needs a number from 0 to %1").arg(maxRetries));
-    if (parser.isSet(timeout) && !parseSeconds(parser.value(timeout), &options->timeoutMs))
-        return usageError(command,
-                QStringLiteral("--timeout needs seconds, more than 0 and at most %1")
-                        .arg(maxSeconds));
-    if (parser.isSet(confirm) && !parseSeconds(parser.value(confirm), &options->confirmMs))
-        return usageError(command,
-                QStringLiteral("--confirm needs seconds, more than 0 and at most %1")
-                        .arg(maxSeconds));
-    options->json = parser.isSet(json);
+    if (const auto refused = OptionTable::read(parser, numberRows(options)))
+        return usageError(command, refused->message);
+    options->json = parser.isSet(QStringLiteral("json"));
     return -1;
 }
 
@@ -231,8 +232,8 @@ int upgradeCommand(const QStringList &arguments)
         return parsed;
     // The server's and the device code's own messages interleave with the progress
     // lines on stderr, so they carry the same timestamp; stdout stays JSON only.
-    qSetMessagePattern(QStringLiteral(
-            "%{time yyyy-MM-dd hh:mm:ss.zzz} %{if-category}%{category}: %{endif}%{message}"));
+    qSetMessagePattern(QStringLiteral("%{time %1} %{if-category}%{category}: %{endif}%{message}")
+                               .arg(LogTime::format()));
     UpgradeSession session(options);
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::received, &session, &UpgradeSession::stop);

@@ -32,7 +32,6 @@ constexpr int collectTickMs = 500;
 // The server's thread pool and per-address cap: at least the server's own
 // default, and room for every device in flight twice (a device's next
 // request may arrive before its last connection's thread is free).
-constexpr int serverDefaultThreads = 100;
 constexpr int spareConnections = 8;
 // Requests outside the run (other files, other peers) may still be served
 // when the run ends; before the server closes, its connections are given
@@ -83,14 +82,14 @@ int UpgradeSession::run()
     console.preflight(preflight);
     if (!preflight.ok) {
         console.error(preflight.problem_text());
-        return exitRefused;
+        return CommandLine::exitUsage;
     }
     if (!startServer())
-        return exitRefused;
+        return CommandLine::exitUsage;
     QString error;
     if (!transport.open(&error)) {
         console.error(QStringLiteral("cannot open a UDP socket: ") + error);
-        return exitRefused;
+        return CommandLine::exitUsage;
     }
     console.serving(options.port, transport.localPort(), options.folder);
     QTimer::singleShot(0, this, &UpgradeSession::discover);
@@ -108,7 +107,8 @@ bool UpgradeSession::startServer()
             settingsFolder.filePath(QStringLiteral("server.ini")), QSettings::IniFormat));
     serverSettings->beginGroup(QStringLiteral("UPDATE"));
     serverSettings->setValue(QStringLiteral("QZPORT"), options.port);
-    const int connections = qMax(serverDefaultThreads, 2 * options.parallel + spareConnections);
+    const int connections = qMax(quenmar::HttpConnectionHandlerPool::defaultMaxThreads,
+            2 * options.parallel + spareConnections);
     serverSettings->setValue(QStringLiteral("maxThreads"), connections);
     serverSettings->setValue(QStringLiteral("maxConnectionsPerAddress"), connections);
     handler.reset(new MyRequestHandler);
@@ -122,7 +122,8 @@ bool UpgradeSession::startServer()
                          .arg(QCoreApplication::applicationFilePath(), advice);
     else if (listener->serverError() == QAbstractSocket::AddressInUseError)
         advice = QStringLiteral("another program holds it (a running Ondaspa window holds port "
-                                "81); ")
+                                "%1); ")
+                         .arg(DeviceMessages::http_server_port)
                 + advice;
     console.error(QStringLiteral("cannot listen on TCP port %1: %2; %3")
                           .arg(options.port)
@@ -146,8 +147,8 @@ void UpgradeSession::stop(const QString &signalName)
     summary.devices = chooseTargets();
     summary.failed = summary.not_started = summary.devices.size();
     summary.stopped = true;
-    console.summary(summary, missing, exitFailure);
-    end(exitFailure);
+    console.summary(summary, missing, CommandLine::exitFailure);
+    end(CommandLine::exitFailure);
 }
 
 void UpgradeSession::discover()
@@ -222,20 +223,21 @@ void UpgradeSession::startRun()
     if (targets.isEmpty()) {
         console.error(QStringLiteral("no device to upgrade"));
         FleetEngine::Summary nothing;
-        console.summary(nothing, missing, exitFailure);
-        end(exitFailure);
+        console.summary(nothing, missing, CommandLine::exitFailure);
+        end(CommandLine::exitFailure);
         return;
     }
     QString error;
     if (!engine.start(plannedRun(options), targets, &error)) {
         console.error(error);
-        end(exitRefused);
+        end(CommandLine::exitUsage);
     }
 }
 
 void UpgradeSession::finish(const FleetEngine::Summary &summary)
 {
-    const int code = summary.failed == 0 && missing.isEmpty() ? exitSuccess : exitFailure;
+    const int code = summary.failed == 0 && missing.isEmpty() ? CommandLine::exitSuccess
+                                                              : CommandLine::exitFailure;
     console.summary(summary, missing, code);
     end(code);
 }

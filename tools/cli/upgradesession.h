@@ -1,6 +1,8 @@
 #ifndef UPGRADESESSION_H
 #define UPGRADESESSION_H
 
+#include "commandline.h"
+#include "devicemessages.h"
 #include "fleetconsole.h"
 #include "fleetengine.h"
 #include "ipv4addresslist.h"
@@ -30,7 +32,7 @@ struct UpgradeOptions
     QVector<Ipv4AddressList::Entry> addresses;
     QString folder; // absolute
     QString file;
-    quint16 port = 81;
+    quint16 port = DeviceMessages::http_server_port;
     quint16 devicePort = 53; // UDP port of the devices
     int parallel = FleetEngine::Run::default_parallel;
     int timeoutMs = FleetEngine::Run::default_timeout_ms;
@@ -47,15 +49,12 @@ class UpgradeSession : public QObject
     Q_OBJECT
 
 public:
-    // Exit statuses.
-    static constexpr int exitSuccess = 0; // every device reached its goal
-    static constexpr int exitFailure = 1; // a device failed or was not found
-    static constexpr int exitRefused = 2; // pre-flight failed or a port cannot be bound
-
     explicit UpgradeSession(const UpgradeOptions &options);
     ~UpgradeSession() override;
 
-    // Runs to the end; returns the exit status.
+    // Runs to the end; returns the exit status: CommandLine::exitSuccess when
+    // every device reached its goal, exitFailure when one failed or was not
+    // found, exitUsage when the pre-flight failed or a port cannot be bound.
     int run();
 
 public slots:
@@ -90,7 +89,7 @@ private:
     int collectTicks = 0;
     QTimer drainTimer;
     QElapsedTimer draining;
-    int exitStatus = exitSuccess;
+    int exitStatus = CommandLine::exitSuccess;
     bool stopping = false;
     bool ending = false;
     QList<FleetConsole::Missing> missing;

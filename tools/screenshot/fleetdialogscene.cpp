@@ -1,4 +1,5 @@
 #include "fleetdialogscene.h"
+#include "devicemessages.h"
 #include "servedfolder.h"
 
 #include <QFile>
@@ -44,7 +45,9 @@ FleetDialogScene::FleetDialogScene()
     image.close();
     ServedFolder::set_provider([this] { return served.path(); });
     fleet_dialog.reset(new FleetDialog(transport,
-            { [] { return quint16(81); }, [] { return true; }, [] { return true; } }, &clock));
+            { [] { return DeviceMessages::http_server_port; }, [] { return true; },
+                    [] { return true; } },
+            &clock));
     play();
 }
 

@@ -4,18 +4,12 @@
 #include "downloadreports.h"
 #include "httprequest.h"
 #include "httpresponse.h"
+#include "regularfile.h"
 #include "servedfolder.h"
 #include "upgradelogging.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QThread>
-
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -26,33 +20,6 @@ constexpr qint64 block_size = 4096;
 QString path_text(const QByteArray &path)
 {
     return QString::fromUtf8(path.constData(), int(qstrnlen(path.constData(), uint(path.size()))));
-}
-
-// Opens name only when it is a regular file or a link to one: opening or
-// reading a FIFO or a device could block the connection thread for good.
-bool open_regular_file(QFile &file, const QString &name)
-{
-    if (!QFileInfo(name).isFile())
-        return false;
-#ifdef Q_OS_UNIX
-    // The name may have been replaced since the check; an open that cannot
-    // block, checked afterwards, closes that gap.
-    const int descriptor =
-            ::open(QFile::encodeName(name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0)
-        return false;
-    struct stat status = {};
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)
-            || !file.open(descriptor, QIODevice::ReadOnly | QIODevice::Unbuffered,
-                    QFileDevice::AutoCloseHandle)) {
-        ::close(descriptor);
-        return false;
-    }
-    return true;
-#else
-    file.setFileName(name);
-    return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-#endif
 }
 
 } // namespace
@@ -90,7 +57,7 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
     qCDebug(upgradeLog) << "method" << method;
     qCDebug(upgradeLog) << "Open File: " << file_name;
     QFile file;
-    if (!open_regular_file(file, file_name)) {
+    if (!RegularFile::open(file, file_name)) {
         qCDebug(upgradeLog) << "Cant Found File";
         response.setStatus(501, "not implemented");
         response.write("501 not implemented", true);

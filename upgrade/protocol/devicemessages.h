@@ -18,6 +18,9 @@ public:
     // guard against lost datagrams; devices answering more than once are
     // listed once.
     static constexpr int probes_per_search = 5;
+    // TCP port of the HTTP server the devices download from, which upgrade
+    // commands announce: the program's own, and the command line's default.
+    static constexpr quint16 http_server_port = 81;
 
     // "type" of the probe; a datagram carrying it is a probe, never a reply.
     static QString probe_type();

@@ -2,13 +2,13 @@
 #include "devicemessages.h"
 #include "devicenetwork.h"
 #include "downloadprogressview.h"
+#include "noticebox.h"
 #include "ui_upgrade.h"
 #include "upgradefleetmenu.h"
 #include "upgradelogging.h"
+#include "windowcodec.h"
 
 #include <QCloseEvent>
-#include <QMessageBox>
-#include <QTextCodec>
 #include <QUdpSocket>
 
 namespace {
@@ -20,11 +20,7 @@ constexpr int first_device_row = 2;
 
 upgrade::upgrade(QWidget *parent) : QWidget(parent), ui(new Ui::upgrade)
 {
-#ifdef Q_OS_WIN
-    // The Windows build names files in the ANSI code page; elsewhere file
-    // names are UTF-8 and the system codec must stay.
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("GB2312"));
-#endif
+    set_window_codec();
     ui->setupUi(this);
     progress_view = std::make_unique<DownloadProgressView>(ui->download_progress, ui->status);
     clear_device_list();
@@ -187,5 +183,5 @@ void upgrade::show_status(const QString &text, bool ok)
 
 void upgrade::show_warning(const QString &text)
 {
-    QMessageBox::warning(this, QStringLiteral("提示"), text);
+    NoticeBox::warning(this, text);
 }

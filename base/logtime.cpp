@@ -1,0 +1,6 @@
+#include "logtime.h"
+
+QString LogTime::format()
+{
+    return QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
+}

@@ -1,0 +1,25 @@
+#ifndef REGULARFILE_H
+#define REGULARFILE_H
+
+#include <QString>
+
+class QFile;
+
+// Opens a file for reading, unbuffered, without blocking: opening or reading
+// a FIFO or a device could block the thread for good. Plain functions; any
+// thread.
+class RegularFile
+{
+public:
+    // Opens path only when it is a regular file or a link to one; false
+    // otherwise or when it cannot be opened.
+    static bool open(QFile &file, const QString &path);
+
+    // Opens path, which a listing has just found to be a regular file, with
+    // no further look at it (a system call per file counts where many small
+    // files are read): a name replaced by a pipe since then fails to read
+    // instead of hanging. False when it cannot be opened.
+    static bool open_listed(QFile &file, const QString &path);
+};
+
+#endif // REGULARFILE_H

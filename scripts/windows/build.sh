@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Cross-builds Ondaspa for 32-bit Windows into build-win32/: installs what is missing, gets
+# the cross-built Qt (scripts/windows/qt.sh), configures once and builds incrementally. The
+# programs land in build-win32/bin beside the DLLs they need, ready to run under wine.
+# Usage: scripts/windows/build.sh [TARGET...]      (default: ondaspa ondaspa-cli)
+# Env:   BUILD_TESTING=ON  configures the tests as well (CTest runs them through wine)
+set -euo pipefail
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+ROOT=$(cd "$HERE/../.." && pwd)
+BUILD=$ROOT/build-win32
+RUNTIME=$BUILD/bin
+TARGETS=("$@")
+[ $# -gt 0 ] || TARGETS=(ondaspa ondaspa-cli)
+source "$HERE/wine-env.sh"
+
+"$HERE/setup.sh"
+QT=$("$HERE/qt.sh")
+wine_env "$BUILD"
+
+# A Qt tree of another recipe invalidates everything CMake found in the old one.
+if ! grep -qxF "QT_MINGW_PREFIX:PATH=$QT" "$BUILD/CMakeCache.txt" 2>/dev/null; then
+    rm -rf "$BUILD/CMakeCache.txt" "$BUILD/CMakeFiles"
+fi
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" -DQT_MINGW_PREFIX="$QT" \
+    -DBUILD_TESTING="${BUILD_TESTING:-OFF}" -DCMAKE_RUNTIME_OUTPUT_DIRECTORY="$RUNTIME" \
+    "-DCMAKE_CROSSCOMPILING_EMULATOR=env;$(IFS=';' && echo "${WINE_ENV[*]}");wine" >/dev/null
+cmake --build "$BUILD" -j2 "${TARGETS[@]/#/--target=}"
+
+# What the programs load at run time, laid out as on the user's machine.
+MINGW_DLLS=(/usr/lib/gcc/i686-w64-mingw32/12-posix/{libgcc_s_dw2-1,libstdc++-6}.dll
+    /usr/i686-w64-mingw32/lib/libwinpthread-1.dll)
+mkdir -p "$RUNTIME/platforms" "$RUNTIME/imageformats"
+cp -u "${MINGW_DLLS[@]}" "$QT"/bin/{Qt5Core,Qt5Gui,Qt5Widgets,Qt5Network,Qt5Test}.dll \
+    "$QT"/bin/{libssl-3,libcrypto-3}.dll "$RUNTIME/"
+cp -u "$QT"/plugins/platforms/{qwindows,qoffscreen,qminimal}.dll "$RUNTIME/platforms/"
+cp -u "$QT/plugins/imageformats/qico.dll" "$RUNTIME/imageformats/"
+echo "Built into $RUNTIME"
