@@ -7,6 +7,8 @@
 #include "servedfolder.h"
 #include "systemfleetclock.h"
 
+#include <QDir>
+
 // Takes the file service's reports on its connection threads and hands them
 // to the engine's thread. Queued calls whose engine is gone are dropped.
 class FleetEngine::Feed : public DownloadObserver
@@ -225,7 +227,7 @@ void FleetEngine::take_report(const DownloadReport &report)
     const int known = find_device(report.peer);
     const int index = known >= 0 && running && tracking.at(known).in_run ? known : -1;
     const bool final = report.outcome != DownloadReport::Outcome::InProgress;
-    if (index < 0 || !follows_reports(index)) {
+    if (index < 0 || !follows_reports(index) || !is_run_file(report)) {
         if (final)
             emit request_answered(report, index);
         return;
@@ -267,7 +269,7 @@ void FleetEngine::download_ended(int index, const DownloadReport &report)
     Tracking &track = tracking[index];
     track.deadline = -1;
     device.bytes = report.bytes_sent;
-    switch (report.outcome) {
+    switch (whole_download(report)) {
     case DownloadReport::Outcome::Complete:
         if (device.percent != 100) {
             device.percent = 100;
@@ -292,6 +294,23 @@ void FleetEngine::download_ended(int index, const DownloadReport &report)
     case DownloadReport::Outcome::InProgress:
         break;
     }
+}
+
+// Requests for other files are reported but never end an attempt: a device
+// that fetched something else was not upgraded.
+bool FleetEngine::is_run_file(const DownloadReport &report) const
+{
+    return QDir::cleanPath(report.path)
+            == QDir::cleanPath(QLatin1Char('/') + current_run.file_name);
+}
+
+// A download counts as complete only with every byte of the file sent.
+DownloadReport::Outcome FleetEngine::whole_download(const DownloadReport &report)
+{
+    if (report.outcome == DownloadReport::Outcome::Complete
+            && (report.file_size < 0 || report.bytes_sent != quint64(report.file_size)))
+        return DownloadReport::Outcome::Interrupted;
+    return report.outcome;
 }
 
 // A device is followed from its command until it succeeds or asks for what

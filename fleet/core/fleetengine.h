@@ -188,6 +188,8 @@ private:
     void end_device(int index, State state);
     void download_ended(int index, const DownloadReport &report);
     bool follows_reports(int index) const;
+    bool is_run_file(const DownloadReport &report) const;
+    static DownloadReport::Outcome whole_download(const DownloadReport &report);
     void resume(int index);
     void wake();
     // Starts what may start, ends the run when nothing is left, and asks

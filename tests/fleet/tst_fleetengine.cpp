@@ -45,6 +45,7 @@ private slots:
     void comingBack();
     void reportsMatchedByPeerAddress_data();
     void reportsMatchedByPeerAddress();
+    void otherFileReportedWithItsDevice();
     void endedDeviceFollowedWhileRunGoesOn();
     void stopSendsNoFurtherCommands();
 
@@ -221,10 +222,42 @@ void tst_FleetEngine::attempts_data()
             << 0 << QStringList{ "GET", "HEAD done", "wait", "GET done" }
             << QList<State>{ State::CommandSent, State::Downloading, State::FileSent };
     // A device that answers its first command late is followed all the same.
+    // Success is the announced file only, sent whole; other requests are reported and end
+    // nothing.
+    QTest::newRow("otherFileNoSuccess") << 0 << QStringList{ "GET done other", "almost", "tick" }
+                                        << QList<State>{ State::CommandSent, State::NoAnswer };
+    QTest::newRow("otherFileThenRunFile")
+            << 0 << QStringList{ "GET missing other", "GET cut other", "GET done" }
+            << QList<State>{ State::CommandSent, State::FileSent };
+    QTest::newRow("completeButShortInterrupted")
+            << 0 << QStringList{ "GET short" }
+            << QList<State>{ State::CommandSent, State::Interrupted };
+    QTest::newRow("sameFileOtherSpelling") << 0 << QStringList{ "GET done spelled" }
+                                           << QList<State>{ State::CommandSent, State::FileSent };
     QTest::newRow("lateDeviceFollowed")
             << 1 << QStringList{ "wait", "GET", "GET done" }
             << QList<State>{ State::CommandSent, State::NoAnswer, State::CommandSent,
                    State::Downloading, State::FileSent };
+}
+
+// "GET done other": method, outcome ("short": complete with half the bytes) and path
+// ("other": /other.bin, "spelled": the run's file as //./image.bin).
+static DownloadReport step_report(const QString &step)
+{
+    const QMap<QString, Outcome> outcomes{ { "done", Outcome::Complete },
+        { "short", Outcome::Complete }, { "cut", Outcome::Interrupted },
+        { "missing", Outcome::NotFound } };
+    const QString outcome = step.section(' ', 1, 1);
+    DownloadReport result = report(0, step.section(' ', 0, 0).toLatin1(),
+            outcomes.value(outcome, Outcome::InProgress),
+            outcome == QLatin1String("done")            ? image_size
+                    : outcome == QLatin1String("short") ? image_size / 2
+                                                        : 0);
+    if (step.section(' ', 2) == QLatin1String("other"))
+        result.path = QStringLiteral("/other.bin");
+    else if (step.section(' ', 2) == QLatin1String("spelled"))
+        result.path = QStringLiteral("//./image.bin");
+    return result;
 }
 
 void tst_FleetEngine::attempts()
@@ -232,8 +265,6 @@ void tst_FleetEngine::attempts()
     QFETCH(int, retries);
     QFETCH(QStringList, steps);
     QFETCH(QList<State>, states);
-    const QMap<QString, Outcome> outcomes{ { "done", Outcome::Complete },
-        { "cut", Outcome::Interrupted }, { "missing", Outcome::NotFound } };
     add_devices(1);
     QList<State> seen;
     connect(&fleet->engine, &FleetEngine::state_changed, this,
@@ -245,9 +276,7 @@ void tst_FleetEngine::attempts()
         else if (step == QLatin1String("tick"))
             fleet->clock.advance(1);
         else
-            fleet->engine.take_report(report(0, step.section(' ', 0, 0).toLatin1(),
-                    outcomes.value(step.section(' ', 1), Outcome::InProgress),
-                    step.endsWith(QLatin1String("done")) ? image_size : 0));
+            fleet->engine.take_report(step_report(step));
     }
     QCOMPARE(seen, states);
     QCOMPARE(fleet->engine.device(0).attempts, int(states.count(State::CommandSent)));
@@ -386,6 +415,18 @@ void tst_FleetEngine::reportsMatchedByPeerAddress()
     }
     QCOMPARE(answered.count(), 1);
     QCOMPARE(answered.first().at(1).toInt(), matched);
+}
+
+void tst_FleetEngine::otherFileReportedWithItsDevice()
+{
+    add_devices(1);
+    QSignalSpy answered(&fleet->engine, &FleetEngine::request_answered);
+    QVERIFY(start(1));
+    fleet->engine.take_report(step_report(QStringLiteral("GET done other")));
+    QCOMPARE(answered.count(), 1);
+    QCOMPARE(answered.first().at(1).toInt(), 0);
+    QCOMPARE(answered.first().at(0).value<DownloadReport>().path, QStringLiteral("/other.bin"));
+    QCOMPARE(fleet->engine.device(0).state, State::CommandSent);
 }
 
 void tst_FleetEngine::endedDeviceFollowedWhileRunGoesOn()
