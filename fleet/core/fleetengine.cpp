@@ -159,6 +159,7 @@ bool FleetEngine::start(const Run &run, const QVector<int> &device_indexes, QStr
         const FleetPreflight checked = preflight(run.file_name);
         emit preflight_checked(checked);
         reason = checked.problem_text();
+        run_sha256 = checked.sha256;
     }
     if (!reason.isEmpty()) {
         if (error)
@@ -462,7 +463,16 @@ void FleetEngine::finish_run()
     }
     if (first_command_ms >= 0)
         summary.elapsed_ms = last_end - first_command_ms;
+    recheck_file(summary);
     running = false;
     stopping = false;
     emit run_finished(summary);
+}
+
+// The file service ends a download whose file changes under it; a change
+// between two downloads is only seen here.
+void FleetEngine::recheck_file(Summary &summary) const
+{
+    summary.sha256_before = run_sha256;
+    summary.sha256_after = preflight(current_run.file_name).sha256;
 }

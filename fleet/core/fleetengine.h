@@ -88,6 +88,11 @@ public:
         // command was sent.
         qint64 elapsed_ms = -1;
         bool stopped = false;
+        // The file's SHA-256 at the pre-flight and again at the run's end; they differ when the
+        // file changed during the run (empty when it could not be read).
+        QByteArray sha256_before;
+        QByteArray sha256_after;
+        bool file_changed() const { return sha256_before != sha256_after; }
     };
 
     // transport must outlive the engine. Without a clock the engine keeps a
@@ -196,6 +201,7 @@ private:
     // the clock for the next wake-up.
     void advance();
     void finish_run();
+    void recheck_file(Summary &summary) const;
 
     FleetTransport &transport;
     quint16 target_port;
@@ -211,6 +217,7 @@ private:
     bool running = false;
     bool stopping = false;
     qint64 first_command_ms = -1;
+    QByteArray run_sha256;
 };
 Q_DECLARE_METATYPE(FleetEngine::Summary)
 

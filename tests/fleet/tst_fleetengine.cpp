@@ -46,6 +46,8 @@ private slots:
     void reportsMatchedByPeerAddress_data();
     void reportsMatchedByPeerAddress();
     void otherFileReportedWithItsDevice();
+    void fileRecheckedAtRunEnd_data();
+    void fileRecheckedAtRunEnd();
     void endedDeviceFollowedWhileRunGoesOn();
     void stopSendsNoFurtherCommands();
 
@@ -427,6 +429,35 @@ void tst_FleetEngine::otherFileReportedWithItsDevice()
     QCOMPARE(answered.first().at(1).toInt(), 0);
     QCOMPARE(answered.first().at(0).value<DownloadReport>().path, QStringLiteral("/other.bin"));
     QCOMPARE(fleet->engine.device(0).state, State::CommandSent);
+}
+
+void tst_FleetEngine::fileRecheckedAtRunEnd_data()
+{
+    QTest::addColumn<QByteArray>("during");
+    QTest::addColumn<bool>("changed");
+    QTest::newRow("unchanged") << QByteArray() << false;
+    QTest::newRow("rewrittenSameSize") << QByteArray(int(image_size), 'y') << true;
+}
+
+void tst_FleetEngine::fileRecheckedAtRunEnd()
+{
+    QFETCH(QByteArray, during);
+    QFETCH(bool, changed);
+    add_devices(1);
+    QSignalSpy finished(&fleet->engine, &FleetEngine::run_finished);
+    QVERIFY(start(1));
+    if (!during.isEmpty()) {
+        QFile image(ServedFolder::current() + QStringLiteral("/image.bin"));
+        QVERIFY(image.open(QIODevice::WriteOnly));
+        QCOMPARE(image.write(during), qint64(during.size()));
+    }
+    fleet->engine.take_report(report(0, "GET", Outcome::Complete, image_size));
+    QCOMPARE(finished.count(), 1);
+    const auto summary = finished.first().first().value<FleetEngine::Summary>();
+    QCOMPARE(summary.file_changed(), changed);
+    QCOMPARE(summary.sha256_before.size(), 64);
+    QCOMPARE(summary.sha256_after.size(), 64);
+    QVERIFY(serve_fleet_image(folder));
 }
 
 void tst_FleetEngine::endedDeviceFollowedWhileRunGoesOn()

@@ -216,6 +216,7 @@ void FleetConsole::summary(
                           .arg(seconds(summary.elapsed_ms));
     if (summary.stopped)
         totals += QStringLiteral(" (stopped)");
+    fileChanged(summary);
     line(totals);
     event(QStringLiteral("summary"),
             { { "type", planned.type }, { "file", planned.file_name },
@@ -225,8 +226,20 @@ void FleetConsole::summary(
                             summary.elapsed_ms >= 0
                                     ? QJsonValue(double(summary.elapsed_ms) / 1000.0)
                                     : QJsonValue() },
-                    { "stopped", summary.stopped }, { "exit", exitCode }, { "devices", devices },
-                    { "missing", missingArray } });
+                    { "stopped", summary.stopped }, { "file_changed", summary.file_changed() },
+                    { "exit", exitCode }, { "devices", devices }, { "missing", missingArray } });
+}
+
+void FleetConsole::fileChanged(const FleetEngine::Summary &summary)
+{
+    if (!summary.file_changed())
+        return;
+    const QString after = summary.sha256_after.isEmpty()
+            ? QStringLiteral("it cannot be read now")
+            : QStringLiteral("now sha256 ") + QString::fromLatin1(summary.sha256_after);
+    line(QStringLiteral("file %1 changed during the run: sha256 %2 at the start, %3; the devices "
+                        "may hold either")
+                    .arg(planned.file_name, QString::fromLatin1(summary.sha256_before), after));
 }
 
 void FleetConsole::error(const QString &text)

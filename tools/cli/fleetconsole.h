@@ -50,6 +50,7 @@ private:
     void event(const QString &name, QJsonObject object);
     QJsonObject deviceObject(int index) const;
     QString deviceLabel(int index) const;
+    void fileChanged(const FleetEngine::Summary &summary);
     void printTable(const FleetEngine::Summary &summary, const QList<Missing> &missing);
 
     const FleetEngine &engine;

@@ -2,6 +2,7 @@
 
 #include "downloadobserver.h"
 #include "downloadreports.h"
+#include "filestamp.h"
 #include "httprequest.h"
 #include "httpresponse.h"
 #include "regularfile.h"
@@ -21,6 +22,33 @@ QString path_text(const QByteArray &path)
 {
     return QString::fromUtf8(path.constData(), int(qstrnlen(path.constData(), uint(path.size()))));
 }
+
+// A file overwritten in place while it is sent (as cp does) would reach the
+// device as old and new bytes at the full length: the download is ended
+// instead. Checked before every block and after the last.
+class Unchanged
+{
+public:
+    Unchanged(const QFile &file, const QString &path)
+        : file(file), path(path), opened(FileStamp::of_open(file)), named(FileStamp::of_path(path))
+    {
+    }
+
+    bool holds() const
+    {
+        if (FileStamp::of_open(file) == opened && FileStamp::of_path(path) == named)
+            return true;
+        qCWarning(upgradeLog) << "MyRequestHandler:" << path
+                              << "changed while it was being sent; the download is ended";
+        return false;
+    }
+
+private:
+    const QFile &file;
+    const QString path;
+    const FileStamp opened;
+    const FileStamp named;
+};
 
 } // namespace
 
@@ -86,7 +114,7 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
 
     emit send_data_transmission_progress(progress_started);
     DownloadReports::publish_progress(report);
-    const bool sent = send_file(file, report, response);
+    const bool sent = send_file(file, file_name, report, response);
     emit send_data_transmission_progress(sent ? progress_complete : progress_interrupted);
     // The window's codes follow the bytes handed to the socket; the observers hear "complete"
     // only once the device has acknowledged them all, since the system's buffers can hold a good
@@ -101,15 +129,17 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
 }
 
 bool MyRequestHandler::send_file(
-        QFile &file, DownloadReport &report, quenmar::HttpResponse &response)
+        QFile &file, const QString &path, DownloadReport &report, quenmar::HttpResponse &response)
 {
     const quint64 size = quint64(report.file_size);
     // Divisor of the percentage; zero for files under 100 bytes, whose one
     // block then counts as everything.
     const quint64 step = size / 100;
     quint64 whole_percent = 0;
+    const Unchanged unchanged(file, path);
     while (report.bytes_sent < size) {
-        if (!response.isConnected() || QThread::currentThread()->isInterruptionRequested())
+        if (!response.isConnected() || QThread::currentThread()->isInterruptionRequested()
+                || !unchanged.holds())
             return false;
         // Each block goes from file to socket inside the kernel where it can.
         const qint64 read = response.writeFile(file, qint64(report.bytes_sent),
@@ -128,5 +158,5 @@ bool MyRequestHandler::send_file(
             DownloadReports::publish_progress(report);
         }
     }
-    return response.isConnected();
+    return response.isConnected() && unchanged.holds();
 }
