@@ -9,6 +9,19 @@
 
 #include <QDir>
 
+namespace {
+
+int find_serial_number(const QVector<FleetDevice> &devices, const QString &serial_number)
+{
+    for (int index = 0; index < devices.size(); ++index) {
+        if (devices.at(index).serial_number == serial_number)
+            return index;
+    }
+    return -1;
+}
+
+} // namespace
+
 // Takes the file service's reports on its connection threads and hands them
 // to the engine's thread. Queued calls whose engine is gone are dropped.
 class FleetEngine::Feed : public DownloadObserver
@@ -78,7 +91,12 @@ bool FleetEngine::take_datagram(const QByteArray &datagram, const QHostAddress &
         return false;
     const int index = find_device(sender);
     if (index < 0) {
-        add_device(reply.serial_number, reply.version, reply.sound_version, sender);
+        const int known = find_serial_number(devices, reply.serial_number);
+        if (known >= 0)
+            note_claim(known,
+                    { DownloadReport::plain_address(sender), reply.version, reply.sound_version });
+        else
+            add_device(reply.serial_number, reply.version, reply.sound_version, sender);
         return true;
     }
     Tracking &track = tracking[index];
@@ -108,10 +126,9 @@ int FleetEngine::add_device(const QString &serial_number, const QString &version
     if (known >= 0)
         return known;
     // One device answering on two networks must not be upgraded twice.
-    for (int index = 0; index < devices.size(); ++index) {
-        if (devices.at(index).serial_number == serial_number)
-            return index;
-    }
+    const int same = find_serial_number(devices, serial_number);
+    if (same >= 0)
+        return same;
     FleetDevice device;
     device.serial_number = serial_number;
     device.version = version;
@@ -131,6 +148,55 @@ int FleetEngine::find_device(const QHostAddress &address) const
             return index;
     }
     return -1;
+}
+
+QList<QHostAddress> FleetEngine::claims(int index) const
+{
+    QList<QHostAddress> addresses;
+    for (const Claim &claim : claimed.value(index))
+        addresses.append(claim.address);
+    return addresses;
+}
+
+int FleetEngine::find_claimant(const QHostAddress &address) const
+{
+    const QHostAddress wanted = DownloadReport::plain_address(address);
+    for (auto it = claimed.cbegin(); it != claimed.cend(); ++it) {
+        for (const Claim &claim : it.value()) {
+            if (claim.address == wanted)
+                return it.key();
+        }
+    }
+    return -1;
+}
+
+bool FleetEngine::take_claim(int index, const QHostAddress &address)
+{
+    const QHostAddress wanted = DownloadReport::plain_address(address);
+    QList<Claim> &list = claimed[index];
+    for (int at = 0; at < list.size(); ++at) {
+        if (list.at(at).address != wanted)
+            continue;
+        FleetDevice &device = devices[index];
+        const Claim former{ device.address, device.version, device.sound_version };
+        device.address = list.at(at).address;
+        device.version = list.at(at).version;
+        device.sound_version = list.at(at).sound_version;
+        list[at] = former;
+        return true;
+    }
+    return false;
+}
+
+void FleetEngine::note_claim(int index, const Claim &claim)
+{
+    QList<Claim> &list = claimed[index];
+    for (const Claim &known : qAsConst(list)) {
+        if (known.address == claim.address)
+            return;
+    }
+    list.append(claim);
+    emit serial_conflict(index, claim.address.toString());
 }
 
 FleetPreflight FleetEngine::preflight(const QString &file_name)

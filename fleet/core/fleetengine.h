@@ -6,6 +6,7 @@
 #include "fleetdevice.h"
 #include "fleetpreflight.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QVector>
@@ -113,7 +114,7 @@ public:
     // Sends one probe to each address by unicast.
     void probe(const QList<QHostAddress> &addresses);
     // One datagram from sender. A discovery reply from an unknown address
-    // adds a device (unless its serial number is known from another
+    // adds a device (or a claim, when its serial number is known from another
     // address); from a device waiting to come back, it makes it "back" when
     // the device was silent since or its "ver" changed (Run::confirm_ms).
     // Returns false when the datagram is no discovery reply.
@@ -129,6 +130,16 @@ public:
     // Index of the device at address (IPv4-mapped IPv6 forms match their
     // IPv4 address), or -1.
     int find_device(const QHostAddress &address) const;
+    // Replies cannot be authenticated: a serial number of a known device
+    // answered from another address is kept as a claim, never merged. The
+    // other addresses claiming device index's serial number, in order.
+    QList<QHostAddress> claims(int index) const;
+    // Index of the device whose serial number address claimed, or -1.
+    int find_claimant(const QHostAddress &address) const;
+    // Makes address, one of the device's claims, the device's own (the host
+    // named by the user is the device); its former address becomes a claim.
+    // False when address claimed nothing of index.
+    bool take_claim(int index, const QHostAddress &address);
 
     // The check start() makes, for showing before a run.
     static FleetPreflight preflight(const QString &file_name);
@@ -166,6 +177,9 @@ signals:
     // from no device of the run.
     void request_answered(const DownloadReport &report, int index);
     void run_finished(const FleetEngine::Summary &summary);
+    // A reply from address (as text) claimed the serial number of device index, known at
+    // another address.
+    void serial_conflict(int index, const QString &address);
 
 private:
     class Feed;
@@ -186,6 +200,15 @@ private:
         bool was_silent = false;
     };
 
+    // A discovery reply from an address that is not the device's own.
+    struct Claim
+    {
+        QHostAddress address;
+        QString version;
+        QString sound_version;
+    };
+
+    void note_claim(int index, const Claim &claim);
     void set_state(int index, State state);
     void send_command(int index);
     // Ends an attempt; a retry is queued when allowed.
@@ -218,6 +241,7 @@ private:
     bool stopping = false;
     qint64 first_command_ms = -1;
     QByteArray run_sha256;
+    QHash<int, QList<Claim>> claimed;
 };
 Q_DECLARE_METATYPE(FleetEngine::Summary)
 

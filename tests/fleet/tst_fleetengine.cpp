@@ -33,6 +33,8 @@ private slots:
     void cleanup();
     void repliesAddEachDeviceOnce();
     void searchProbesTransportsNetworks();
+    void claimedSerialNumberChangesNothing();
+    void namedHostTakesItsClaimOver();
     void preflightRefusalSendsNothing_data();
     void preflightRefusalSendsNothing();
     void preflightReportsSizeAndHash();
@@ -109,8 +111,39 @@ void tst_FleetEngine::repliesAddEachDeviceOnce()
     QVERIFY(fleet->engine.take_datagram(
             reply("B"), QHostAddress(QStringLiteral("::ffff:198.18.0.15"))));
     QCOMPARE(added.count(), 2);
+    QCOMPARE(fleet->engine.claims(0), QList<QHostAddress>{ device_address(2) });
     QCOMPARE(fleet->engine.device(1).address, device_address(5));
     QCOMPARE(fleet->engine.device(0).version, QStringLiteral("1.0"));
+}
+
+// An impostor answering first with a device's serial number neither becomes
+// that device nor hides it.
+void tst_FleetEngine::claimedSerialNumberChangesNothing()
+{
+    QSignalSpy conflicts(&fleet->engine, &FleetEngine::serial_conflict);
+    QVERIFY(fleet->engine.take_datagram(reply("A", "1.0"), device_address(1)));
+    QVERIFY(fleet->engine.take_datagram(reply("A", "6.6"), device_address(9)));
+    QVERIFY(fleet->engine.take_datagram(reply("A", "6.6"), device_address(9)));
+    QCOMPARE(fleet->engine.device_count(), 1);
+    QCOMPARE(fleet->engine.device(0).address, device_address(1));
+    QCOMPARE(fleet->engine.device(0).version, QStringLiteral("1.0"));
+    QCOMPARE(fleet->engine.find_device(device_address(9)), -1);
+    QCOMPARE(fleet->engine.find_claimant(device_address(9)), 0);
+    QCOMPARE(fleet->engine.find_claimant(device_address(2)), -1);
+    QCOMPARE(conflicts.count(), 1);
+    QCOMPARE(conflicts.first().at(1).toString(), device_address(9).toString());
+}
+
+void tst_FleetEngine::namedHostTakesItsClaimOver()
+{
+    QVERIFY(fleet->engine.take_datagram(reply("A", "6.6"), device_address(9)));
+    QVERIFY(fleet->engine.take_datagram(reply("A", "1.0"), device_address(1)));
+    QVERIFY(!fleet->engine.take_claim(0, device_address(2)));
+    QVERIFY(fleet->engine.take_claim(0, device_address(1)));
+    QCOMPARE(fleet->engine.device(0).address, device_address(1));
+    QCOMPARE(fleet->engine.device(0).version, QStringLiteral("1.0"));
+    QCOMPARE(fleet->engine.claims(0), QList<QHostAddress>{ device_address(9) });
+    QCOMPARE(fleet->engine.find_device(device_address(1)), 0);
 }
 
 // Only the transport's networks are searched, never the machine's.

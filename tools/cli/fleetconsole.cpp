@@ -89,6 +89,16 @@ void FleetConsole::deviceFound(int index)
 void FleetConsole::missing(const Missing &target)
 {
     QJsonObject object;
+    if (!target.conflictingAddresses.isEmpty()) {
+        line(QStringLiteral("%1 answered from %2: serial-number conflict, no command to either")
+                        .arg(target.serialNumber,
+                                target.conflictingAddresses.join(QStringLiteral(" and "))));
+        object.insert(QStringLiteral("sn"), target.serialNumber);
+        object.insert(QStringLiteral("addresses"),
+                QJsonArray::fromStringList(target.conflictingAddresses));
+        event(QStringLiteral("conflict"), object);
+        return;
+    }
     if (!target.serialNumber.isEmpty()) {
         line(target.serialNumber + QStringLiteral(" did not answer the search"));
         object.insert(QStringLiteral("sn"), target.serialNumber);
@@ -97,6 +107,17 @@ void FleetConsole::missing(const Missing &target)
         object.insert(QStringLiteral("address"), target.address);
     }
     event(QStringLiteral("missing"), object);
+}
+
+void FleetConsole::claimIgnored(int index, const QHostAddress &address)
+{
+    line(QStringLiteral("%1 claims the serial number of %2: serial-number conflict, ignored")
+                    .arg(address.toString(), deviceLabel(index)));
+    QJsonObject object = deviceObject(index);
+    object.insert(QStringLiteral("addresses"),
+            QJsonArray{ engine.device(index).address.toString(), address.toString() });
+    object.insert(QStringLiteral("ignored"), address.toString());
+    event(QStringLiteral("conflict"), object);
 }
 
 void FleetConsole::silentRangeAddresses(int count)
@@ -201,10 +222,19 @@ void FleetConsole::summary(
     }
     QJsonArray missingArray;
     for (const Missing &target : missingTargets) {
-        failed << (target.serialNumber.isEmpty() ? target.address : target.serialNumber);
-        missingArray.append(target.serialNumber.isEmpty()
-                        ? QJsonObject{ { "address", target.address } }
-                        : QJsonObject{ { "sn", target.serialNumber } });
+        if (!target.conflictingAddresses.isEmpty())
+            failed << target.serialNumber + QStringLiteral(" (")
+                            + target.conflictingAddresses.join(QStringLiteral(" and "))
+                            + QLatin1Char(')');
+        else
+            failed << (target.serialNumber.isEmpty() ? target.address : target.serialNumber);
+        QJsonObject object = target.serialNumber.isEmpty()
+                ? QJsonObject{ { "address", target.address } }
+                : QJsonObject{ { "sn", target.serialNumber } };
+        if (!target.conflictingAddresses.isEmpty())
+            object.insert(QStringLiteral("addresses"),
+                    QJsonArray::fromStringList(target.conflictingAddresses));
+        missingArray.append(object);
     }
     QString totals = QStringLiteral("%1 of %2 upgraded")
                              .arg(summary.succeeded)
@@ -307,10 +337,14 @@ void FleetConsole::printTable(
                         : QStringLiteral("-") });
     }
     for (const Missing &target : missingTargets) {
+        const bool conflict = !target.conflictingAddresses.isEmpty();
         rows.append({ target.serialNumber.isEmpty() ? QStringLiteral("-") : target.serialNumber,
-                target.address.isEmpty() ? QStringLiteral("-") : target.address,
-                QStringLiteral("-"), QStringLiteral("missing"), QStringLiteral("-"),
-                QStringLiteral("-") });
+                conflict ? target.conflictingAddresses.join(QLatin1Char(','))
+                        : target.address.isEmpty() ? QStringLiteral("-")
+                                                   : target.address,
+                QStringLiteral("-"),
+                conflict ? QStringLiteral("conflict") : QStringLiteral("missing"),
+                QStringLiteral("-"), QStringLiteral("-") });
     }
     QVector<int> widths(rows.first().size(), 0);
     for (const QStringList &row : qAsConst(rows)) {

@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QObject>
+#include <QSet>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -69,6 +70,8 @@ private:
     void collect();
     void startRun();
     QVector<int> chooseTargets();
+    int namedDevice(const QHostAddress &address);
+    int unclaimed(int index, const QVector<int> &named);
     void finish(const FleetEngine::Summary &summary);
     // Ends the loop with exitCode once the server has handed every answer to
     // the system.
@@ -93,6 +96,7 @@ private:
     bool stopping = false;
     bool ending = false;
     QList<FleetConsole::Missing> missing;
+    QSet<int> reportedClaims;
     QEventLoop loop;
 };
 
