@@ -9,10 +9,12 @@
 #include "wavheader.h"
 #include "wholewrite.h"
 
+#include "outsidetext.h"
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
 #include <QTextStream>
 #include <QtEndian>
 
@@ -91,7 +93,10 @@ QString describe(const WavHeader::Layout &layout, qint64 size)
 class ConsoleReporter : public FolderCompressor::Reporter
 {
 public:
-    void line(const QString &text) override { out() << text << '\n' << Qt::flush; }
+    void line(const QString &text) override
+    {
+        out() << OutsideText::escaped(text) << '\n' << Qt::flush;
+    }
     void refused(const QString &name, qint64 size, const WavHeader::Layout &layout) override
     {
         fail(compressCommand, name + QStringLiteral(": ") + describe(layout, size));

@@ -1,6 +1,7 @@
 #include "fleetconsole.h"
 
 #include "logtime.h"
+#include "outsidetext.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -274,7 +275,7 @@ void FleetConsole::fileChanged(const FleetEngine::Summary &summary)
 
 void FleetConsole::error(const QString &text)
 {
-    human << "ondaspa-cli upgrade: " << text << Qt::endl;
+    human << "ondaspa-cli upgrade: " << OutsideText::escaped(text) << Qt::endl;
     event(QStringLiteral("error"), { { "message", text } });
 }
 
@@ -293,7 +294,9 @@ void FleetConsole::stopping(const QString &signalName)
 
 void FleetConsole::line(const QString &text)
 {
-    human << QDateTime::currentDateTime().toString(LogTime::format()) << ' ' << text << Qt::endl;
+    // Device replies and request paths are part of many lines.
+    human << QDateTime::currentDateTime().toString(LogTime::format()) << ' '
+          << OutsideText::escaped(text) << Qt::endl;
 }
 
 void FleetConsole::event(const QString &name, QJsonObject object)
@@ -303,7 +306,8 @@ void FleetConsole::event(const QString &name, QJsonObject object)
     object.insert(QStringLiteral("event"), name);
     object.insert(
             QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
-    machine << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
+    machine << OutsideText::json_line(QJsonDocument(object).toJson(QJsonDocument::Compact))
+            << Qt::endl;
 }
 
 QJsonObject FleetConsole::deviceObject(int index) const
@@ -359,7 +363,7 @@ void FleetConsole::printTable(
                                         : row.at(column).leftJustified(widths.at(column));
             text += (column ? QStringLiteral("  ") : QString()) + cell;
         }
-        human << text.trimmed() << '\n';
+        human << OutsideText::escaped(text.trimmed()) << '\n';
     }
     human.flush();
 }

@@ -8,12 +8,14 @@
 #include "minifsimage.h"
 #include "minifslogging.h"
 
+#include "outsidetext.h"
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
 #include <QTextStream>
 
 namespace {
@@ -85,7 +87,7 @@ class StdoutLog : public MiniFsBuildListener
 {
 public:
     void logCleared() override { }
-    void logLine(const QString &line) override { out() << line << '\n'; }
+    void logLine(const QString &line) override { out() << OutsideText::escaped(line) << '\n'; }
     void debugLine(const QString &line) override { qCDebug(minifsLog).noquote() << line; }
 };
 
@@ -189,7 +191,7 @@ int list(const QStringList &arguments)
           << QDateTime::fromSecsSinceEpoch(image.created(), Qt::UTC).toString(Qt::ISODate) << '\n'
           << "files: " << image.entries().size() << '\n';
     for (const MiniFsImage::Entry &entry : image.entries())
-        out() << QString::fromUtf8(entry.name) << '\t' << entry.size << '\t' << entry.offset
+        out() << OutsideText::escaped_name(entry.name) << '\t' << entry.size << '\t' << entry.offset
               << '\n';
     return exitSuccess;
 }
