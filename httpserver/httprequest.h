@@ -63,6 +63,9 @@ public:
         ConflictingContentLength,
         // Any "transfer-encoding" header.
         TransferEncodingPresent,
+        // A header line with a space before its colon, without a colon, or folded onto the
+        // line before (obs-fold); a "content-length" that is not plain digits.
+        MalformedHeader,
     };
 
     // Makes a temporary file of a multipart request (its spooled body, each upload), to be
@@ -161,8 +164,6 @@ private:
     qint64 currentSize = 0;
     qint64 expectedBodySize = 0;
     QByteArray currentHeader;
-    // The most recent value of currentHeader was produced by a continuation line.
-    bool currentHeaderFolded = false;
     QByteArray boundary;
     std::unique_ptr<HttpTemporaryFile> tempFile;
     QByteArray lineBuffer;
