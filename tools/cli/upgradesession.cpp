@@ -33,10 +33,11 @@ constexpr int collectTickMs = 500;
 // default, and room for every device in flight twice (a device's next
 // request may arrive before its last connection's thread is free).
 constexpr int spareConnections = 8;
-// Requests outside the run (other files, other peers) may still be served
-// when the run ends; before the server closes, its connections are given
-// this long (in ms) to finish, polled this often. A peer that takes no data
-// is cut by the server itself after 30 s.
+// When the run ends, the server's connections are given this long (in ms) to
+// finish, polled this often; then the server closes. Only a download of a
+// device of the run that is under way is waited for beyond it, up to
+// drainLimitMs (a peer that takes no data is cut by the server after 30 s).
+constexpr int drainGraceMs = 2000;
 constexpr int drainLimitMs = 60000;
 constexpr int drainPollMs = 20;
 
@@ -133,7 +134,13 @@ bool UpgradeSession::startServer()
 
 void UpgradeSession::stop(const QString &signalName)
 {
-    if (stopping || ending)
+    // After the summary there is nothing left to stop in good order.
+    if (ending) {
+        drainTimer.stop();
+        loop.exit(exitStatus);
+        return;
+    }
+    if (stopping)
         return;
     stopping = true;
     console.stopping(signalName);
@@ -296,6 +303,7 @@ void UpgradeSession::startRun()
 
 void UpgradeSession::finish(const FleetEngine::Summary &summary)
 {
+    runDevices = summary.devices;
     // A file that changed during the run leaves unknown which one each device got.
     const int code = summary.failed == 0 && missing.isEmpty() && !summary.file_changed()
             ? CommandLine::exitSuccess
@@ -318,9 +326,23 @@ void UpgradeSession::drain()
 {
     const quenmar::HttpConnectionHandlerPool *pool =
             listener ? listener->connectionHandlerPool() : nullptr;
-    if (pool && pool->idleHandlerCount() < pool->handlerCount()
-            && !draining.hasExpired(drainLimitMs))
+    const bool busy = pool && pool->idleHandlerCount() < pool->handlerCount();
+    if (busy && !draining.hasExpired(drainGraceMs))
         return;
+    if (busy && !draining.hasExpired(drainLimitMs)) {
+        const QString waitedFor = downloads.runDeviceDownloading(engine, runDevices);
+        if (!waitedFor.isEmpty()) {
+            if (!waitNoticed)
+                console.notice(QStringLiteral("waiting for the download of %1 under way; "
+                                              "Ctrl-C quits at once")
+                                       .arg(waitedFor));
+            waitNoticed = true;
+            return;
+        }
+    }
+    if (busy)
+        console.notice(
+                QStringLiteral("the server closes; requests of other hosts under way are cut"));
     drainTimer.stop();
     loop.exit(exitStatus);
 }

@@ -6,6 +6,7 @@
 #include "fleetconsole.h"
 #include "fleetengine.h"
 #include "ipv4addresslist.h"
+#include "opendownloads.h"
 #include "udptransport.h"
 
 #include <QElapsedTimer>
@@ -62,6 +63,7 @@ public slots:
     // Stops in good order (signalName, e.g. "SIGINT", says why): no further
     // probes or commands; downloads under way end normally or by time-out;
     // then the closing table and summary, exit 1 when anything did not finish.
+    // After the summary, quits at once with the run's status.
     void stop(const QString &signalName);
 
 private:
@@ -96,6 +98,9 @@ private:
     bool stopping = false;
     bool ending = false;
     QList<FleetConsole::Missing> missing;
+    OpenDownloads downloads;
+    QVector<int> runDevices;
+    bool waitNoticed = false;
     QSet<int> reportedClaims;
     QEventLoop loop;
 };
