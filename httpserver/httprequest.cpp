@@ -404,14 +404,18 @@ void HttpRequest::readMultipartBodyData(QIODevice *device)
             abort();
             return;
         }
-        parseMultipartFile();
+        if (!parseMultipartFile()) {
+            qCWarning(httpLog, "HttpRequest: received too many multipart parts");
+            abort();
+            return;
+        }
         // The raw body is no longer needed once its parts are stored.
         tempFile.reset();
         state = Complete;
     }
 }
 
-void HttpRequest::parseMultipartFile()
+bool HttpRequest::parseMultipartFile()
 {
     qCDebug(httpLog, "HttpRequest: parsing multipart temp file");
     const QByteArray delimiter = "--" + boundary;
@@ -428,7 +432,11 @@ void HttpRequest::parseMultipartFile()
         return line;
     };
     bool finished = false;
+    int parts = 0;
     while (readable() && !finished) {
+        // Each file part costs a temporary file made and deleted.
+        if (++parts > maxMultipartParts)
+            return false;
         QByteArray fieldName;
         QByteArray fileName;
         while (readable()) {
@@ -497,6 +505,7 @@ void HttpRequest::parseMultipartFile()
     if (tempFile->error() != QFileDevice::NoError)
         qCCritical(httpLog, "HttpRequest: cannot read temp file, %s",
                 qPrintable(tempFile->errorString()));
+    return true;
 }
 
 void HttpRequest::storeUploadedFile(

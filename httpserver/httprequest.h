@@ -51,13 +51,16 @@ struct HttpRequestLimits
 class HttpRequest
 {
 public:
+    // Parts of a multipart body at most; more abort the request (LimitOrSyntax).
+    static constexpr int maxMultipartParts = 1000;
+
     enum ParseState { AwaitRequestLine, AwaitHeader, AwaitBody, Complete, Aborted };
     // Why a request was Aborted. Where the body of a request ends must be beyond doubt: a proxy
     // in front that read the length otherwise would see other requests in the same bytes.
     enum AbortReason {
         NotAborted,
         // A size limit, a negative length, a malformed request line, or a multipart body that
-        // cannot be stored.
+        // cannot be stored or holds too many parts.
         LimitOrSyntax,
         // "content-length" values (or members of one list) that differ.
         ConflictingContentLength,
@@ -136,7 +139,8 @@ private:
     void finishHeaders();
     void readBodyData(QIODevice *device);
     void readMultipartBodyData(QIODevice *device);
-    void parseMultipartFile();
+    // False, with the parts read so far kept, when the body holds more than maxMultipartParts.
+    bool parseMultipartFile();
     void storeUploadedFile(const QByteArray &fieldName, std::unique_ptr<HttpTemporaryFile> file);
     void decodeParameters();
     void collectCookies();

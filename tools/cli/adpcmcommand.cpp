@@ -99,7 +99,15 @@ public:
     }
     void refused(const QString &name, qint64 size, const WavHeader::Layout &layout) override
     {
-        fail(compressCommand, name + QStringLiteral(": ") + describe(layout, size));
+        // Too large is a skip, whatever the format: the rest of the file was never examined.
+        if (size > FolderCompressor::maxInputBytes)
+            fail(compressCommand,
+                    QStringLiteral("%1: skipped, %2 bytes is over the limit of %3 bytes")
+                            .arg(name)
+                            .arg(size)
+                            .arg(FolderCompressor::maxInputBytes));
+        else
+            fail(compressCommand, name + QStringLiteral(": ") + describe(layout, size));
     }
     void code(int code, const QString &) override
     {

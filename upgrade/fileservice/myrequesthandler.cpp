@@ -65,13 +65,17 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
     report.method = method;
     report.path = path_text(path);
     if (method.compare("POST", Qt::CaseInsensitive) == 0) {
+        // Nothing is uploaded to the devices' server; an empty 200 would look like success.
+        response.setStatus(405, "Method Not Allowed");
+        response.setHeader("Allow", "GET, HEAD");
+        response.write("405 method not allowed", true);
         report.outcome = DownloadReport::Outcome::Refused;
         DownloadReports::publish_answer(report);
         return;
     }
 
     const QString folder = ServedFolder::current();
-    if (!ServedFolder::holds(folder, report.path)) {
+    if (!ServedFolder::holds_resolved(folder, report.path)) {
         qCWarning(upgradeLog) << "MyRequestHandler: refused a path outside the served folder:"
                               << report.path;
         response.setStatus(403, "Forbidden");
