@@ -226,7 +226,7 @@ QByteArray HttpRequest::percentDecode(const QByteArray &source)
     return decoded;
 }
 
-bool HttpRequest::assembleLine(QIODevice *device, QByteArray &line)
+bool HttpRequest::assembleLine(QIODevice *device, QByteArray &line, bool *startsWithSpace)
 {
     // One byte more than the remaining allowance, so that an overlong line is noticed without
     // ever reading far beyond the limit. QIODevice::readLine(n) returns at most n - 1 bytes; with
@@ -237,6 +237,8 @@ bool HttpRequest::assembleLine(QIODevice *device, QByteArray &line)
     // on the way, and must not end the line early.
     if (!lineBuffer.endsWith('\n'))
         return false;
+    if (startsWithSpace)
+        *startsWithSpace = lineBuffer.startsWith(' ') || lineBuffer.startsWith('\t');
     line = lineBuffer.trimmed();
     lineBuffer.clear();
     return true;
@@ -265,16 +267,17 @@ void HttpRequest::readRequestLine(QIODevice *device, const QHostAddress &peerAdd
 void HttpRequest::readHeaderLine(QIODevice *device)
 {
     QByteArray line;
-    if (!assembleLine(device, line))
+    bool folded = false;
+    if (!assembleLine(device, line, &folded))
         return;
-    if (line.isEmpty()) {
+    if (line.isEmpty() && !folded) {
         finishHeaders();
         return;
     }
     // A folded line, a space before the colon or a line without one could make one request's
     // body another's headers behind a proxy that reads them otherwise: 400 and close.
     const int colon = line.indexOf(':');
-    if (colon <= 0 || !isToken(line.left(colon))) {
+    if (folded || colon <= 0 || !isToken(line.left(colon))) {
         qCWarning(httpLog, "HttpRequest: received a malformed or folded header line");
         abort(MalformedHeader);
         return;

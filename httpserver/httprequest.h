@@ -133,7 +133,9 @@ public:
     static QByteArray percentDecode(const QByteArray &source);
 
 private:
-    bool assembleLine(QIODevice *device, QByteArray &line);
+    // startsWithSpace, when given, tells whether the line began with a space or a tab (before
+    // the trimming).
+    bool assembleLine(QIODevice *device, QByteArray &line, bool *startsWithSpace = nullptr);
     void readRequestLine(QIODevice *device, const QHostAddress &peerAddress);
     void readHeaderLine(QIODevice *device);
     void finishHeaders();

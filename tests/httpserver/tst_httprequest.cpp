@@ -446,6 +446,8 @@ void tst_HttpRequest::malformedHeaderLines_data()
     QTest::newRow("tab-before-colon") << QByteArray("Content-Length\t: 5\r\n");
     QTest::newRow("hex-length") << QByteArray("Content-Length: 0x10\r\n");
     QTest::newRow("obs-fold") << QByteArray("X-A: 1\r\n two\r\n");
+    QTest::newRow("obs-fold-likeAHeader") << QByteArray("X-A: 1\r\n Content-Length: 5\r\n");
+    QTest::newRow("obs-fold-blank") << QByteArray("X-A: 1\r\n \r\n");
     QTest::newRow("line-without-colon") << QByteArray("garbage\r\n");
 }
 
