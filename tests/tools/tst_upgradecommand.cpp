@@ -47,6 +47,7 @@ private slots:
     void interruptStopsInGoodOrder();
     void secondInterruptQuitsAtOnce();
     void streamsStayApart();
+    void confirmSeesOnceSimulatorBack();
 
 private:
     // Two slow devices upgraded one at a time; returns once the first downloads.
@@ -176,6 +177,36 @@ void tst_UpgradeCommand::secondInterruptQuitsAtOnce()
     QCOMPARE(cli->process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(cli->process.exitCode(), 130);
     QVERIFY(events(cli->output, QStringLiteral("summary")).isEmpty());
+}
+
+// A simulator that exits with --once stays long enough after its reboot
+// for the confirmation to see it back.
+void tst_UpgradeCommand::confirmSeesOnceSimulatorBack()
+{
+    const QString udp_port = QString::number(freeUdpPort());
+    WatchedProcess device(QStringLiteral(DEVSIM_PATH),
+            { "--sn", "CONF", "--bind", "127.0.0.51", "--udp-port", udp_port, "--ver", "1.0",
+                    "--reboot", "1", "--ver-after", "1.1", "--once" });
+    QVERIFY(device.waitForLine("listening"));
+    WatchedProcess upgrade(QStringLiteral(CLI_PATH),
+            { "upgrade", "fs", "--ip", "127.0.0.51", "--device-port", udp_port, "--port",
+                    QString::number(freeTcpPort()), "--folder",
+                    work.filePath(QStringLiteral("html")), "--confirm", "10", "--json" });
+    QVERIFY2(upgrade.waitForExit(20000), upgrade.errors.constData());
+    QCOMPARE(upgrade.process.exitCode(), 0);
+    const QJsonObject versions = events(upgrade.output, QStringLiteral("versions")).value(0);
+    QCOMPARE(versions.value(QStringLiteral("ver_before")).toString(), QStringLiteral("1.0"));
+    QCOMPARE(versions.value(QStringLiteral("ver_after")).toString(), QStringLiteral("1.1"));
+    const QJsonArray summary = events(upgrade.output, QStringLiteral("summary"))
+                                       .value(0)
+                                       .value(QStringLiteral("devices"))
+                                       .toArray();
+    QCOMPARE(summary.size(), 1);
+    QCOMPARE(summary.at(0)[QStringLiteral("state")].toString(), QStringLiteral("back"));
+
+    QVERIFY(device.waitForExit());
+    QCOMPARE(device.process.exitCode(), 0);
+    QVERIFY2(device.output.contains("back, ver 1.1"), device.output.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_UpgradeCommand)

@@ -82,6 +82,7 @@ void SimulatorFleet::upgrade_over(const DeviceSimulator *device, bool success)
         return;
     devices_over.insert(device);
     all_succeeded = all_succeeded && success;
+    succeeded_count += success ? 1 : 0;
     if (devices_over.size() == devices.size())
         emit all_over(all_succeeded);
 }
