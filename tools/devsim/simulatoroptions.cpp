@@ -52,28 +52,27 @@ SimulatorOptions refuse(const QString &reason)
 }
 
 // One option's entry of the help: its names, then its text from
-// help_column on, wrapped at help_width; on a line of its own when the
-// names reach the column.
+// help_column on, wrapped at help_width; the text starts on a line of its
+// own when the names reach the column.
 QString help_entry(const QString &names, const QString &text)
 {
-    QString entry = QStringLiteral("  ") + names;
-    QString line = entry.size() + 2 <= help_column
-            ? entry.leftJustified(help_column, QLatin1Char(' '))
-            : entry + QLatin1Char('\n') + QString(help_column, QLatin1Char(' '));
-    entry.clear();
     const QString indent(help_column, QLatin1Char(' '));
-    bool line_has_words = false;
+    const QString first = QStringLiteral("  ") + names;
+    QString entry = first.size() + 2 <= help_column ? first.leftJustified(help_column)
+                                                    : first + QLatin1Char('\n') + indent;
+    int line_length = help_column;
     for (const QString &word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        const int last_line = line.size() - line.lastIndexOf(QLatin1Char('\n')) - 1;
-        if (line_has_words && last_line + 1 + word.size() > help_width) {
-            entry += line + QLatin1Char('\n');
-            line = indent;
-            line_has_words = false;
+        if (line_length > help_column && line_length + 1 + word.size() > help_width) {
+            entry += QLatin1Char('\n') + indent;
+            line_length = help_column;
+        } else if (line_length > help_column) {
+            entry += QLatin1Char(' ');
+            ++line_length;
         }
-        line += (line_has_words ? QStringLiteral(" ") : QString()) + word;
-        line_has_words = true;
+        entry += word;
+        line_length += word.size();
     }
-    return entry + line + QLatin1Char('\n');
+    return entry + QLatin1Char('\n');
 }
 
 // The options with their help, in the order the help lists them; returns
