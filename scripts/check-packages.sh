@@ -195,6 +195,11 @@ start_namespace() {
 }
 folder_state() { in_namespace stat -c '%U:%G %a' "$1"; }
 has_default_acl() { in_namespace getfacl -pc "$1" 2>/dev/null | grep -q '^default:'; }
+check_group_settings() { # STATE FOLDER: the group's shared folder, as postinst makes it
+    check "$1: $2/ is root:ondaspa, setgid, group-writable" \
+        test "$(folder_state "$TREE/$2")" = "root:ondaspa 2775"
+    check "$1: $2/ has a default ACL" has_default_acl "$TREE/$2"
+}
 dpkg_in_namespace() { # LOG DPKG-ARGUMENTS...
     local log=$1
     shift
@@ -204,9 +209,7 @@ if [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null && start_namespace 2>"$WO
     check "installed: dpkg -i succeeds" dpkg_in_namespace install.log -i "$DEB"
     check "installed: the group exists" quietly in_namespace getent group ondaspa
     for folder in html sound; do
-        check "installed: $folder/ is root:ondaspa, setgid, group-writable" \
-            test "$(folder_state "$TREE/$folder")" = "root:ondaspa 2775"
-        check "installed: $folder/ has a default ACL" has_default_acl "$TREE/$folder"
+        check_group_settings installed "$folder"
         # What a member of the group leaves there: a new file, under umask 022.
         check "installed: a file can be left in $folder/" \
             in_namespace sh -c "umask 022 && echo content >$TREE/$folder/users-file"
@@ -220,9 +223,7 @@ if [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null && start_namespace 2>"$WO
     check "removed: the programs are gone" in_namespace test ! -e "$TREE/ondaspa-cli"
     check "removed: the group stays" quietly in_namespace getent group ondaspa
     for folder in html sound; do
-        check "removed: $folder/ keeps root:ondaspa, setgid" \
-            test "$(folder_state "$TREE/$folder")" = "root:ondaspa 2775"
-        check "removed: $folder/ keeps its default ACL" has_default_acl "$TREE/$folder"
+        check_group_settings removed "$folder"
         check "removed: the users' file in $folder/ stays, the group's" \
             test "$(in_namespace stat -c %G "$TREE/$folder/users-file")" = ondaspa
     done
