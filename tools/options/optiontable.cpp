@@ -40,7 +40,7 @@ QString asTyped(const QString &name, const QStringList &arguments)
     for (const QString &argument : arguments) {
         if (argument == endOfOptions)
             break;
-        const QString option = argument.section(QLatin1Char('='), 0, 0);
+        QString option = argument.section(QLatin1Char('='), 0, 0);
         if (option == endOfOptions + name || option == QLatin1Char('-') + name)
             return option;
     }
