@@ -163,6 +163,8 @@ void tst_DeviceSimulator::commandLine_data()
     QTest::newRow("bindAbsentAddress")
             << (device + QStringList{ "--bind", "192.0.2.1", "--udp-port", "15999" }) << 2 << false
             << QByteArray("cannot bind 192.0.2.1:15999");
+    QTest::newRow("saveIntoFile") << (device + QStringList{ "--save", DEVSIM_PATH }) << 2 << false
+                                  << QByteArray(DEVSIM_PATH ": not a folder\n");
     QTest::newRow("relativePath") << (device + QStringList{ "--fs-path", "minifs_rom.img" }) << 2
                                   << false << QByteArray("start with /");
     QTest::newRow("count-0") << (fleet + QStringList{ "0" }) << 2 << false
