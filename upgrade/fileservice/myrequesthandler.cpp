@@ -8,10 +8,8 @@
 #include "servedfolder.h"
 #include "upgradelogging.h"
 
-#include <QDir>
 #include <QFile>
 #include <QThread>
-#include <QVector>
 
 namespace {
 
@@ -22,23 +20,6 @@ constexpr qint64 block_size = 4096;
 QString path_text(const QByteArray &path)
 {
     return QString::fromUtf8(path.constData(), int(qstrnlen(path.constData(), uint(path.size()))));
-}
-
-// True when folder followed by path names the folder itself or something
-// below it. Checked on the text alone, so links that the user placed inside
-// the folder are still followed.
-bool stays_inside(const QString &folder, const QString &path)
-{
-    if (path.contains(QLatin1Char('\\')))
-        return false;
-    const QVector<QStringRef> segments = path.splitRef(QLatin1Char('/'));
-    for (const QStringRef &segment : segments) {
-        if (segment == QLatin1String(".."))
-            return false;
-    }
-    const QString root = QDir::cleanPath(folder);
-    const QString target = QDir::cleanPath(folder + path);
-    return target == root || target.startsWith(root + QLatin1Char('/'));
 }
 
 } // namespace
@@ -62,7 +43,7 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
     }
 
     const QString folder = ServedFolder::current();
-    if (!stays_inside(folder, report.path)) {
+    if (!ServedFolder::holds(folder, report.path)) {
         qCWarning(upgradeLog) << "MyRequestHandler: refused a path outside the served folder:"
                               << report.path;
         response.setStatus(403, "Forbidden");
