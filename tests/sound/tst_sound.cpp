@@ -2,6 +2,7 @@
 #include "modalboxcatcher.h"
 #include "sound.h"
 #include "spthread.h"
+#include "unreadablefile.h"
 #include "wavfile.h"
 #include "windowchecks.h"
 #include "wiringguard.h"
@@ -42,6 +43,7 @@ private slots:
     void emptyPathWarnsAndReenables();
     void runClearsLogAndFinishes();
     void missingFolderNamedInLog();
+    void unreadableFileCountsAsFailure();
     void runWithUnwritableTargets();
     void runContinuesWhileHidden();
     void destroyedDuringRun();
@@ -274,6 +276,28 @@ void tst_Sound::missingFolderNamedInLog()
             QStringList(
                     { QStringLiteral("earlier line"), QStringLiteral("文件夹不存在:") + missing }));
     QVERIFY(catcher.boxes().isEmpty());
+}
+
+// The worker thread starts with the window, so it takes the test thread's
+// capabilities: permissions hold for it also when the tests run as root.
+void tst_Sound::unreadableFileCountsAsFailure()
+{
+    QVERIFY(workedExample.write(in + QStringLiteral("/a.wav")));
+    QVERIFY(workedExample.write(in + QStringLiteral("/b.wav")));
+    QVERIFY(makeUnreadable(in + QStringLiteral("/b.wav")));
+    const FilePermissionsEnforced enforced;
+    makeWindow();
+    ModalBoxCatcher catcher;
+    auto *start = child<QPushButton>(*window, "sound_start");
+    child<QLineEdit>(*window, "path_sound")->setText(in);
+    QTest::mouseClick(start, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(start->isEnabled(), workerTimeoutMs);
+    QCOMPARE(logLines(),
+            QStringList({ QStringLiteral("开始压缩:"), QStringLiteral("压缩:a.wav >> 46bytes 成功"),
+                    QStringLiteral("跳过:b.wav(无法打开)"), QStringLiteral("压缩结束:"),
+                    QStringLiteral("压缩成功文件数:1个"), QStringLiteral("压缩失败文件数:1个"),
+                    QStringLiteral("文件夹中文件数:1个") }));
+    QVERIFY(!QFileInfo::exists(out + QStringLiteral("/b.wav")));
 }
 
 void tst_Sound::runWithUnwritableTargets()
