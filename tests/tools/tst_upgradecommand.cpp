@@ -44,6 +44,8 @@ private slots:
     void initTestCase();
     void addressErrors_data();
     void addressErrors();
+    void servedFolderErrors_data();
+    void servedFolderErrors();
     void interruptStopsInGoodOrder();
     void secondInterruptQuitsAtOnce();
     void streamsStayApart();
@@ -91,6 +93,31 @@ void tst_UpgradeCommand::addressErrors()
     const CommandRun run = CommandRun::of({ CLI_PATH, "upgrade", "fs", "--ip", addresses });
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains("ondaspa-cli upgrade: " + message + '\n'), qPrintable(run.err));
+}
+
+// The check before anything is sent: a file where the served folder should
+// be is named for what it is.
+void tst_UpgradeCommand::servedFolderErrors_data()
+{
+    QTest::addColumn<QString>("folder"); // below the work folder
+    QTest::addColumn<QString>("message"); // FOLDER: the folder's full path
+    QTest::newRow("isAFile") << "html/minifs_rom.img"
+                             << "FOLDER: not a folder";
+    QTest::newRow("missing") << "absent"
+                             << "FOLDER: the served folder does not exist";
+}
+
+void tst_UpgradeCommand::servedFolderErrors()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, message);
+    const QString path = work.filePath(folder);
+    const CommandRun run =
+            CommandRun::of({ CLI_PATH, "upgrade", "fs", "--ip", "127.0.0.1", "--folder", path });
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(run.err,
+            QStringLiteral("ondaspa-cli upgrade: ")
+                    + message.replace(QStringLiteral("FOLDER"), path) + QLatin1Char('\n'));
 }
 
 void tst_UpgradeCommand::start_slow_run()
