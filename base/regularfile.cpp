@@ -27,6 +27,17 @@ bool adopt(QFile &file, int descriptor)
     ::close(descriptor);
     return false;
 }
+
+// Takes descriptor only when it is a regular file; closes it otherwise.
+bool adopt_regular(QFile &file, int descriptor)
+{
+    struct stat status = {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        return false;
+    }
+    return adopt(file, descriptor);
+}
 #endif
 
 } // namespace
@@ -39,14 +50,7 @@ bool RegularFile::open(QFile &file, const QString &path)
     // The name may have been replaced since the check; an open that cannot
     // block, checked afterwards, closes that gap.
     const int descriptor = open_without_blocking(path);
-    if (descriptor < 0)
-        return false;
-    struct stat status = {};
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(descriptor);
-        return false;
-    }
-    return adopt(file, descriptor);
+    return descriptor >= 0 && adopt_regular(file, descriptor);
 #else
     file.setFileName(path);
     return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
@@ -56,8 +60,9 @@ bool RegularFile::open(QFile &file, const QString &path)
 bool RegularFile::open_listed(QFile &file, const QString &path)
 {
 #ifdef Q_OS_UNIX
-    const int descriptor = open_without_blocking(path);
-    return descriptor >= 0 && adopt(file, descriptor);
+    const int descriptor = ::open(
+            QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    return descriptor >= 0 && adopt_regular(file, descriptor);
 #else
     file.setFileName(path);
     return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);

@@ -15,10 +15,10 @@ public:
     // otherwise or when it cannot be opened.
     static bool open(QFile &file, const QString &path);
 
-    // Opens path, which a listing has just found to be a regular file, with
-    // no further look at it (a system call per file counts where many small
-    // files are read): a name replaced by a pipe since then fails to read
-    // instead of hanging. False when it cannot be opened.
+    // Opens path, which a listing has just found to be a regular file,
+    // without following a link, and checks the open file is still a regular
+    // one: a name replaced by a link or a pipe since the listing is refused.
+    // False when it cannot be opened.
     static bool open_listed(QFile &file, const QString &path);
 };
 

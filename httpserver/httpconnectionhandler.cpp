@@ -29,6 +29,7 @@ const char *answerToAborted(HttpRequest::AbortReason reason)
 {
     switch (reason) {
     case HttpRequest::ConflictingContentLength:
+    case HttpRequest::MalformedHeader:
         return HttpConnectionHandler::badRequestAnswer;
     case HttpRequest::TransferEncodingPresent:
         return HttpConnectionHandler::notImplementedAnswer;

@@ -116,8 +116,10 @@ bool HttpListener::descriptorsSuffice(tSocketDescriptor connection)
         descriptorsShort = false;
         return true;
     }
-    if (!descriptorsShort)
+    // Headroom comes and goes with every connection that closes: only a quiet spell ends a burst.
+    if (!lastDescriptorShortage.isValid() || lastDescriptorShortage.hasExpired(descriptorBurstGap))
         qCWarning(httpLog, "HttpListener: too few file descriptors left, refusing connections");
+    lastDescriptorShortage.start();
     descriptorsShort = true;
     // Not the lingering answer of refuseConnection: that would hold the descriptor for up to
     // lingerTime while descriptors are what is short.

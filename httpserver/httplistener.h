@@ -6,6 +6,7 @@
 
 #include "httpconnectionhandler.h"
 
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTimer>
 
@@ -55,6 +56,8 @@ public:
     static constexpr int descriptorsPerConnection = 4;
     // Descriptors a new handler thread's event loop needs for its wake-up: an eventfd or a pipe.
     static constexpr int descriptorsPerThread = 2;
+    // Milliseconds without a shortage that end a burst of them (one warning per burst).
+    static constexpr int descriptorBurstGap = 10000;
 
     HttpListener(
             QSettings *settings, HttpRequestHandler *requestHandler, QObject *parent = nullptr);
@@ -88,8 +91,11 @@ private:
     HttpConnectionHandlerPool *pool = nullptr;
     QTimer acceptRetryTimer;
     const std::shared_ptr<HttpPeerConnections> peerConnections;
-    // Connections are being refused for want of descriptors; warned once until service returns.
+    // Connections are being refused for want of descriptors; warned once per burst.
     bool descriptorsShort = false;
+    // Since the latest refusal for want of descriptors; shortages closer than
+    // descriptorBurstGap to it belong to the same burst, however often headroom returned between.
+    QElapsedTimer lastDescriptorShortage;
 };
 
 } // namespace quenmar

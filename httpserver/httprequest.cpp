@@ -62,13 +62,26 @@ qint64 appendLine(QIODevice *device, QByteArray &line, qint64 wanted)
     return appended;
 }
 
+// Digits only: RFC 9110's Content-Length has no sign and no other base.
 bool isDecimal(const QByteArray &text)
 {
-    const int digitsStart = text.startsWith('+') ? 1 : 0;
-    if (text.size() <= digitsStart)
+    if (text.isEmpty())
         return false;
-    for (int i = digitsStart; i < text.size(); ++i) {
+    for (int i = 0; i < text.size(); ++i) {
         if (text.at(i) < '0' || text.at(i) > '9')
+            return false;
+    }
+    return true;
+}
+
+// A header name: RFC 9110's token characters, so no space, tab or control byte.
+bool isToken(const QByteArray &name)
+{
+    static const QByteArray punctuation("!#$%&'*+-.^_`|~");
+    for (const char character : name) {
+        const bool alphanumeric = (character >= 'a' && character <= 'z')
+                || (character >= 'A' && character <= 'Z') || (character >= '0' && character <= '9');
+        if (!alphanumeric && !punctuation.contains(character))
             return false;
     }
     return true;
@@ -213,7 +226,7 @@ QByteArray HttpRequest::percentDecode(const QByteArray &source)
     return decoded;
 }
 
-bool HttpRequest::assembleLine(QIODevice *device, QByteArray &line)
+bool HttpRequest::assembleLine(QIODevice *device, QByteArray &line, bool *startsWithSpace)
 {
     // One byte more than the remaining allowance, so that an overlong line is noticed without
     // ever reading far beyond the limit. QIODevice::readLine(n) returns at most n - 1 bytes; with
@@ -224,6 +237,8 @@ bool HttpRequest::assembleLine(QIODevice *device, QByteArray &line)
     // on the way, and must not end the line early.
     if (!lineBuffer.endsWith('\n'))
         return false;
+    if (startsWithSpace)
+        *startsWithSpace = lineBuffer.startsWith(' ') || lineBuffer.startsWith('\t');
     line = lineBuffer.trimmed();
     lineBuffer.clear();
     return true;
@@ -252,27 +267,23 @@ void HttpRequest::readRequestLine(QIODevice *device, const QHostAddress &peerAdd
 void HttpRequest::readHeaderLine(QIODevice *device)
 {
     QByteArray line;
-    if (!assembleLine(device, line))
+    bool folded = false;
+    if (!assembleLine(device, line, &folded))
         return;
-    const int colon = line.indexOf(':');
-    if (colon > 0) {
-        currentHeader = line.left(colon).toLower();
-        headers.insert(currentHeader, line.mid(colon + 1).trimmed());
-        currentHeaderFolded = false;
-    } else if (line.isEmpty()) {
+    if (line.isEmpty() && !folded) {
         finishHeaders();
-    } else if (headers.contains(currentHeader)) {
-        // The first continuation adds the joined value beside the original one; later ones
-        // extend that joined value in place, so memory grows with the bytes, not their square.
-        const auto mostRecent = headers.find(currentHeader);
-        const QByteArray joined = mostRecent.value() + ' ' + line;
-        if (currentHeaderFolded) {
-            mostRecent.value() = joined;
-        } else {
-            headers.insert(currentHeader, joined);
-            currentHeaderFolded = true;
-        }
+        return;
     }
+    // A folded line, a space before the colon or a line without one could make one request's
+    // body another's headers behind a proxy that reads them otherwise: 400 and close.
+    const int colon = line.indexOf(':');
+    if (folded || colon <= 0 || !isToken(line.left(colon))) {
+        qCWarning(httpLog, "HttpRequest: received a malformed or folded header line");
+        abort(MalformedHeader);
+        return;
+    }
+    currentHeader = line.left(colon).toLower();
+    headers.insert(currentHeader, line.mid(colon + 1).trimmed());
 }
 
 void HttpRequest::finishHeaders()
@@ -328,7 +339,7 @@ bool HttpRequest::readContentLength()
             first = false;
         }
     }
-    if (lengthText.isEmpty())
+    if (!headers.contains("content-length"))
         return true;
     bool isNumber = false;
     const qint64 length = lengthText.toLongLong(&isNumber);
@@ -337,10 +348,12 @@ bool HttpRequest::readContentLength()
         abort(LimitOrSyntax);
         return false;
     }
-    if (isNumber)
-        expectedBodySize = qMin(length, unboundedLength);
-    else if (isDecimal(lengthText))
-        expectedBodySize = unboundedLength;
+    if (!isDecimal(lengthText)) {
+        qCWarning(httpLog, "HttpRequest: received a content-length that is not a number");
+        abort(MalformedHeader);
+        return false;
+    }
+    expectedBodySize = isNumber ? qMin(length, unboundedLength) : unboundedLength;
     return true;
 }
 
@@ -394,14 +407,18 @@ void HttpRequest::readMultipartBodyData(QIODevice *device)
             abort();
             return;
         }
-        parseMultipartFile();
+        if (!parseMultipartFile()) {
+            qCWarning(httpLog, "HttpRequest: received too many multipart parts");
+            abort();
+            return;
+        }
         // The raw body is no longer needed once its parts are stored.
         tempFile.reset();
         state = Complete;
     }
 }
 
-void HttpRequest::parseMultipartFile()
+bool HttpRequest::parseMultipartFile()
 {
     qCDebug(httpLog, "HttpRequest: parsing multipart temp file");
     const QByteArray delimiter = "--" + boundary;
@@ -418,7 +435,11 @@ void HttpRequest::parseMultipartFile()
         return line;
     };
     bool finished = false;
+    int parts = 0;
     while (readable() && !finished) {
+        // Each file part costs a temporary file made and deleted.
+        if (++parts > maxMultipartParts)
+            return false;
         QByteArray fieldName;
         QByteArray fileName;
         while (readable()) {
@@ -487,6 +508,7 @@ void HttpRequest::parseMultipartFile()
     if (tempFile->error() != QFileDevice::NoError)
         qCCritical(httpLog, "HttpRequest: cannot read temp file, %s",
                 qPrintable(tempFile->errorString()));
+    return true;
 }
 
 void HttpRequest::storeUploadedFile(

@@ -51,18 +51,24 @@ struct HttpRequestLimits
 class HttpRequest
 {
 public:
+    // Parts of a multipart body at most; more abort the request (LimitOrSyntax).
+    static constexpr int maxMultipartParts = 1000;
+
     enum ParseState { AwaitRequestLine, AwaitHeader, AwaitBody, Complete, Aborted };
     // Why a request was Aborted. Where the body of a request ends must be beyond doubt: a proxy
     // in front that read the length otherwise would see other requests in the same bytes.
     enum AbortReason {
         NotAborted,
         // A size limit, a negative length, a malformed request line, or a multipart body that
-        // cannot be stored.
+        // cannot be stored or holds too many parts.
         LimitOrSyntax,
         // "content-length" values (or members of one list) that differ.
         ConflictingContentLength,
         // Any "transfer-encoding" header.
         TransferEncodingPresent,
+        // A header line with a space before its colon, without a colon, or folded onto the
+        // line before (obs-fold); a "content-length" that is not plain digits.
+        MalformedHeader,
     };
 
     // Makes a temporary file of a multipart request (its spooled body, each upload), to be
@@ -127,13 +133,16 @@ public:
     static QByteArray percentDecode(const QByteArray &source);
 
 private:
-    bool assembleLine(QIODevice *device, QByteArray &line);
+    // startsWithSpace, when given, tells whether the line began with a space or a tab (before
+    // the trimming).
+    bool assembleLine(QIODevice *device, QByteArray &line, bool *startsWithSpace = nullptr);
     void readRequestLine(QIODevice *device, const QHostAddress &peerAddress);
     void readHeaderLine(QIODevice *device);
     void finishHeaders();
     void readBodyData(QIODevice *device);
     void readMultipartBodyData(QIODevice *device);
-    void parseMultipartFile();
+    // False, with the parts read so far kept, when the body holds more than maxMultipartParts.
+    bool parseMultipartFile();
     void storeUploadedFile(const QByteArray &fieldName, std::unique_ptr<HttpTemporaryFile> file);
     void decodeParameters();
     void collectCookies();
@@ -161,8 +170,6 @@ private:
     qint64 currentSize = 0;
     qint64 expectedBodySize = 0;
     QByteArray currentHeader;
-    // The most recent value of currentHeader was produced by a continuation line.
-    bool currentHeaderFolded = false;
     QByteArray boundary;
     std::unique_ptr<HttpTemporaryFile> tempFile;
     QByteArray lineBuffer;

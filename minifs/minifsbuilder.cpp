@@ -2,6 +2,7 @@
 
 #include "minifsbuildlistener.h"
 #include "minifsimage.h"
+#include "outsidetext.h"
 #include "programpaths.h"
 #include "regularfile.h"
 #include "wholewrite.h"
@@ -16,6 +17,7 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <dirent.h>
 #include <unistd.h>
 #endif
 
@@ -33,9 +35,9 @@ QString quoted(const QString &text)
 
 std::unique_ptr<QIODevice> openFile(const QString &path)
 {
-    // Unbuffered: contents are read straight into the copy buffer. The
-    // listing has just found a regular file, so it is not looked at again:
-    // that costs a system call per file, a third of a small file's cost.
+    // Unbuffered: contents are read straight into the copy buffer. A name
+    // the listing found as a regular file may have been swapped for a link
+    // or a pipe since: neither is opened.
     auto file = std::make_unique<QFile>(path);
     if (!RegularFile::open_listed(*file, path))
         return nullptr;
@@ -58,6 +60,28 @@ qint64 readSome(QIODevice &input, char *data, qint64 size)
     }
 #endif
     return input.read(data, size);
+}
+
+// Names in folder the system's encoding cannot carry into a QString and back
+// (not UTF-8): the listing cannot open them, so they are reported by their
+// bytes, escaped.
+QStringList unnamedFiles(const QString &folder)
+{
+    QStringList names;
+#ifdef Q_OS_UNIX
+    DIR *directory = ::opendir(QFile::encodeName(folder).constData());
+    if (!directory)
+        return names;
+    while (const dirent *entry = ::readdir(directory)) {
+        const QByteArray name(entry->d_name);
+        if (QFile::encodeName(QFile::decodeName(name)) != name)
+            names.append(OutsideText::escaped_name(name));
+    }
+    ::closedir(directory);
+#else
+    Q_UNUSED(folder)
+#endif
+    return names;
 }
 
 // The old image may lie in the folder itself; packing it while it is being
@@ -262,6 +286,8 @@ MiniFsBuilder::Outcome MiniFsBuilder::build(
                 QStringLiteral("注意:版本\"%1\"已存为\"%2\"(只存%3个Latin-1字符,其他字符记作?)")
                         .arg(version, storedVersion)
                         .arg(MiniFsImage::versionCapacity));
+    for (const QString &name : unnamedFiles(folder))
+        listener.logLine(QStringLiteral("跳过:") + name + QStringLiteral("(文件名不是UTF-8)"));
     return pack(output, files, created, versionField);
 }
 

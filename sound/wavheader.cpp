@@ -150,8 +150,10 @@ WavHeader::PcmVerdict WavHeader::checkPcm(const char *file, qint64 length, Layou
     const Format &format = layout->format;
     // Samples are always read as 16-bit values, so anything else would be
     // encoded as noise and reported as done.
+    // A rate of 0 Hz has no playing time: no device can play what it encodes to.
     if (!layout->riffWave || !layout->hasFormat || layout->dataOffset < 0
-            || format.formatTag != pcmFormatTag || format.bitsPerSample != pcmBitsPerSample)
+            || format.formatTag != pcmFormatTag || format.bitsPerSample != pcmBitsPerSample
+            || format.sampleRate == 0)
         return Unsupported;
     if (format.channels != 1)
         return NotMono;

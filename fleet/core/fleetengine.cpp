@@ -7,6 +7,21 @@
 #include "servedfolder.h"
 #include "systemfleetclock.h"
 
+#include <QDir>
+
+namespace {
+
+int find_serial_number(const QVector<FleetDevice> &devices, const QString &serial_number)
+{
+    for (int index = 0; index < devices.size(); ++index) {
+        if (devices.at(index).serial_number == serial_number)
+            return index;
+    }
+    return -1;
+}
+
+} // namespace
+
 // Takes the file service's reports on its connection threads and hands them
 // to the engine's thread. Queued calls whose engine is gone are dropped.
 class FleetEngine::Feed : public DownloadObserver
@@ -76,7 +91,12 @@ bool FleetEngine::take_datagram(const QByteArray &datagram, const QHostAddress &
         return false;
     const int index = find_device(sender);
     if (index < 0) {
-        add_device(reply.serial_number, reply.version, reply.sound_version, sender);
+        const int known = find_serial_number(devices, reply.serial_number);
+        if (known >= 0)
+            note_claim(known,
+                    { DownloadReport::plain_address(sender), reply.version, reply.sound_version });
+        else
+            add_device(reply.serial_number, reply.version, reply.sound_version, sender);
         return true;
     }
     Tracking &track = tracking[index];
@@ -106,10 +126,9 @@ int FleetEngine::add_device(const QString &serial_number, const QString &version
     if (known >= 0)
         return known;
     // One device answering on two networks must not be upgraded twice.
-    for (int index = 0; index < devices.size(); ++index) {
-        if (devices.at(index).serial_number == serial_number)
-            return index;
-    }
+    const int same = find_serial_number(devices, serial_number);
+    if (same >= 0)
+        return same;
     FleetDevice device;
     device.serial_number = serial_number;
     device.version = version;
@@ -129,6 +148,55 @@ int FleetEngine::find_device(const QHostAddress &address) const
             return index;
     }
     return -1;
+}
+
+QList<QHostAddress> FleetEngine::claims(int index) const
+{
+    QList<QHostAddress> addresses;
+    for (const Claim &claim : claimed.value(index))
+        addresses.append(claim.address);
+    return addresses;
+}
+
+int FleetEngine::find_claimant(const QHostAddress &address) const
+{
+    const QHostAddress wanted = DownloadReport::plain_address(address);
+    for (auto it = claimed.cbegin(); it != claimed.cend(); ++it) {
+        for (const Claim &claim : it.value()) {
+            if (claim.address == wanted)
+                return it.key();
+        }
+    }
+    return -1;
+}
+
+bool FleetEngine::take_claim(int index, const QHostAddress &address)
+{
+    const QHostAddress wanted = DownloadReport::plain_address(address);
+    QList<Claim> &list = claimed[index];
+    for (int at = 0; at < list.size(); ++at) {
+        if (list.at(at).address != wanted)
+            continue;
+        FleetDevice &device = devices[index];
+        const Claim former{ device.address, device.version, device.sound_version };
+        device.address = list.at(at).address;
+        device.version = list.at(at).version;
+        device.sound_version = list.at(at).sound_version;
+        list[at] = former;
+        return true;
+    }
+    return false;
+}
+
+void FleetEngine::note_claim(int index, const Claim &claim)
+{
+    QList<Claim> &list = claimed[index];
+    for (const Claim &known : qAsConst(list)) {
+        if (known.address == claim.address)
+            return;
+    }
+    list.append(claim);
+    emit serial_conflict(index, claim.address.toString());
 }
 
 FleetPreflight FleetEngine::preflight(const QString &file_name)
@@ -157,6 +225,7 @@ bool FleetEngine::start(const Run &run, const QVector<int> &device_indexes, QStr
         const FleetPreflight checked = preflight(run.file_name);
         emit preflight_checked(checked);
         reason = checked.problem_text();
+        run_sha256 = checked.sha256;
     }
     if (!reason.isEmpty()) {
         if (error)
@@ -225,7 +294,7 @@ void FleetEngine::take_report(const DownloadReport &report)
     const int known = find_device(report.peer);
     const int index = known >= 0 && running && tracking.at(known).in_run ? known : -1;
     const bool final = report.outcome != DownloadReport::Outcome::InProgress;
-    if (index < 0 || !follows_reports(index)) {
+    if (index < 0 || !follows_reports(index) || !is_run_file(report)) {
         if (final)
             emit request_answered(report, index);
         return;
@@ -267,7 +336,7 @@ void FleetEngine::download_ended(int index, const DownloadReport &report)
     Tracking &track = tracking[index];
     track.deadline = -1;
     device.bytes = report.bytes_sent;
-    switch (report.outcome) {
+    switch (whole_download(report)) {
     case DownloadReport::Outcome::Complete:
         if (device.percent != 100) {
             device.percent = 100;
@@ -292,6 +361,23 @@ void FleetEngine::download_ended(int index, const DownloadReport &report)
     case DownloadReport::Outcome::InProgress:
         break;
     }
+}
+
+// Requests for other files are reported but never end an attempt: a device
+// that fetched something else was not upgraded.
+bool FleetEngine::is_run_file(const DownloadReport &report) const
+{
+    return QDir::cleanPath(report.path)
+            == QDir::cleanPath(QLatin1Char('/') + current_run.file_name);
+}
+
+// A download counts as complete only with every byte of the file sent.
+DownloadReport::Outcome FleetEngine::whole_download(const DownloadReport &report)
+{
+    if (report.outcome == DownloadReport::Outcome::Complete
+            && (report.file_size < 0 || report.bytes_sent != quint64(report.file_size)))
+        return DownloadReport::Outcome::Interrupted;
+    return report.outcome;
 }
 
 // A device is followed from its command until it succeeds or asks for what
@@ -443,7 +529,16 @@ void FleetEngine::finish_run()
     }
     if (first_command_ms >= 0)
         summary.elapsed_ms = last_end - first_command_ms;
+    recheck_file(summary);
     running = false;
     stopping = false;
     emit run_finished(summary);
+}
+
+// The file service ends a download whose file changes under it; a change
+// between two downloads is only seen here.
+void FleetEngine::recheck_file(Summary &summary) const
+{
+    summary.sha256_before = run_sha256;
+    summary.sha256_after = preflight(current_run.file_name).sha256;
 }

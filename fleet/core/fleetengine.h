@@ -6,6 +6,7 @@
 #include "fleetdevice.h"
 #include "fleetpreflight.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QVector>
@@ -88,6 +89,11 @@ public:
         // command was sent.
         qint64 elapsed_ms = -1;
         bool stopped = false;
+        // The file's SHA-256 at the pre-flight and again at the run's end; they differ when the
+        // file changed during the run (empty when it could not be read).
+        QByteArray sha256_before;
+        QByteArray sha256_after;
+        bool file_changed() const { return sha256_before != sha256_after; }
     };
 
     // transport must outlive the engine. Without a clock the engine keeps a
@@ -108,7 +114,7 @@ public:
     // Sends one probe to each address by unicast.
     void probe(const QList<QHostAddress> &addresses);
     // One datagram from sender. A discovery reply from an unknown address
-    // adds a device (unless its serial number is known from another
+    // adds a device (or a claim, when its serial number is known from another
     // address); from a device waiting to come back, it makes it "back" when
     // the device was silent since or its "ver" changed (Run::confirm_ms).
     // Returns false when the datagram is no discovery reply.
@@ -124,6 +130,16 @@ public:
     // Index of the device at address (IPv4-mapped IPv6 forms match their
     // IPv4 address), or -1.
     int find_device(const QHostAddress &address) const;
+    // Replies cannot be authenticated: a serial number of a known device
+    // answered from another address is kept as a claim, never merged. The
+    // other addresses claiming device index's serial number, in order.
+    QList<QHostAddress> claims(int index) const;
+    // Index of the device whose serial number address claimed, or -1.
+    int find_claimant(const QHostAddress &address) const;
+    // Makes address, one of the device's claims, the device's own (the host
+    // named by the user is the device); its former address becomes a claim.
+    // False when address claimed nothing of index.
+    bool take_claim(int index, const QHostAddress &address);
 
     // The check start() makes, for showing before a run.
     static FleetPreflight preflight(const QString &file_name);
@@ -161,6 +177,9 @@ signals:
     // from no device of the run.
     void request_answered(const DownloadReport &report, int index);
     void run_finished(const FleetEngine::Summary &summary);
+    // A reply from address (as text) claimed the serial number of device index, known at
+    // another address.
+    void serial_conflict(int index, const QString &address);
 
 private:
     class Feed;
@@ -181,6 +200,15 @@ private:
         bool was_silent = false;
     };
 
+    // A discovery reply from an address that is not the device's own.
+    struct Claim
+    {
+        QHostAddress address;
+        QString version;
+        QString sound_version;
+    };
+
+    void note_claim(int index, const Claim &claim);
     void set_state(int index, State state);
     void send_command(int index);
     // Ends an attempt; a retry is queued when allowed.
@@ -188,12 +216,15 @@ private:
     void end_device(int index, State state);
     void download_ended(int index, const DownloadReport &report);
     bool follows_reports(int index) const;
+    bool is_run_file(const DownloadReport &report) const;
+    static DownloadReport::Outcome whole_download(const DownloadReport &report);
     void resume(int index);
     void wake();
     // Starts what may start, ends the run when nothing is left, and asks
     // the clock for the next wake-up.
     void advance();
     void finish_run();
+    void recheck_file(Summary &summary) const;
 
     FleetTransport &transport;
     quint16 target_port;
@@ -209,6 +240,8 @@ private:
     bool running = false;
     bool stopping = false;
     qint64 first_command_ms = -1;
+    QByteArray run_sha256;
+    QHash<int, QList<Claim>> claimed;
 };
 Q_DECLARE_METATYPE(FleetEngine::Summary)
 

@@ -27,7 +27,7 @@ FleetPreflight FleetPreflight::check(const QString &folder, const QString &file_
         return refuse(Problem::NoName);
     // The devices' request path is the name below the served folder: the
     // file service would refuse one that climbs out of it.
-    if (!ServedFolder::holds(folder, QLatin1Char('/') + result.file_name))
+    if (!ServedFolder::holds_resolved(folder, QLatin1Char('/') + result.file_name))
         return refuse(Problem::LeavesFolder);
     if (!QFileInfo(folder).isDir())
         return refuse(Problem::NoFolder);

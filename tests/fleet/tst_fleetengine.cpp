@@ -33,6 +33,8 @@ private slots:
     void cleanup();
     void repliesAddEachDeviceOnce();
     void searchProbesTransportsNetworks();
+    void claimedSerialNumberChangesNothing();
+    void namedHostTakesItsClaimOver();
     void preflightRefusalSendsNothing_data();
     void preflightRefusalSendsNothing();
     void preflightReportsSizeAndHash();
@@ -45,6 +47,9 @@ private slots:
     void comingBack();
     void reportsMatchedByPeerAddress_data();
     void reportsMatchedByPeerAddress();
+    void otherFileReportedWithItsDevice();
+    void fileRecheckedAtRunEnd_data();
+    void fileRecheckedAtRunEnd();
     void endedDeviceFollowedWhileRunGoesOn();
     void stopSendsNoFurtherCommands();
 
@@ -106,8 +111,39 @@ void tst_FleetEngine::repliesAddEachDeviceOnce()
     QVERIFY(fleet->engine.take_datagram(
             reply("B"), QHostAddress(QStringLiteral("::ffff:198.18.0.15"))));
     QCOMPARE(added.count(), 2);
+    QCOMPARE(fleet->engine.claims(0), QList<QHostAddress>{ device_address(2) });
     QCOMPARE(fleet->engine.device(1).address, device_address(5));
     QCOMPARE(fleet->engine.device(0).version, QStringLiteral("1.0"));
+}
+
+// An impostor answering first with a device's serial number neither becomes
+// that device nor hides it.
+void tst_FleetEngine::claimedSerialNumberChangesNothing()
+{
+    QSignalSpy conflicts(&fleet->engine, &FleetEngine::serial_conflict);
+    QVERIFY(fleet->engine.take_datagram(reply("A", "1.0"), device_address(1)));
+    QVERIFY(fleet->engine.take_datagram(reply("A", "6.6"), device_address(9)));
+    QVERIFY(fleet->engine.take_datagram(reply("A", "6.6"), device_address(9)));
+    QCOMPARE(fleet->engine.device_count(), 1);
+    QCOMPARE(fleet->engine.device(0).address, device_address(1));
+    QCOMPARE(fleet->engine.device(0).version, QStringLiteral("1.0"));
+    QCOMPARE(fleet->engine.find_device(device_address(9)), -1);
+    QCOMPARE(fleet->engine.find_claimant(device_address(9)), 0);
+    QCOMPARE(fleet->engine.find_claimant(device_address(2)), -1);
+    QCOMPARE(conflicts.count(), 1);
+    QCOMPARE(conflicts.first().at(1).toString(), device_address(9).toString());
+}
+
+void tst_FleetEngine::namedHostTakesItsClaimOver()
+{
+    QVERIFY(fleet->engine.take_datagram(reply("A", "6.6"), device_address(9)));
+    QVERIFY(fleet->engine.take_datagram(reply("A", "1.0"), device_address(1)));
+    QVERIFY(!fleet->engine.take_claim(0, device_address(2)));
+    QVERIFY(fleet->engine.take_claim(0, device_address(1)));
+    QCOMPARE(fleet->engine.device(0).address, device_address(1));
+    QCOMPARE(fleet->engine.device(0).version, QStringLiteral("1.0"));
+    QCOMPARE(fleet->engine.claims(0), QList<QHostAddress>{ device_address(9) });
+    QCOMPARE(fleet->engine.find_device(device_address(1)), 0);
 }
 
 // Only the transport's networks are searched, never the machine's.
@@ -221,10 +257,42 @@ void tst_FleetEngine::attempts_data()
             << 0 << QStringList{ "GET", "HEAD done", "wait", "GET done" }
             << QList<State>{ State::CommandSent, State::Downloading, State::FileSent };
     // A device that answers its first command late is followed all the same.
+    // Success is the announced file only, sent whole; other requests are reported and end
+    // nothing.
+    QTest::newRow("otherFileNoSuccess") << 0 << QStringList{ "GET done other", "almost", "tick" }
+                                        << QList<State>{ State::CommandSent, State::NoAnswer };
+    QTest::newRow("otherFileThenRunFile")
+            << 0 << QStringList{ "GET missing other", "GET cut other", "GET done" }
+            << QList<State>{ State::CommandSent, State::FileSent };
+    QTest::newRow("completeButShortInterrupted")
+            << 0 << QStringList{ "GET short" }
+            << QList<State>{ State::CommandSent, State::Interrupted };
+    QTest::newRow("sameFileOtherSpelling") << 0 << QStringList{ "GET done spelled" }
+                                           << QList<State>{ State::CommandSent, State::FileSent };
     QTest::newRow("lateDeviceFollowed")
             << 1 << QStringList{ "wait", "GET", "GET done" }
             << QList<State>{ State::CommandSent, State::NoAnswer, State::CommandSent,
                    State::Downloading, State::FileSent };
+}
+
+// "GET done other": method, outcome ("short": complete with half the bytes) and path
+// ("other": /other.bin, "spelled": the run's file as //./image.bin).
+static DownloadReport step_report(const QString &step)
+{
+    const QMap<QString, Outcome> outcomes{ { "done", Outcome::Complete },
+        { "short", Outcome::Complete }, { "cut", Outcome::Interrupted },
+        { "missing", Outcome::NotFound } };
+    const QString outcome = step.section(' ', 1, 1);
+    DownloadReport result = report(0, step.section(' ', 0, 0).toLatin1(),
+            outcomes.value(outcome, Outcome::InProgress),
+            outcome == QLatin1String("done")            ? image_size
+                    : outcome == QLatin1String("short") ? image_size / 2
+                                                        : 0);
+    if (step.section(' ', 2) == QLatin1String("other"))
+        result.path = QStringLiteral("/other.bin");
+    else if (step.section(' ', 2) == QLatin1String("spelled"))
+        result.path = QStringLiteral("//./image.bin");
+    return result;
 }
 
 void tst_FleetEngine::attempts()
@@ -232,8 +300,6 @@ void tst_FleetEngine::attempts()
     QFETCH(int, retries);
     QFETCH(QStringList, steps);
     QFETCH(QList<State>, states);
-    const QMap<QString, Outcome> outcomes{ { "done", Outcome::Complete },
-        { "cut", Outcome::Interrupted }, { "missing", Outcome::NotFound } };
     add_devices(1);
     QList<State> seen;
     connect(&fleet->engine, &FleetEngine::state_changed, this,
@@ -245,9 +311,7 @@ void tst_FleetEngine::attempts()
         else if (step == QLatin1String("tick"))
             fleet->clock.advance(1);
         else
-            fleet->engine.take_report(report(0, step.section(' ', 0, 0).toLatin1(),
-                    outcomes.value(step.section(' ', 1), Outcome::InProgress),
-                    step.endsWith(QLatin1String("done")) ? image_size : 0));
+            fleet->engine.take_report(step_report(step));
     }
     QCOMPARE(seen, states);
     QCOMPARE(fleet->engine.device(0).attempts, int(states.count(State::CommandSent)));
@@ -386,6 +450,47 @@ void tst_FleetEngine::reportsMatchedByPeerAddress()
     }
     QCOMPARE(answered.count(), 1);
     QCOMPARE(answered.first().at(1).toInt(), matched);
+}
+
+void tst_FleetEngine::otherFileReportedWithItsDevice()
+{
+    add_devices(1);
+    QSignalSpy answered(&fleet->engine, &FleetEngine::request_answered);
+    QVERIFY(start(1));
+    fleet->engine.take_report(step_report(QStringLiteral("GET done other")));
+    QCOMPARE(answered.count(), 1);
+    QCOMPARE(answered.first().at(1).toInt(), 0);
+    QCOMPARE(answered.first().at(0).value<DownloadReport>().path, QStringLiteral("/other.bin"));
+    QCOMPARE(fleet->engine.device(0).state, State::CommandSent);
+}
+
+void tst_FleetEngine::fileRecheckedAtRunEnd_data()
+{
+    QTest::addColumn<QByteArray>("during");
+    QTest::addColumn<bool>("changed");
+    QTest::newRow("unchanged") << QByteArray() << false;
+    QTest::newRow("rewrittenSameSize") << QByteArray(int(image_size), 'y') << true;
+}
+
+void tst_FleetEngine::fileRecheckedAtRunEnd()
+{
+    QFETCH(QByteArray, during);
+    QFETCH(bool, changed);
+    add_devices(1);
+    QSignalSpy finished(&fleet->engine, &FleetEngine::run_finished);
+    QVERIFY(start(1));
+    if (!during.isEmpty()) {
+        QFile image(ServedFolder::current() + QStringLiteral("/image.bin"));
+        QVERIFY(image.open(QIODevice::WriteOnly));
+        QCOMPARE(image.write(during), qint64(during.size()));
+    }
+    fleet->engine.take_report(report(0, "GET", Outcome::Complete, image_size));
+    QCOMPARE(finished.count(), 1);
+    const auto summary = finished.first().first().value<FleetEngine::Summary>();
+    QCOMPARE(summary.file_changed(), changed);
+    QCOMPARE(summary.sha256_before.size(), 64);
+    QCOMPARE(summary.sha256_after.size(), 64);
+    QVERIFY(serve_fleet_image(folder));
 }
 
 void tst_FleetEngine::endedDeviceFollowedWhileRunGoesOn()

@@ -188,6 +188,12 @@ void tst_HttpConnectionHandler::ambiguousLengthIsRefused_data()
             << QByteArray(HttpConnectionHandler::badRequestAnswer);
     QTest::newRow("chunked") << QByteArray("Transfer-Encoding: chunked\r\n")
                              << QByteArray(HttpConnectionHandler::notImplementedAnswer);
+    QTest::newRow("spaceBeforeColon") << QByteArray("Content-Length : 19\r\n")
+                                      << QByteArray(HttpConnectionHandler::badRequestAnswer);
+    QTest::newRow("hexadecimalLength") << QByteArray("Content-Length: 0x13\r\n")
+                                       << QByteArray(HttpConnectionHandler::badRequestAnswer);
+    QTest::newRow("obsFold") << QByteArray("X-A: 1\r\n Content-Length: 19\r\n")
+                             << QByteArray(HttpConnectionHandler::badRequestAnswer);
 }
 
 void tst_HttpConnectionHandler::ambiguousLengthIsRefused()

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -119,6 +120,9 @@ private slots:
     void unreadableFile();
     void fileChangedAfterListing_data();
     void fileChangedAfterListing();
+    void swappedAfterListing_data();
+    void swappedAfterListing();
+    void nonUtf8NameReported();
     void duplicateStoredNames();
     void oldImageInFolderNotPacked();
     void refusals_data();
@@ -432,6 +436,56 @@ void tst_MiniFsBuilder::fileChangedAfterListing()
     QCOMPARE(packed.value("a.bin"), replacement);
     QCOMPARE(packed.value("b.bin"), QByteArray("after"));
     QVERIFY(listener.lines.contains(QStringLiteral("添加:a.bin(%1bytes)").arg(replacement.size())));
+}
+
+void tst_MiniFsBuilder::swappedAfterListing_data()
+{
+    QTest::addColumn<bool>("fifo");
+    QTest::newRow("linkToOutsideFile") << false;
+    QTest::newRow("fifo") << true;
+}
+
+// A name replaced between listing and reading is left out with a line; the
+// link's target is never packed, and a FIFO neither hangs nor packs as empty.
+void tst_MiniFsBuilder::swappedAfterListing()
+{
+    QFETCH(bool, fifo);
+    const QString secret = work->filePath(QStringLiteral("secret.txt"));
+    QVERIFY(writeFile(secret, "secret"));
+    QVERIFY(writeFile(source + QStringLiteral("/a.bin"), "listed"));
+    QVERIFY(writeFile(source + QStringLiteral("/b.bin"), "after"));
+    MiniFsBuilder builder(listener);
+    builder.setLister([&](const QString &folder) {
+        const QFileInfoList files = sortedListing(folder);
+        const QString swapped = folder + QStringLiteral("/a.bin");
+        QFile::remove(swapped);
+        if (fifo)
+            ::mkfifo(QFile::encodeName(swapped).constData(), 0600);
+        else
+            QFile::link(secret, swapped);
+        return files;
+    });
+    QCOMPARE(builder.build(source, QString(), imagePath), MiniFsBuilder::Built);
+    QVERIFY(QFileInfo(source + QStringLiteral("/a.bin")).isSymLink() != fifo);
+    QVERIFY2(listener.lines.contains(QStringLiteral("跳过:a.bin(无法打开)")),
+            qPrintable(listener.lines.join(QLatin1Char('\n'))));
+    const auto packed = contents(imagePath);
+    QCOMPARE(packed.keys(), QList<QByteArray>({ "b.bin" }));
+    QVERIFY(!readFile(imagePath).contains("secret"));
+}
+
+void tst_MiniFsBuilder::nonUtf8NameReported()
+{
+    QVERIFY(writeFile(source + QStringLiteral("/ok.txt"), "ok"));
+    const QByteArray raw = QFile::encodeName(source) + "/caf\xe9\n.txt";
+    QFile file;
+    QVERIFY(file.open(::open(raw.constData(), O_WRONLY | O_CREAT, 0600), QIODevice::WriteOnly,
+            QFileDevice::AutoCloseHandle));
+    file.close();
+    QCOMPARE(build(source), MiniFsBuilder::Built);
+    QVERIFY2(listener.lines.contains(QStringLiteral("跳过:caf\\xe9\\x0a.txt(文件名不是UTF-8)")),
+            qPrintable(listener.lines.join(QLatin1Char('\n'))));
+    QCOMPARE(contents(imagePath).keys(), QList<QByteArray>({ "ok.txt" }));
 }
 
 void tst_MiniFsBuilder::duplicateStoredNames()

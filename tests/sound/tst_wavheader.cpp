@@ -43,6 +43,9 @@ void tst_WavHeader::chunkSearch_data()
     QTest::newRow("fmtExtended") << WavFile::riff(
             WavFile::chunk("fmt ", wav.formatBody() + QByteArray(2, '\0')) + data)
                                  << accepted << 46 << 12;
+    WavFile silent = wav;
+    silent.sampleRate = 0;
+    QTest::newRow("zeroHertz") << silent.bytes() << unsupported << 44 << 12;
     QTest::newRow("dataMissing") << WavFile::riff(fmt + list + list) << unsupported << -1 << 0;
     QTest::newRow("fmtTruncated") << WavFile::riff(data + fmt.left(18)) << unsupported << 20 << 12;
     QTest::newRow("chunkBeyondFile-beforeData")

@@ -37,6 +37,8 @@ class tst_AdpcmCommand : public QObject
 private slots:
     void init();
     void compressPrintsRunLines();
+    void tooLargeFileIsASkip();
+    void controlCharactersInNamesEscaped();
     void compressExitCodes_data();
     void compressExitCodes();
     void unreadableFileFailsTheRun();
@@ -79,6 +81,28 @@ void tst_AdpcmCommand::compressPrintsRunLines()
             QStringLiteral("ondaspa-cli adpcm compress: stereo.wav: 8000 Hz, 2 channels, 16 bits, "
                            "format tag 1, 64 bytes\n"));
     QCOMPARE(QFileInfo(out + QStringLiteral("/示例.wav")).size(), qint64(46));
+}
+
+// Its format was never looked at: the line says it was skipped, with no format to mislead.
+void tst_AdpcmCommand::tooLargeFileIsASkip()
+{
+    QVERIFY(tone(600000, 16000).write(in + QStringLiteral("/long.wav")));
+    const CommandRun result = runCli({ QStringLiteral("compress"), in, QStringLiteral("-o"), out });
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.err,
+            QStringLiteral("ondaspa-cli adpcm compress: long.wav: skipped, 1200044 bytes is over "
+                           "the limit of 1048576 bytes\n"));
+}
+
+// A name that would set the terminal's title reaches it escaped.
+void tst_AdpcmCommand::controlCharactersInNamesEscaped()
+{
+    QVERIFY(tone(100, 16000).write(in + QStringLiteral("/a\x1b]0;owned\x07.wav")));
+    const CommandRun result = runCli({ QStringLiteral("compress"), in, QStringLiteral("-o"), out });
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.out.contains(QStringLiteral("压缩:a\\x1b]0;owned\\x07.wav >> ")),
+            qPrintable(result.out));
+    QVERIFY(!result.out.contains(QLatin1Char('\x1b')));
 }
 
 void tst_AdpcmCommand::compressExitCodes_data()

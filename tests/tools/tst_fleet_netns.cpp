@@ -89,6 +89,9 @@ private slots:
     void missingFileSendsNothing();
     void fleetWithinTimeBound();
     void confirmationReportsVersions();
+    void wrongFileIsNoSuccess();
+    void impostorGetsNothing_data();
+    void impostorGetsNothing();
 
 private:
     QString path(const QString &name) const { return work.filePath(name); }
@@ -102,6 +105,9 @@ private:
     std::unique_ptr<NamespaceSimulator> ignoring;
     std::unique_ptr<NamespaceSimulator> dropping;
     std::unique_ptr<NamespaceSimulator> rebooting;
+    std::unique_ptr<NamespaceSimulator> impostor;
+    std::unique_ptr<NamespaceSimulator> genuine;
+    std::unique_ptr<NamespaceSimulator> wrong_file;
     CliRun last_run;
     bool failed = false;
 };
@@ -140,6 +146,9 @@ void tst_FleetNetns::cleanupTestCase()
         qInfo().noquote() << "--- command line\n"
                           << last_run.errors << "--- simulators\n"
                           << logs().right(20000);
+    wrong_file.reset();
+    genuine.reset();
+    impostor.reset();
     rebooting.reset();
     dropping.reset();
     ignoring.reset();
@@ -150,7 +159,8 @@ QByteArray tst_FleetNetns::logs() const
 {
     QByteArray all;
     for (const NamespaceSimulator *simulator :
-            { fleet.get(), ignoring.get(), dropping.get(), rebooting.get() }) {
+            { fleet.get(), ignoring.get(), dropping.get(), rebooting.get(), impostor.get(),
+                    genuine.get(), wrong_file.get() }) {
         if (simulator)
             all += simulator->log();
     }
@@ -268,6 +278,79 @@ void tst_FleetNetns::confirmationReportsVersions()
     for (const QJsonObject &device : last_run.devices())
         QCOMPARE(device[QStringLiteral("state")].toString(), QStringLiteral("back"));
     QCOMPARE(last_run.errors.count(QRegularExpression(QStringLiteral("1\\.0 -> 2\\.0 +back"))), 3);
+}
+
+// A device that fetches another file than the announced one is not upgraded: its request is
+// reported with its path and the attempt ends by time-out.
+void tst_FleetNetns::wrongFileIsNoSuccess()
+{
+    QVERIFY(writeFile(path("html/other.bin"), "other\n"));
+    wrong_file.reset(new NamespaceSimulator(QStringLiteral(DEVSIM_PATH), path("wrong.log")));
+    QVERIFY(wrong_file->start(
+            { "--sn", "WRONG-1", "--bind", "198.18.0.59", "--fs-path", "/other.bin" }));
+
+    last_run = run_cli(QStringList{ "fs", "--ip", "198.18.0.59", "--timeout", "3", "--retries",
+                               "0", "--json" }
+            + served());
+
+    QCOMPARE(last_run.exit_code, 1);
+    QCOMPARE(last_run.summary()[QStringLiteral("succeeded")].toInt(), 0);
+    QCOMPARE(last_run.devices().value("WRONG-1")[QStringLiteral("state")].toString(),
+            QStringLiteral("no answer"));
+    bool reported = false;
+    for (const QJsonObject &request : last_run.all(QStringLiteral("request")))
+        reported = reported
+                || (request[QStringLiteral("path")].toString() == QLatin1String("/other.bin")
+                        && request[QStringLiteral("sn")].toString() == QLatin1String("WRONG-1"));
+    QVERIFY(reported);
+    QVERIFY2(last_run.errors.contains(QStringLiteral("WRONG-1 198.18.0.59 GET /other.bin")),
+            qPrintable(last_run.errors));
+    QVERIFY(!last_run.errors.contains(QStringLiteral("1 of 1 upgraded")));
+}
+
+void tst_FleetNetns::impostorGetsNothing_data()
+{
+    QTest::addColumn<QStringList>("targets");
+    QTest::addColumn<QString>("genuineState");
+    // Broadcast: two addresses for one serial number, so neither is trusted.
+    QTest::newRow("bySerialNumber") << QStringList{ "--sn", "TWIN-1" } << QString();
+    // By address: the named host is the device, whoever answered first.
+    QTest::newRow("byAddress") << QStringList{ "--ip", "198.18.0.58", "--sn", "NOBODY" }
+                               << QStringLiteral("file sent");
+}
+
+void tst_FleetNetns::impostorGetsNothing()
+{
+    QFETCH(QStringList, targets);
+    QFETCH(QString, genuineState);
+    if (!impostor) {
+        impostor.reset(new NamespaceSimulator(QStringLiteral(DEVSIM_PATH), path("impostor.log")));
+        QVERIFY(impostor->start({ "--sn", "TWIN-1", "--bind", "198.18.0.57", "--ver", "6.6" }));
+        genuine.reset(new NamespaceSimulator(QStringLiteral(DEVSIM_PATH), path("genuine.log")));
+        QVERIFY(genuine->start({ "--sn", "TWIN-1", "--bind", "198.18.0.58", "--ver", "1.0" }));
+    }
+    const int impostor_commands = impostor->log().count("command type=");
+    const int genuine_commands = genuine->log().count("command type=");
+
+    last_run = run_cli(QStringList{ "fs", "--timeout", "10", "--json" } + targets + served());
+
+    QCOMPARE(last_run.exit_code, 1);
+    QCOMPARE(impostor->log().count("command type="), impostor_commands);
+    QVERIFY2(!last_run.all(QStringLiteral("conflict")).isEmpty(), qPrintable(last_run.errors));
+    QVERIFY2(last_run.errors.contains(QStringLiteral("198.18.0.57")), qPrintable(last_run.errors));
+    if (genuineState.isEmpty()) {
+        QCOMPARE(genuine->log().count("command type="), genuine_commands);
+        QVERIFY2(last_run.errors.contains(QStringLiteral("serial-number conflict, no command to "
+                                                         "either")),
+                qPrintable(last_run.errors));
+        QVERIFY(last_run.errors.contains(QStringLiteral("198.18.0.58")));
+    } else {
+        QCOMPARE(last_run.devices().value("TWIN-1")[QStringLiteral("address")].toString(),
+                QStringLiteral("198.18.0.58"));
+        QCOMPARE(last_run.devices().value("TWIN-1")[QStringLiteral("state")].toString(),
+                genuineState);
+        QVERIFY(!last_run.errors.contains(QStringLiteral("198.18.0.58 did not answer")));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_FleetNetns)

@@ -19,6 +19,18 @@ CommandRun run(const QStringList &arguments, const QStringList &prefix = {})
     return CommandRun::of(prefix + QStringList{ CLI_PATH, "minifs" } + arguments);
 }
 
+// An image of one-byte entries under the given names: "0", "1", ...
+QByteArray imageOf(const QList<QByteArray> &names)
+{
+    QByteArray bytes = MiniFsImage::header(1, quint32(names.size()), QByteArray());
+    const auto contentStart = quint32(36 + 48 * names.size());
+    for (int index = 0; index < names.size(); ++index)
+        bytes += MiniFsImage::entry(names.at(index), 1, contentStart + quint32(index));
+    for (int index = 0; index < names.size(); ++index)
+        bytes += char('0' + index);
+    return bytes;
+}
+
 } // namespace
 
 class tst_MiniFsCommand : public QObject
@@ -38,6 +50,12 @@ private slots:
     void listRejectsCorruptImages_data();
     void listRejectsCorruptImages();
     void extractRefusesUnsafeNames();
+    void extractNeverFollowsLinks_data();
+    void extractNeverFollowsLinks();
+    void extractReplacesOnlyWithForce_data();
+    void extractReplacesOnlyWithForce();
+    void extractReportsRepeatedNames();
+    void listEscapesNames();
 
 private:
     std::unique_ptr<QTemporaryDir> work;
@@ -280,6 +298,102 @@ void tst_MiniFsCommand::extractRefusesUnsafeNames()
     for (const char *refused : { "entry 0", "entry 2", "entry 3", "entry 4" })
         QVERIFY2(result.err.contains(QLatin1String(refused)), qPrintable(result.err));
     QVERIFY(!QFileInfo::exists(work->filePath(QStringLiteral("deep/b"))));
+}
+
+void tst_MiniFsCommand::extractNeverFollowsLinks_data()
+{
+    QTest::addColumn<bool>("outsideExists");
+    QTest::addColumn<bool>("force");
+    QTest::newRow("linkToOutsideFile") << true << false;
+    QTest::newRow("danglingLinkOutside") << false << false;
+    QTest::newRow("linkToOutsideFileForced") << true << true;
+    QTest::newRow("danglingLinkOutsideForced") << false << true;
+}
+
+// A link placed in DIR beforehand is refused, or with --force replaced
+// itself: the file it points to is neither written nor created.
+void tst_MiniFsCommand::extractNeverFollowsLinks()
+{
+    QFETCH(bool, outsideExists);
+    QFETCH(bool, force);
+    const QString outside = work->filePath(QStringLiteral("outside.txt"));
+    if (outsideExists)
+        QVERIFY(writeFile(outside, "keep"));
+    const QString target = work->filePath(QStringLiteral("target"));
+    QVERIFY(QDir().mkpath(target));
+    QVERIFY(QFile::link(outside, target + QStringLiteral("/a.txt")));
+    QVERIFY(writeFile(image, imageOf({ "a.txt", "b.txt" })));
+    QStringList arguments{ "extract", image, target };
+    if (force)
+        arguments.insert(1, QStringLiteral("--force"));
+    const CommandRun result = run(arguments);
+    QCOMPARE(result.exitCode, force ? 0 : 1);
+    QCOMPARE(QFileInfo::exists(outside), outsideExists);
+    if (outsideExists)
+        QCOMPARE(readFile(outside), QByteArray("keep"));
+    QCOMPARE(QFileInfo(target + QStringLiteral("/a.txt")).isSymLink(), !force);
+    if (force)
+        QCOMPARE(readFile(target + QStringLiteral("/a.txt")), QByteArray("0"));
+    else
+        QVERIFY2(result.err.contains(QLatin1String("entry 0 \"a.txt\" refused: a link")),
+                qPrintable(result.err));
+    QCOMPARE(readFile(target + QStringLiteral("/b.txt")), QByteArray("1"));
+    QCOMPARE(QDir(target).entryList(QDir::Files | QDir::Hidden | QDir::System),
+            QStringList({ "a.txt", "b.txt" }));
+}
+
+void tst_MiniFsCommand::extractReplacesOnlyWithForce_data()
+{
+    QTest::addColumn<bool>("force");
+    QTest::newRow("refusedWithoutForce") << false;
+    QTest::newRow("replacedWithForce") << true;
+}
+
+void tst_MiniFsCommand::extractReplacesOnlyWithForce()
+{
+    QFETCH(bool, force);
+    const QString target = work->filePath(QStringLiteral("target"));
+    QVERIFY(QDir().mkpath(target));
+    QVERIFY(writeFile(target + QStringLiteral("/a.txt"), "older"));
+    QVERIFY(writeFile(image, imageOf({ "a.txt" })));
+    QStringList arguments{ "extract", image, target };
+    if (force)
+        arguments.append(QStringLiteral("--force"));
+    const CommandRun result = run(arguments);
+    QCOMPARE(result.exitCode, force ? 0 : 1);
+    QCOMPARE(readFile(target + QStringLiteral("/a.txt")), force ? QByteArray("0") : "older");
+    QCOMPARE(
+            result.err.contains(QLatin1String("refused: it exists (--force replaces it)")), !force);
+    QCOMPARE(QDir(target).entryList(QDir::Files | QDir::Hidden), QStringList({ "a.txt" }));
+}
+
+// The same name twice, or two invalid names that decode alike: the first is
+// written, the others reported.
+void tst_MiniFsCommand::extractReportsRepeatedNames()
+{
+    QVERIFY(writeFile(image, imageOf({ "a", "a", "\xff", "\xfe" })));
+    const QString target = work->filePath(QStringLiteral("target"));
+    const CommandRun result = run({ "extract", image, target });
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(readFile(target + QStringLiteral("/a")), QByteArray("0"));
+    QVERIFY2(result.err.contains(QLatin1String("entry 1 \"a\" refused: the same name as entry 0")),
+            qPrintable(result.err));
+    QVERIFY2(result.err.contains(
+                     QLatin1String("entry 3 \"\\xfe\" refused: the same name as entry 2")),
+            qPrintable(result.err));
+    QCOMPARE(QDir(target).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+// A newline in a stored name cannot forge a row of the listing.
+void tst_MiniFsCommand::listEscapesNames()
+{
+    QVERIFY(writeFile(image, imageOf({ "x\nforged\t9\t9", "\x1b[2J" })));
+    const CommandRun listed = run({ "list", image });
+    QCOMPARE(listed.exitCode, 0);
+    const QStringList rows = listed.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 5);
+    QVERIFY(rows.at(3).startsWith(QLatin1String("x\\x0aforged\\x099\\x099\t1\t")));
+    QVERIFY(rows.at(4).startsWith(QLatin1String("\\x1b[2J\t1\t")));
 }
 
 QTEST_GUILESS_MAIN(tst_MiniFsCommand)

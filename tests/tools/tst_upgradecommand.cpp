@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -49,6 +50,8 @@ private slots:
     void interruptStopsInGoodOrder();
     void secondInterruptQuitsAtOnce();
     void streamsStayApart();
+    void endsSoonAfterSummary_data();
+    void endsSoonAfterSummary();
     void confirmSeesOnceSimulatorBack();
 
 private:
@@ -204,6 +207,46 @@ void tst_UpgradeCommand::secondInterruptQuitsAtOnce()
     QCOMPARE(cli->process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(cli->process.exitCode(), 130);
     QVERIFY(events(cli->output, QStringLiteral("summary")).isEmpty());
+}
+
+void tst_UpgradeCommand::endsSoonAfterSummary_data()
+{
+    QTest::addColumn<bool>("interrupted");
+    QTest::newRow("byItself") << false;
+    QTest::newRow("ctrlC") << true;
+}
+
+// A peer that holds a half request open keeps the server busy: after the summary the command
+// still closes within seconds (the server's own read time-out is 30 s), and a Ctrl-C there
+// quits with the run's status, not 130.
+void tst_UpgradeCommand::endsSoonAfterSummary()
+{
+    QFETCH(bool, interrupted);
+    const QString udp_port = QString::number(freeUdpPort());
+    devices.reset(new WatchedProcess(QStringLiteral(DEVSIM_PATH),
+            { "--sn", "END", "--bind", "127.0.0.43", "--udp-port", udp_port }));
+    QVERIFY(devices->waitForLine("listening"));
+    const quint16 port = freeTcpPort();
+    cli.reset(new WatchedProcess(QStringLiteral(CLI_PATH),
+            { "upgrade", "fs", "--ip", "127.0.0.43", "--device-port", udp_port, "--port",
+                    QString::number(port), "--folder", work.filePath(QStringLiteral("html")),
+                    "--json" }));
+    QVERIFY2(cli->waitForLine("\"event\":\"serving\""), cli->errors.constData());
+    QTcpSocket peer;
+    peer.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(peer.waitForConnected(5000));
+    peer.write("GET /minifs_rom.img HTTP/1.1\r\nHost: x\r\n");
+    QVERIFY(peer.waitForBytesWritten(5000));
+
+    QVERIFY2(cli->waitForLine("\"event\":\"summary\""), cli->errors.constData());
+    if (interrupted)
+        QVERIFY(interrupt());
+    QVERIFY2(cli->waitForExit(15000), cli->errors.constData());
+    QCOMPARE(cli->process.exitCode(), 0);
+    if (!interrupted)
+        QVERIFY2(cli->errors.contains(
+                         "the server closes; requests of other hosts under way are cut"),
+                cli->errors.constData());
 }
 
 // A simulator that exits with --once stays long enough after its reboot

@@ -9,10 +9,12 @@
 #include "wavheader.h"
 #include "wholewrite.h"
 
+#include "outsidetext.h"
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
 #include <QTextStream>
 #include <QtEndian>
 
@@ -95,10 +97,21 @@ QString describe(const WavHeader::Layout &layout, qint64 size)
 class ConsoleReporter : public FolderCompressor::Reporter
 {
 public:
-    void line(const QString &text) override { out() << text << '\n' << Qt::flush; }
+    void line(const QString &text) override
+    {
+        out() << OutsideText::escaped(text) << '\n' << Qt::flush;
+    }
     void refused(const QString &name, qint64 size, const WavHeader::Layout &layout) override
     {
-        fail(compressCommand, name + QStringLiteral(": ") + describe(layout, size));
+        // Too large is a skip, whatever the format: the rest of the file was never examined.
+        if (size > FolderCompressor::maxInputBytes)
+            fail(compressCommand,
+                    QStringLiteral("%1: skipped, %2 bytes is over the limit of %3 bytes")
+                            .arg(name)
+                            .arg(size)
+                            .arg(FolderCompressor::maxInputBytes));
+        else
+            fail(compressCommand, name + QStringLiteral(": ") + describe(layout, size));
     }
     void code(int code, const QString &) override
     {

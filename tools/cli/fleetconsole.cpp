@@ -1,6 +1,7 @@
 #include "fleetconsole.h"
 
 #include "logtime.h"
+#include "outsidetext.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -89,6 +90,16 @@ void FleetConsole::deviceFound(int index)
 void FleetConsole::missing(const Missing &target)
 {
     QJsonObject object;
+    if (!target.conflictingAddresses.isEmpty()) {
+        line(QStringLiteral("%1 answered from %2: serial-number conflict, no command to either")
+                        .arg(target.serialNumber,
+                                target.conflictingAddresses.join(QStringLiteral(" and "))));
+        object.insert(QStringLiteral("sn"), target.serialNumber);
+        object.insert(QStringLiteral("addresses"),
+                QJsonArray::fromStringList(target.conflictingAddresses));
+        event(QStringLiteral("conflict"), object);
+        return;
+    }
     if (!target.serialNumber.isEmpty()) {
         line(target.serialNumber + QStringLiteral(" did not answer the search"));
         object.insert(QStringLiteral("sn"), target.serialNumber);
@@ -97,6 +108,17 @@ void FleetConsole::missing(const Missing &target)
         object.insert(QStringLiteral("address"), target.address);
     }
     event(QStringLiteral("missing"), object);
+}
+
+void FleetConsole::claimIgnored(int index, const QHostAddress &address)
+{
+    line(QStringLiteral("%1 claims the serial number of %2: serial-number conflict, ignored")
+                    .arg(address.toString(), deviceLabel(index)));
+    QJsonObject object = deviceObject(index);
+    object.insert(QStringLiteral("addresses"),
+            QJsonArray{ engine.device(index).address.toString(), address.toString() });
+    object.insert(QStringLiteral("ignored"), address.toString());
+    event(QStringLiteral("conflict"), object);
 }
 
 void FleetConsole::silentRangeAddresses(int count)
@@ -201,10 +223,19 @@ void FleetConsole::summary(
     }
     QJsonArray missingArray;
     for (const Missing &target : missingTargets) {
-        failed << (target.serialNumber.isEmpty() ? target.address : target.serialNumber);
-        missingArray.append(target.serialNumber.isEmpty()
-                        ? QJsonObject{ { "address", target.address } }
-                        : QJsonObject{ { "sn", target.serialNumber } });
+        if (!target.conflictingAddresses.isEmpty())
+            failed << target.serialNumber + QStringLiteral(" (")
+                            + target.conflictingAddresses.join(QStringLiteral(" and "))
+                            + QLatin1Char(')');
+        else
+            failed << (target.serialNumber.isEmpty() ? target.address : target.serialNumber);
+        QJsonObject object = target.serialNumber.isEmpty()
+                ? QJsonObject{ { "address", target.address } }
+                : QJsonObject{ { "sn", target.serialNumber } };
+        if (!target.conflictingAddresses.isEmpty())
+            object.insert(QStringLiteral("addresses"),
+                    QJsonArray::fromStringList(target.conflictingAddresses));
+        missingArray.append(object);
     }
     QString totals = QStringLiteral("%1 of %2 upgraded")
                              .arg(summary.succeeded)
@@ -216,6 +247,7 @@ void FleetConsole::summary(
                           .arg(seconds(summary.elapsed_ms));
     if (summary.stopped)
         totals += QStringLiteral(" (stopped)");
+    fileChanged(summary);
     line(totals);
     event(QStringLiteral("summary"),
             { { "type", planned.type }, { "file", planned.file_name },
@@ -225,13 +257,25 @@ void FleetConsole::summary(
                             summary.elapsed_ms >= 0
                                     ? QJsonValue(double(summary.elapsed_ms) / 1000.0)
                                     : QJsonValue() },
-                    { "stopped", summary.stopped }, { "exit", exitCode }, { "devices", devices },
-                    { "missing", missingArray } });
+                    { "stopped", summary.stopped }, { "file_changed", summary.file_changed() },
+                    { "exit", exitCode }, { "devices", devices }, { "missing", missingArray } });
+}
+
+void FleetConsole::fileChanged(const FleetEngine::Summary &summary)
+{
+    if (!summary.file_changed())
+        return;
+    const QString after = summary.sha256_after.isEmpty()
+            ? QStringLiteral("it cannot be read now")
+            : QStringLiteral("now sha256 ") + QString::fromLatin1(summary.sha256_after);
+    line(QStringLiteral("file %1 changed during the run: sha256 %2 at the start, %3; the devices "
+                        "may hold either")
+                    .arg(planned.file_name, QString::fromLatin1(summary.sha256_before), after));
 }
 
 void FleetConsole::error(const QString &text)
 {
-    human << "ondaspa-cli upgrade: " << text << Qt::endl;
+    human << "ondaspa-cli upgrade: " << OutsideText::escaped(text) << Qt::endl;
     event(QStringLiteral("error"), { { "message", text } });
 }
 
@@ -250,7 +294,9 @@ void FleetConsole::stopping(const QString &signalName)
 
 void FleetConsole::line(const QString &text)
 {
-    human << QDateTime::currentDateTime().toString(LogTime::format()) << ' ' << text << Qt::endl;
+    // Device replies and request paths are part of many lines.
+    human << QDateTime::currentDateTime().toString(LogTime::format()) << ' '
+          << OutsideText::escaped(text) << Qt::endl;
 }
 
 void FleetConsole::event(const QString &name, QJsonObject object)
@@ -260,7 +306,8 @@ void FleetConsole::event(const QString &name, QJsonObject object)
     object.insert(QStringLiteral("event"), name);
     object.insert(
             QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
-    machine << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
+    machine << OutsideText::json_line(QJsonDocument(object).toJson(QJsonDocument::Compact))
+            << Qt::endl;
 }
 
 QJsonObject FleetConsole::deviceObject(int index) const
@@ -294,10 +341,14 @@ void FleetConsole::printTable(
                         : QStringLiteral("-") });
     }
     for (const Missing &target : missingTargets) {
+        const bool conflict = !target.conflictingAddresses.isEmpty();
         rows.append({ target.serialNumber.isEmpty() ? QStringLiteral("-") : target.serialNumber,
-                target.address.isEmpty() ? QStringLiteral("-") : target.address,
-                QStringLiteral("-"), QStringLiteral("missing"), QStringLiteral("-"),
-                QStringLiteral("-") });
+                conflict ? target.conflictingAddresses.join(QLatin1Char(','))
+                        : target.address.isEmpty() ? QStringLiteral("-")
+                                                   : target.address,
+                QStringLiteral("-"),
+                conflict ? QStringLiteral("conflict") : QStringLiteral("missing"),
+                QStringLiteral("-"), QStringLiteral("-") });
     }
     QVector<int> widths(rows.first().size(), 0);
     for (const QStringList &row : qAsConst(rows)) {
@@ -312,7 +363,7 @@ void FleetConsole::printTable(
                                         : row.at(column).leftJustified(widths.at(column));
             text += (column ? QStringLiteral("  ") : QString()) + cell;
         }
-        human << text.trimmed() << '\n';
+        human << OutsideText::escaped(text.trimmed()) << '\n';
     }
     human.flush();
 }

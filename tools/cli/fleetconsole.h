@@ -16,11 +16,13 @@
 class FleetConsole
 {
 public:
-    // A target that never answered: a serial number of --sn or an address of --ip.
+    // A target that never answered: a serial number of --sn or an address of --ip; or one
+    // whose serial number answered from several addresses, none of which gets a command.
     struct Missing
     {
         QString serialNumber;
         QString address;
+        QStringList conflictingAddresses;
     };
 
     // planned: the run to be started (type, file, confirmation).
@@ -30,6 +32,8 @@ public:
     void serving(quint16 httpPort, quint16 udpPort, const QString &folder);
     void deviceFound(int index);
     void missing(const Missing &target);
+    // A reply from address claimed the serial number of the device at index; it changes nothing.
+    void claimIgnored(int index, const QHostAddress &address);
     // Addresses of ranges that did not answer; counted, not failures.
     void silentRangeAddresses(int count);
     void stateChanged(int index);
@@ -50,6 +54,7 @@ private:
     void event(const QString &name, QJsonObject object);
     QJsonObject deviceObject(int index) const;
     QString deviceLabel(int index) const;
+    void fileChanged(const FleetEngine::Summary &summary);
     void printTable(const FleetEngine::Summary &summary, const QList<Missing> &missing);
 
     const FleetEngine &engine;

@@ -8,12 +8,15 @@
 #include "minifsimage.h"
 #include "minifslogging.h"
 
+#include "extractfolder.h"
+#include "outsidetext.h"
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
 #include <QTextStream>
 
 #include <algorithm>
@@ -30,7 +33,7 @@ constexpr uint maxLatin1 = 0xff;
 const char usage[] =
         "usage: ondaspa-cli minifs build FOLDER [--image-version TEXT] [-o FILE]\n"
         "       ondaspa-cli minifs list IMAGE\n"
-        "       ondaspa-cli minifs extract IMAGE DIR\n"
+        "       ondaspa-cli minifs extract [--force] IMAGE DIR\n"
         "\n"
         "Builds, checks and unpacks MiniFs images, the devices' read-only file systems.\n"
         "Each command takes -h/--help; --version prints the program's version.\n"
@@ -71,12 +74,16 @@ const char listHelp[] = "usage: ondaspa-cli minifs list IMAGE\n"
                         "Exit status: 0 valid, 1 unreadable, 2 malformed or bad arguments.\n";
 
 const char extractHelp[] =
-        "usage: ondaspa-cli minifs extract IMAGE DIR\n"
+        "usage: ondaspa-cli minifs extract [--force] IMAGE DIR\n"
         "\n"
         "Checks IMAGE and writes each entry's content to DIR (created when missing)\n"
         "under its stored name. Names that are empty, \".\" or \"..\", or hold '/', '\\'\n"
-        "or a zero byte are refused; the other entries are still written.\n"
+        "or a zero byte are refused, and so are names an earlier entry had and names\n"
+        "that exist in DIR; the other entries are still written. Each file is written\n"
+        "to a temporary file in DIR that takes its name only when whole. Links in DIR\n"
+        "are never followed.\n"
         "\n"
+        "  --force     replace existing files (a link is replaced itself)\n"
         "  -h, --help  show this text\n"
         "  --version   show the program's version\n"
         "\n"
@@ -89,7 +96,7 @@ class StdoutLog : public MiniFsBuildListener
 {
 public:
     void logCleared() override { }
-    void logLine(const QString &line) override { out() << line << '\n'; }
+    void logLine(const QString &line) override { out() << OutsideText::escaped(line) << '\n'; }
     void debugLine(const QString &line) override { qCDebug(minifsLog).noquote() << line; }
 };
 
@@ -201,7 +208,7 @@ int list(const QStringList &arguments)
           << QDateTime::fromSecsSinceEpoch(image.created(), Qt::UTC).toString(Qt::ISODate) << '\n'
           << "files: " << image.entries().size() << '\n';
     for (const MiniFsImage::Entry &entry : image.entries())
-        out() << QString::fromUtf8(entry.name) << '\t' << entry.size << '\t' << entry.offset
+        out() << OutsideText::escaped_name(entry.name) << '\t' << entry.size << '\t' << entry.offset
               << '\n';
     return exitSuccess;
 }
@@ -210,6 +217,8 @@ int extract(const QStringList &arguments)
 {
     const QString command = QStringLiteral("minifs extract");
     QCommandLineParser parser;
+    const QCommandLineOption forceOption(QStringLiteral("force"));
+    parser.addOption(forceOption);
     QFile file;
     MiniFsImage image;
     const int opened = openImage(command, arguments, extractHelp,
@@ -221,36 +230,43 @@ int extract(const QStringList &arguments)
         return fail(command, folderError(folder));
     if (!QDir().mkpath(folder))
         return fail(command, folder + QStringLiteral(": the folder cannot be created"));
+    ExtractFolder target(folder, parser.isSet(forceOption));
     int result = exitSuccess;
     const QVector<MiniFsImage::Entry> &entries = image.entries();
     for (int index = 0; index < entries.size(); ++index) {
         const MiniFsImage::Entry &entry = entries.at(index);
         const QString name = QString::fromUtf8(entry.name);
-        const QString unsafe = MiniFsImage::unsafeNameReason(entry.name);
-        if (!unsafe.isEmpty()) {
+        QString refused = MiniFsImage::unsafeNameReason(entry.name);
+        if (refused.isEmpty())
+            refused = target.refusal(name, index);
+        if (!refused.isEmpty()) {
             result = fail(command,
                     QStringLiteral("%1: entry %2 \"%3\" refused: %4")
                             .arg(file.fileName())
                             .arg(index)
-                            .arg(name, unsafe));
+                            .arg(OutsideText::escaped_name(entry.name), refused));
             continue;
         }
-        QFile output(QDir(folder).filePath(name));
-        // Unbuffered: each write reaches the system at once, so a failure
-        // carries its reason (see WholeWrite); a buffered one would
-        // fail later, in a flush that loses it.
-        if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        QFile output;
+        QString error;
+        if (!target.open_temporary(output, &error)) {
             result = fail(command,
-                    QStringLiteral("cannot open %1 for writing: %2")
-                            .arg(output.fileName(), output.errorString()));
+                    QStringLiteral("cannot create a temporary file in %1: %2").arg(folder, error));
             continue;
         }
         if (!MiniFsImage::copyContent(&file, entry, &output)) {
             const QString reason = output.error() != QFileDevice::NoError ? output.errorString()
                                                                           : file.errorString();
-            result = fail(
-                    command, QStringLiteral("cannot write %1: %2").arg(output.fileName(), reason));
+            output.remove();
+            result = fail(command,
+                    QStringLiteral("cannot write %1: %2")
+                            .arg(QDir(folder).filePath(OutsideText::escaped(name)), reason));
+            continue;
         }
+        if (!target.place(output, name, &error))
+            result = fail(command,
+                    QStringLiteral("cannot write %1: %2")
+                            .arg(QDir(folder).filePath(OutsideText::escaped(name)), error));
     }
     return result;
 }

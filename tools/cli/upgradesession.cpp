@@ -33,10 +33,11 @@ constexpr int collectTickMs = 500;
 // default, and room for every device in flight twice (a device's next
 // request may arrive before its last connection's thread is free).
 constexpr int spareConnections = 8;
-// Requests outside the run (other files, other peers) may still be served
-// when the run ends; before the server closes, its connections are given
-// this long (in ms) to finish, polled this often. A peer that takes no data
-// is cut by the server itself after 30 s.
+// When the run ends, the server's connections are given this long (in ms) to
+// finish, polled this often; then the server closes. Only a download of a
+// device of the run that is under way is waited for beyond it, up to
+// drainLimitMs (a peer that takes no data is cut by the server after 30 s).
+constexpr int drainGraceMs = 2000;
 constexpr int drainLimitMs = 60000;
 constexpr int drainPollMs = 20;
 
@@ -133,7 +134,13 @@ bool UpgradeSession::startServer()
 
 void UpgradeSession::stop(const QString &signalName)
 {
-    if (stopping || ending)
+    // After the summary there is nothing left to stop in good order.
+    if (ending) {
+        drainTimer.stop();
+        loop.exit(exitStatus);
+        return;
+    }
+    if (stopping)
         return;
     stopping = true;
     console.stopping(signalName);
@@ -167,7 +174,7 @@ void UpgradeSession::collect()
 {
     QList<QHostAddress> silent;
     for (const Ipv4AddressList::Entry &entry : options.addresses) {
-        if (engine.find_device(entry.address) < 0)
+        if (engine.find_device(entry.address) < 0 && engine.find_claimant(entry.address) < 0)
             silent.append(entry.address);
     }
     const bool searching = options.all || !options.serialNumbers.isEmpty();
@@ -188,9 +195,13 @@ QVector<int> UpgradeSession::chooseTargets()
         if (index >= 0 && !targets.contains(index))
             targets.append(index);
     };
+    // The named hosts first: a claim from elsewhere never displaces them.
+    QVector<int> named;
+    for (const Ipv4AddressList::Entry &entry : options.addresses)
+        named.append(namedDevice(entry.address));
     if (options.all) {
         for (int index = 0; index < engine.device_count(); ++index)
-            take(index);
+            take(unclaimed(index, named));
     }
     for (const QString &serialNumber : options.serialNumbers) {
         int found = -1;
@@ -199,22 +210,78 @@ QVector<int> UpgradeSession::chooseTargets()
                 found = index;
         }
         if (found < 0)
-            missing.append({ serialNumber, QString() });
-        take(found);
+            missing.append({ serialNumber, QString(), {} });
+        take(unclaimed(found, named));
     }
     int silentInRanges = 0;
-    for (const Ipv4AddressList::Entry &entry : options.addresses) {
-        const int found = engine.find_device(entry.address);
-        if (found < 0 && entry.from_range)
+    for (int at = 0; at < options.addresses.size(); ++at) {
+        const Ipv4AddressList::Entry &entry = options.addresses.at(at);
+        if (named.at(at) >= 0) {
+            take(unclaimed(named.at(at), named));
+            continue;
+        }
+        if (entry.from_range)
             ++silentInRanges;
-        else if (found < 0)
-            missing.append({ QString(), entry.address.toString() });
-        take(found);
+        else
+            missing.append({ QString(), entry.address.toString(), {} });
     }
     for (const FleetConsole::Missing &target : qAsConst(missing))
         console.missing(target);
     console.silentRangeAddresses(silentInRanges);
     return targets;
+}
+
+// The device at address, named by the user: when its reply came after another
+// address had claimed its serial number, it takes the device over.
+int UpgradeSession::namedDevice(const QHostAddress &address)
+{
+    const int known = engine.find_device(address);
+    if (known >= 0)
+        return known;
+    const int claimant = engine.find_claimant(address);
+    if (claimant >= 0)
+        engine.take_claim(claimant, address);
+    return claimant;
+}
+
+// index when no other address claims its serial number, or when only hosts
+// not named claim it (reported, and ignored); -1 with a conflict recorded
+// when it was found by serial number only or two named hosts share it.
+int UpgradeSession::unclaimed(int index, const QVector<int> &named)
+{
+    if (index < 0)
+        return index;
+    const QList<QHostAddress> claims = engine.claims(index);
+    if (claims.isEmpty())
+        return index;
+    const FleetDevice &device = engine.device(index);
+    const auto isNamed = [this](const QHostAddress &address) {
+        for (const Ipv4AddressList::Entry &entry : options.addresses) {
+            if (entry.address == address)
+                return true;
+        }
+        return false;
+    };
+    bool namedClaim = false;
+    for (const QHostAddress &claim : claims)
+        namedClaim = namedClaim || isNamed(claim);
+    if (named.contains(index) && !namedClaim) {
+        if (!reportedClaims.contains(index)) {
+            reportedClaims.insert(index);
+            for (const QHostAddress &claim : claims)
+                console.claimIgnored(index, claim);
+        }
+        return index;
+    }
+    for (const FleetConsole::Missing &known : qAsConst(missing)) {
+        if (known.serialNumber == device.serial_number && !known.conflictingAddresses.isEmpty())
+            return -1;
+    }
+    QStringList addresses{ device.address.toString() };
+    for (const QHostAddress &claim : claims)
+        addresses.append(claim.toString());
+    missing.append({ device.serial_number, QString(), addresses });
+    return -1;
 }
 
 void UpgradeSession::startRun()
@@ -236,8 +303,11 @@ void UpgradeSession::startRun()
 
 void UpgradeSession::finish(const FleetEngine::Summary &summary)
 {
-    const int code = summary.failed == 0 && missing.isEmpty() ? CommandLine::exitSuccess
-                                                              : CommandLine::exitFailure;
+    runDevices = summary.devices;
+    // A file that changed during the run leaves unknown which one each device got.
+    const int code = summary.failed == 0 && missing.isEmpty() && !summary.file_changed()
+            ? CommandLine::exitSuccess
+            : CommandLine::exitFailure;
     console.summary(summary, missing, code);
     end(code);
 }
@@ -256,9 +326,23 @@ void UpgradeSession::drain()
 {
     const quenmar::HttpConnectionHandlerPool *pool =
             listener ? listener->connectionHandlerPool() : nullptr;
-    if (pool && pool->idleHandlerCount() < pool->handlerCount()
-            && !draining.hasExpired(drainLimitMs))
+    const bool busy = pool && pool->idleHandlerCount() < pool->handlerCount();
+    if (busy && !draining.hasExpired(drainGraceMs))
         return;
+    if (busy && !draining.hasExpired(drainLimitMs)) {
+        const QString waitedFor = downloads.runDeviceDownloading(engine, runDevices);
+        if (!waitedFor.isEmpty()) {
+            if (!waitNoticed)
+                console.notice(QStringLiteral("waiting for the download of %1 under way; "
+                                              "Ctrl-C quits at once")
+                                       .arg(waitedFor));
+            waitNoticed = true;
+            return;
+        }
+    }
+    if (busy)
+        console.notice(
+                QStringLiteral("the server closes; requests of other hosts under way are cut"));
     drainTimer.stop();
     loop.exit(exitStatus);
 }

@@ -6,11 +6,13 @@
 #include "fleetconsole.h"
 #include "fleetengine.h"
 #include "ipv4addresslist.h"
+#include "opendownloads.h"
 #include "udptransport.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QObject>
+#include <QSet>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -61,6 +63,7 @@ public slots:
     // Stops in good order (signalName, e.g. "SIGINT", says why): no further
     // probes or commands; downloads under way end normally or by time-out;
     // then the closing table and summary, exit 1 when anything did not finish.
+    // After the summary, quits at once with the run's status.
     void stop(const QString &signalName);
 
 private:
@@ -69,6 +72,8 @@ private:
     void collect();
     void startRun();
     QVector<int> chooseTargets();
+    int namedDevice(const QHostAddress &address);
+    int unclaimed(int index, const QVector<int> &named);
     void finish(const FleetEngine::Summary &summary);
     // Ends the loop with exitCode once the server has handed every answer to
     // the system.
@@ -93,6 +98,10 @@ private:
     bool stopping = false;
     bool ending = false;
     QList<FleetConsole::Missing> missing;
+    OpenDownloads downloads;
+    QVector<int> runDevices;
+    bool waitNoticed = false;
+    QSet<int> reportedClaims;
     QEventLoop loop;
 };
 

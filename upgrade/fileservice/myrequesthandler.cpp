@@ -2,6 +2,7 @@
 
 #include "downloadobserver.h"
 #include "downloadreports.h"
+#include "filestamp.h"
 #include "httprequest.h"
 #include "httpresponse.h"
 #include "regularfile.h"
@@ -22,6 +23,33 @@ QString path_text(const QByteArray &path)
     return QString::fromUtf8(path.constData(), int(qstrnlen(path.constData(), uint(path.size()))));
 }
 
+// A file overwritten in place while it is sent (as cp does) would reach the
+// device as old and new bytes at the full length: the download is ended
+// instead. Checked before every block and after the last.
+class Unchanged
+{
+public:
+    Unchanged(const QFile &file, const QString &path)
+        : file(file), path(path), opened(FileStamp::of_open(file)), named(FileStamp::of_path(path))
+    {
+    }
+
+    bool holds() const
+    {
+        if (FileStamp::of_open(file) == opened && FileStamp::of_path(path) == named)
+            return true;
+        qCWarning(upgradeLog) << "MyRequestHandler:" << path
+                              << "changed while it was being sent; the download is ended";
+        return false;
+    }
+
+private:
+    const QFile &file;
+    const QString path;
+    const FileStamp opened;
+    const FileStamp named;
+};
+
 } // namespace
 
 MyRequestHandler::MyRequestHandler(QObject *parent) : quenmar::HttpRequestHandler(parent) { }
@@ -37,13 +65,17 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
     report.method = method;
     report.path = path_text(path);
     if (method.compare("POST", Qt::CaseInsensitive) == 0) {
+        // Nothing is uploaded to the devices' server; an empty 200 would look like success.
+        response.setStatus(405, "Method Not Allowed");
+        response.setHeader("Allow", "GET, HEAD");
+        response.write("405 method not allowed", true);
         report.outcome = DownloadReport::Outcome::Refused;
         DownloadReports::publish_answer(report);
         return;
     }
 
     const QString folder = ServedFolder::current();
-    if (!ServedFolder::holds(folder, report.path)) {
+    if (!ServedFolder::holds_resolved(folder, report.path)) {
         qCWarning(upgradeLog) << "MyRequestHandler: refused a path outside the served folder:"
                               << report.path;
         response.setStatus(403, "Forbidden");
@@ -86,7 +118,7 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
 
     emit send_data_transmission_progress(progress_started);
     DownloadReports::publish_progress(report);
-    const bool sent = send_file(file, report, response);
+    const bool sent = send_file(file, file_name, report, response);
     emit send_data_transmission_progress(sent ? progress_complete : progress_interrupted);
     // The window's codes follow the bytes handed to the socket; the observers hear "complete"
     // only once the device has acknowledged them all, since the system's buffers can hold a good
@@ -101,15 +133,17 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
 }
 
 bool MyRequestHandler::send_file(
-        QFile &file, DownloadReport &report, quenmar::HttpResponse &response)
+        QFile &file, const QString &path, DownloadReport &report, quenmar::HttpResponse &response)
 {
     const quint64 size = quint64(report.file_size);
     // Divisor of the percentage; zero for files under 100 bytes, whose one
     // block then counts as everything.
     const quint64 step = size / 100;
     quint64 whole_percent = 0;
+    const Unchanged unchanged(file, path);
     while (report.bytes_sent < size) {
-        if (!response.isConnected() || QThread::currentThread()->isInterruptionRequested())
+        if (!response.isConnected() || QThread::currentThread()->isInterruptionRequested()
+                || !unchanged.holds())
             return false;
         // Each block goes from file to socket inside the kernel where it can.
         const qint64 read = response.writeFile(file, qint64(report.bytes_sent),
@@ -128,5 +162,5 @@ bool MyRequestHandler::send_file(
             DownloadReports::publish_progress(report);
         }
     }
-    return response.isConnected();
+    return response.isConnected() && unchanged.holds();
 }

@@ -40,10 +40,12 @@ signals:
     void send_transmission_string(QString);
 
 private:
-    // Sends exactly report.file_size bytes of file as the body, counting
-    // them in report.bytes_sent; false when the send ended early (read
-    // failure, client gone, thread asked to stop).
-    bool send_file(QFile &file, DownloadReport &report, quenmar::HttpResponse &response);
+    // Sends exactly report.file_size bytes of file, opened from path, as the
+    // body, counting them in report.bytes_sent; false when the send ended
+    // early (read failure, client gone, thread asked to stop, the file
+    // changed meanwhile).
+    bool send_file(QFile &file, const QString &path, DownloadReport &report,
+            quenmar::HttpResponse &response);
 };
 
 #endif // MYREQUESTHANDLER_H

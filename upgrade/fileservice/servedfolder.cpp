@@ -3,6 +3,7 @@
 #include "programpaths.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSettings>
@@ -55,5 +56,17 @@ bool ServedFolder::holds(const QString &folder, const QString &path)
     }
     const QString root = QDir::cleanPath(folder);
     const QString target = QDir::cleanPath(folder + path);
+    return target == root || target.startsWith(root + QLatin1Char('/'));
+}
+
+bool ServedFolder::holds_resolved(const QString &folder, const QString &path)
+{
+    if (!holds(folder, path))
+        return false;
+    const QString target = QFileInfo(folder + path).canonicalFilePath();
+    // Nothing there (a dangling link too): it is then not found.
+    if (target.isEmpty())
+        return true;
+    const QString root = QFileInfo(folder).canonicalFilePath();
     return target == root || target.startsWith(root + QLatin1Char('/'));
 }

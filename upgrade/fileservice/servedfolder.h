@@ -27,6 +27,10 @@ public:
     // segment, no backslash. Decided on the text alone, so links that the
     // user placed inside the folder are still followed.
     static bool holds(const QString &folder, const QString &path);
+    // holds(), and the file path names, links resolved, lies inside folder
+    // too: a link placed in the folder cannot publish a file from elsewhere.
+    // A name that leads to nothing passes (it is then not found).
+    static bool holds_resolved(const QString &folder, const QString &path);
 };
 
 #endif // SERVEDFOLDER_H
