@@ -7,6 +7,7 @@
 #include "minifsbuildlistener.h"
 #include "minifsimage.h"
 #include "minifslogging.h"
+#include "windowsfilenames.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -71,7 +72,10 @@ const char extractHelp[] =
         "\n"
         "Checks IMAGE and writes each entry's content to DIR (created when missing)\n"
         "under its stored name. Names that are empty, \".\" or \"..\", or hold '/', '\\'\n"
-        "or a zero byte are refused; the other entries are still written.\n"
+        "or a zero byte are refused; the other entries are still written. Names that\n"
+        "Windows cannot hold (device names such as CON, NUL or COM1, also with an\n"
+        "extension; ':', '*', '?', '\"', '<', '>', '|'; a dot or a space at the end)\n"
+        "are refused on Windows and written with a warning elsewhere.\n"
         "\n"
         "  -h, --help  show this text\n"
         "  --version   show the program's version\n"
@@ -212,7 +216,16 @@ int extract(const QStringList &arguments)
     for (int index = 0; index < entries.size(); ++index) {
         const MiniFsImage::Entry &entry = entries.at(index);
         const QString name = QString::fromUtf8(entry.name);
-        const QString unsafe = MiniFsImage::unsafeNameReason(entry.name);
+        QString unsafe = MiniFsImage::unsafeNameReason(entry.name);
+        const QString unfit = unsafe.isEmpty() ? WindowsFileNames::unfit_reason(name) : QString();
+        if (!unfit.isEmpty() && WindowsFileNames::system_refuses)
+            unsafe = unfit;
+        else if (!unfit.isEmpty())
+            warn(command,
+                    QStringLiteral("%1: entry %2 \"%3\" cannot be unpacked on Windows: %4")
+                            .arg(file.fileName())
+                            .arg(index)
+                            .arg(name, unfit));
         if (!unsafe.isEmpty()) {
             result = fail(command,
                     QStringLiteral("%1: entry %2 \"%3\" refused: %4")

@@ -7,9 +7,11 @@
 #include "regularfile.h"
 #include "servedfolder.h"
 #include "upgradelogging.h"
+#include "windowsfilenames.h"
 
 #include <QDir>
 #include <QFile>
+#include <QStringList>
 #include <QThread>
 #include <QVector>
 
@@ -41,6 +43,29 @@ bool stays_inside(const QString &folder, const QString &path)
     return target == root || target.startsWith(root + QLatin1Char('/'));
 }
 
+// True when every step of path could name a file on Windows: a device name or an alternate
+// stream there would reach a device or a hidden part of a file, never a file a device should
+// fetch, so such paths are refused on every system. "." steps stay allowed, as on disk.
+bool names_plain_files(const QString &path)
+{
+    const QStringList segments = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (const QString &segment : segments) {
+        if (segment != QLatin1String(".") && !WindowsFileNames::unfit_reason(segment).isEmpty())
+            return false;
+    }
+    return true;
+}
+
+// What is wrong with path, ending in a colon; null when it may be looked up.
+const char *refusal(const QString &folder, const QString &path)
+{
+    if (!stays_inside(folder, path))
+        return "a path outside the served folder:";
+    if (!names_plain_files(path))
+        return "a name Windows keeps for devices or streams:";
+    return nullptr;
+}
+
 } // namespace
 
 MyRequestHandler::MyRequestHandler(QObject *parent) : quenmar::HttpRequestHandler(parent) { }
@@ -62,9 +87,8 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
     }
 
     const QString folder = ServedFolder::current();
-    if (!stays_inside(folder, report.path)) {
-        qCWarning(upgradeLog) << "MyRequestHandler: refused a path outside the served folder:"
-                              << report.path;
+    if (const char *refused = refusal(folder, report.path)) {
+        qCWarning(upgradeLog) << "MyRequestHandler: refused" << refused << report.path;
         response.setStatus(403, "Forbidden");
         response.write("403 forbidden", true);
         report.outcome = DownloadReport::Outcome::Refused;
