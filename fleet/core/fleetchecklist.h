@@ -24,7 +24,8 @@ public:
     static QString refusal(const FleetPreflight &preflight);
     // IPv4 addresses with prefix length, e.g. "192.168.1.5/24", loopback left out.
     static QStringList local_addresses();
-    // Commands that open the two ports, for ufw and for firewalld.
+    // Commands that open the two ports: for ufw and for firewalld; on
+    // Windows for its own firewall (netsh, as an administrator).
     static QString firewall_lines(quint16 udp_port, quint16 http_port);
 };
 
