@@ -36,10 +36,17 @@ QString WindowsFileNames::unfit_reason(const QString &name)
     for (const QChar character : name) {
         if (character.unicode() < 0x20)
             return QStringLiteral("the name holds a control character");
-        if (refused_characters.contains(character))
+        if (refused_characters.contains(character) && character != QLatin1Char(':'))
             return QStringLiteral("the name holds '%1', which Windows does not allow")
                     .arg(character);
     }
+    return misread_reason(name);
+}
+
+QString WindowsFileNames::misread_reason(const QString &name)
+{
+    if (name.contains(QLatin1Char(':')))
+        return QStringLiteral("the name holds ':', which Windows does not allow");
     if (name.endsWith(QLatin1Char('.')))
         return QStringLiteral("the name ends in a dot, which Windows drops");
     if (name.endsWith(QLatin1Char(' ')))

@@ -24,6 +24,10 @@ public:
     // ".." name folders, not files: they are refused too, so callers that allow them as path
     // steps check them first.
     static QString unfit_reason(const QString &name);
+    // The part of unfit_reason() by which Windows would open something other than the file
+    // named: a device, an alternate stream (':'), or, once it drops a trailing dot or space,
+    // another file. Names it merely refuses ('*', '?', ...) are not among them.
+    static QString misread_reason(const QString &name);
 };
 
 #endif // WINDOWSFILENAMES_H

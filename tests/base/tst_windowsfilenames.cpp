@@ -10,6 +10,8 @@ class tst_WindowsFileNames : public QObject
 private slots:
     void unfitReason_data();
     void unfitReason();
+    void misreadReason_data();
+    void misreadReason();
 };
 
 void tst_WindowsFileNames::unfitReason_data()
@@ -87,6 +89,30 @@ void tst_WindowsFileNames::unfitReason()
         QVERIFY2(found.isEmpty(), qPrintable(found));
     else
         QVERIFY2(found.contains(reason), qPrintable(found));
+}
+
+void tst_WindowsFileNames::misreadReason_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("misread");
+    QTest::newRow("plain") << "minifs_rom.img" << false;
+    QTest::newRow("device") << "nul.img" << true;
+    QTest::newRow("stream") << "a.img:x" << true;
+    QTest::newRow("trailingDot") << "a.img." << true;
+    QTest::newRow("trailingSpace") << "a " << true;
+    // Refused by Windows, so a look-up fails there: no other file is reached.
+    QTest::newRow("wildcard") << "a*.img" << false;
+    QTest::newRow("angleBrackets") << "<b>.img" << false;
+}
+
+void tst_WindowsFileNames::misreadReason()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, misread);
+    const QString reason = WindowsFileNames::misread_reason(name);
+    QCOMPARE(!reason.isEmpty(), misread);
+    if (misread)
+        QCOMPARE(WindowsFileNames::unfit_reason(name), reason);
 }
 
 QTEST_APPLESS_MAIN(tst_WindowsFileNames)

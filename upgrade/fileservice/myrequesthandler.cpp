@@ -43,14 +43,15 @@ bool stays_inside(const QString &folder, const QString &path)
     return target == root || target.startsWith(root + QLatin1Char('/'));
 }
 
-// True when every step of path could name a file on Windows: a device name or an alternate
-// stream there would reach a device or a hidden part of a file, never a file a device should
-// fetch, so such paths are refused on every system. "." steps stay allowed, as on disk.
+// True when no step of path would make Windows open something other than the file named: a
+// device, an alternate stream of a file, or another file once it drops a trailing dot or space.
+// None is a file a device should fetch, so such paths are refused on every system. "." steps
+// stay allowed, as on disk.
 bool names_plain_files(const QString &path)
 {
     const QStringList segments = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     for (const QString &segment : segments) {
-        if (segment != QLatin1String(".") && !WindowsFileNames::unfit_reason(segment).isEmpty())
+        if (segment != QLatin1String(".") && !WindowsFileNames::misread_reason(segment).isEmpty())
             return false;
     }
     return true;
