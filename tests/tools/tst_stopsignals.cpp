@@ -1,7 +1,7 @@
 #include "freeports.h"
+#include "jsonevents.h"
 #include "watchedprocess.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QUdpSocket>
 #include <QtTest>
@@ -55,18 +55,6 @@ bool sendRequest(QProcess &process, Request request)
     return process.processId() > 0 && ::kill(pid_t(process.processId()), number) == 0;
 }
 #endif
-
-// The JSON events of a run, by name.
-QList<QJsonObject> events(const QByteArray &output, const QString &name)
-{
-    QList<QJsonObject> found;
-    for (const QByteArray &line : output.split('\n')) {
-        const QJsonObject event = QJsonDocument::fromJson(line).object();
-        if (event.value(QStringLiteral("event")).toString() == name)
-            found << event;
-    }
-    return found;
-}
 
 } // namespace
 
@@ -177,11 +165,11 @@ void tst_StopSignals::firstStopsInGoodOrder()
 
     QCOMPARE(cli->process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(cli->process.exitCode(), 1);
-    const QList<QJsonObject> stopping = events(cli->output, QStringLiteral("stopping"));
+    const QList<QJsonObject> stopping = jsonEvents(cli->output, QStringLiteral("stopping"));
     QCOMPARE(stopping.size(), 1);
     QCOMPARE(stopping.first().value(QStringLiteral("signal")).toString(),
             QLatin1String(requestName(request)));
-    const QJsonObject summary = events(cli->output, QStringLiteral("summary")).value(0);
+    const QJsonObject summary = jsonEvents(cli->output, QStringLiteral("summary")).value(0);
     QVERIFY2(summary.value(QStringLiteral("stopped")).toBool(), cli->output.constData());
     QVERIFY2(cli->errors.contains(QByteArray(requestName(request)) + ": stopping"),
             cli->errors.constData());
@@ -212,7 +200,7 @@ void tst_StopSignals::secondQuitsAtOnce()
 
     QCOMPARE(cli->process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(cli->process.exitCode(), status);
-    QVERIFY(events(cli->output, QStringLiteral("summary")).isEmpty());
+    QVERIFY(jsonEvents(cli->output, QStringLiteral("summary")).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_StopSignals)
