@@ -1,14 +1,4 @@
 #include "fleetchecklist.h"
-#include "devicemessages.h"
-#include "devicenetwork.h"
-
-#include <QFileInfo>
-
-QString FleetChecklist::file_for(const QString &type)
-{
-    return type == DeviceMessages::file_system_type() ? QStringLiteral("minifs_rom.img")
-                                                      : QStringLiteral("firmware.bin");
-}
 
 QString FleetChecklist::file_text(const FleetPreflight &preflight)
 {
@@ -25,20 +15,29 @@ QString FleetChecklist::file_text(const FleetPreflight &preflight)
 
 QString FleetChecklist::refusal(const FleetPreflight &preflight)
 {
-    if (preflight.ok)
-        return QString();
-    if (!QFileInfo(preflight.folder).isDir())
+    using Problem = FleetPreflight::Problem;
+    switch (preflight.problem) {
+    case Problem::None:
+        break;
+    case Problem::NoName:
+        return QStringLiteral("未指定文件");
+    case Problem::LeavesFolder:
+        return QStringLiteral("%1 不在服务目录内").arg(preflight.file_name);
+    case Problem::NoFolder:
         return QStringLiteral("服务目录不存在: ") + preflight.folder;
-    if (!QFileInfo::exists(preflight.path))
+    case Problem::NoSuchFile:
         return QStringLiteral("未找到 ") + preflight.file_name;
-    // The engine's reason tells a folder or FIFO from a permission problem.
-    return QStringLiteral("无法读取 %1 (%2)").arg(preflight.file_name, preflight.error);
+    case Problem::NotRegularFile:
+        return QStringLiteral("无法读取 %1 (不是普通文件)").arg(preflight.file_name);
+    case Problem::Unreadable:
+        return QStringLiteral("无法读取 %1 (%2)").arg(preflight.file_name, preflight.reason);
+    }
+    return QString();
 }
 
-QStringList FleetChecklist::local_addresses()
+QStringList FleetChecklist::local_addresses(const QList<QNetworkAddressEntry> &entries)
 {
     QStringList addresses;
-    const QList<QNetworkAddressEntry> entries = DeviceNetwork::address_entries();
     for (const QNetworkAddressEntry &entry : entries) {
         if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol || entry.ip().isLoopback())
             continue;

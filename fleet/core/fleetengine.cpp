@@ -53,9 +53,9 @@ FleetEngine::~FleetEngine()
 int FleetEngine::search()
 {
     const QList<QHostAddress> targets =
-            DeviceNetwork::broadcast_addresses(DeviceNetwork::address_entries());
+            DeviceNetwork::broadcast_addresses(transport.address_entries());
     const QByteArray probe = DeviceMessages::probe();
-    for (int round = 0; round < probes_per_search; ++round) {
+    for (int round = 0; round < DeviceMessages::probes_per_search; ++round) {
         for (const QHostAddress &target : targets)
             transport.send_datagram(probe, target, target_port);
     }
@@ -156,7 +156,7 @@ bool FleetEngine::start(const Run &run, const QVector<int> &device_indexes, QStr
     if (reason.isEmpty()) {
         const FleetPreflight checked = preflight(run.file_name);
         emit preflight_checked(checked);
-        reason = checked.error;
+        reason = checked.problem_text();
     }
     if (!reason.isEmpty()) {
         if (error)
@@ -431,10 +431,9 @@ void FleetEngine::finish_run()
     summary.devices = run_devices;
     summary.stopped = stopping;
     qint64 last_end = -1;
-    const State success = current_run.confirm_ms > 0 ? State::Back : State::FileSent;
     for (int index : qAsConst(run_devices)) {
         const FleetDevice &device = devices.at(index);
-        if (device.state == success)
+        if (device.state == current_run.goal())
             ++summary.succeeded;
         else
             ++summary.failed;

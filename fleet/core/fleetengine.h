@@ -35,13 +35,18 @@ class FleetEngine : public QObject
 public:
     using State = FleetDevice::State;
 
-    // Probes per broadcast address and search, as the upgrade window sends.
-    static constexpr int probes_per_search = 5;
     // While waiting for a device to come back, it is probed this often, in ms.
     static constexpr int confirm_probe_interval_ms = 1000;
 
     struct Run
     {
+        // What a run does unless told otherwise; the fleet dialog's settings
+        // and the command line's options start from these.
+        static constexpr int default_parallel = 8;
+        static constexpr int default_timeout_ms = 60000;
+        static constexpr int default_retries = 1;
+        static constexpr int default_confirm_ms = 0;
+
         // DeviceMessages::file_system_type() or firmware_type().
         QString type;
         // HTTP port announced in the command.
@@ -49,25 +54,32 @@ public:
         // The file the devices will ask for, below the served folder.
         QString file_name;
         // Devices between "command sent" and an end at once; at least 1.
-        int parallel = 8;
+        int parallel = default_parallel;
         // How long a device may take to make its first request after the
         // command, or its download after asking for the headers; at least 1.
-        int timeout_ms = 60000;
+        int timeout_ms = default_timeout_ms;
         // Further commands to a device that ended interrupted or without an
         // answer; at least 0.
-        int retries = 1;
+        int retries = default_retries;
         // How long to wait for a device to come back after its download:
         // to miss a probe and answer again, or to answer with another "ver".
         // One that answers unchanged all along is "not back". 0 leaves
         // confirmation off.
-        int confirm_ms = 0;
+        int confirm_ms = default_confirm_ms;
+
+        // The state a device of this run ends in when it succeeded: "back"
+        // with confirmation, else "file sent".
+        FleetDevice::State goal() const
+        {
+            return confirm_ms > 0 ? FleetDevice::State::Back : FleetDevice::State::FileSent;
+        }
     };
 
     struct Summary
     {
         // Indexes of the run's devices, in the order they were given.
         QVector<int> devices;
-        // Reached "file sent" (or "back" with confirmation).
+        // Reached the run's goal().
         int succeeded = 0;
         // Everything else, the devices a stop kept from starting included.
         int failed = 0;
@@ -87,11 +99,11 @@ public:
     // The UDP port probes and commands go to; DeviceMessages::device_port
     // unless set (simulators may listen elsewhere).
     void set_device_port(quint16 port) { target_port = port; }
-    quint16 device_port() const { return target_port; }
 
-    // Sends probes_per_search probes to every broadcast address of the local
-    // IPv4 networks (DeviceNetwork's entries). Returns the number of
-    // broadcast addresses; 0 means there is no network to search.
+    // Sends DeviceMessages::probes_per_search probes to every broadcast
+    // address of the local IPv4 networks (the transport's entries). Returns
+    // the number of broadcast addresses; 0 means there is no network to
+    // search.
     int search();
     // Sends one probe to each address by unicast.
     void probe(const QList<QHostAddress> &addresses);

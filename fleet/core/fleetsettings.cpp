@@ -46,3 +46,11 @@ FleetSettings FleetSettings::bounded() const
     settings.confirm_seconds = qBound(0, confirm_seconds, max_seconds);
     return settings;
 }
+
+void FleetSettings::apply_to(FleetEngine::Run *run) const
+{
+    run->parallel = parallel;
+    run->timeout_ms = timeout_seconds * FleetClock::milliseconds_per_second;
+    run->retries = retries;
+    run->confirm_ms = confirm_seconds * FleetClock::milliseconds_per_second;
+}

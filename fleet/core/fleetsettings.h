@@ -1,6 +1,9 @@
 #ifndef FLEETSETTINGS_H
 #define FLEETSETTINGS_H
 
+#include "fleetclock.h"
+#include "fleetengine.h"
+
 #include <QString>
 
 // The fleet dialog's run settings, remembered in the settings file, group
@@ -8,7 +11,8 @@
 // take to ask for its image), RETRIES (further commands to a device that did
 // not answer or broke off) and CONFIRM (seconds to wait for a device to
 // answer again after its download; 0 turns confirmation off). Values outside
-// their ranges are brought inside. Plain value; any thread.
+// their ranges are brought inside; missing ones are the engine's defaults.
+// Plain value; any thread.
 struct FleetSettings
 {
     // The window's HTTP server runs at most 100 connection threads; a device
@@ -19,10 +23,12 @@ struct FleetSettings
     static constexpr int max_seconds = 3600;
     static constexpr int max_retries = 10;
 
-    int parallel = 8;
-    int timeout_seconds = 60;
-    int retries = 1;
-    int confirm_seconds = 0;
+    int parallel = FleetEngine::Run::default_parallel;
+    int timeout_seconds =
+            FleetEngine::Run::default_timeout_ms / FleetClock::milliseconds_per_second;
+    int retries = FleetEngine::Run::default_retries;
+    int confirm_seconds =
+            FleetEngine::Run::default_confirm_ms / FleetClock::milliseconds_per_second;
 
     // Reads the group from the INI file at path; defaults for missing keys.
     static FleetSettings load(const QString &path);
@@ -30,6 +36,8 @@ struct FleetSettings
     bool save(const QString &path) const;
     // Each value inside its range.
     FleetSettings bounded() const;
+    // Sets the run's parallel limit, time-out, retries and confirmation.
+    void apply_to(FleetEngine::Run *run) const;
 };
 
 #endif // FLEETSETTINGS_H

@@ -209,9 +209,8 @@ QString FleetTableModel::summary_line(const FleetEngine::Summary &summary) const
     QString line =
             QStringLiteral("成功 %1 台, 失败 %2 台").arg(summary.succeeded).arg(summary.failed);
     QStringList failed;
-    const State success = engine.run().confirm_ms > 0 ? State::Back : State::FileSent;
     for (int index : summary.devices) {
-        if (engine.device(index).state != success)
+        if (engine.device(index).state != engine.run().goal())
             failed << engine.device(index).serial_number;
     }
     if (!failed.isEmpty())

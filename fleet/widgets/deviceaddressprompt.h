@@ -26,7 +26,9 @@ public:
     // The addresses in the order written; empty when the user cancelled or
     // typed nothing.
     static QList<QHostAddress> ask(QWidget *parent);
-    // An empty function restores the input dialog.
+    // An empty function restores the input dialog. Process-wide because the
+    // upgrade window, whose constructor is fixed, builds the menu and the
+    // fleet dialog that ask.
     static void set_asker(Asker asker);
     // Why a text was refused, in the interface's words.
     static QString problem_text(const Ipv4AddressList::Error &error);

@@ -3,6 +3,7 @@
 #include "devicemessages.h"
 #include "fleetchecklist.h"
 #include "fleettabledelegate.h"
+#include "fleettransport.h"
 #include "logboxmenu.h"
 #include "noticebox.h"
 #include "programpaths.h"
@@ -32,7 +33,7 @@ constexpr int column_widths[FleetTableModel::ColumnCount] = { 120, 90, 60, 120, 
 FleetDialog::FleetDialog(FleetTransport &transport, const Services &services,
         FleetClock *given_clock, QWidget *parent)
     : QWidget(parent, Qt::Window), ui(new Ui::FleetDialog), services(services),
-      own_clock(given_clock ? nullptr : new SystemFleetClock),
+      transport(transport), own_clock(given_clock ? nullptr : new SystemFleetClock),
       clock(given_clock ? given_clock : own_clock.get()), fleet(transport, clock),
       model(fleet, *clock)
 {
@@ -95,13 +96,13 @@ void FleetDialog::take_datagram(const QByteArray &datagram, const QHostAddress &
 void FleetDialog::refresh_checklist()
 {
     const FleetPreflight file_system =
-            FleetEngine::preflight(FleetChecklist::file_for(DeviceMessages::file_system_type()));
+            FleetEngine::preflight(DeviceMessages::file_for(DeviceMessages::file_system_type()));
     const FleetPreflight firmware =
-            FleetEngine::preflight(FleetChecklist::file_for(DeviceMessages::firmware_type()));
+            FleetEngine::preflight(DeviceMessages::file_for(DeviceMessages::firmware_type()));
     ui->folder_label->setText(file_system.folder);
     ui->file_system_file_label->setText(FleetChecklist::file_text(file_system));
     ui->firmware_file_label->setText(FleetChecklist::file_text(firmware));
-    const QStringList addresses = FleetChecklist::local_addresses();
+    const QStringList addresses = FleetChecklist::local_addresses(transport.address_entries());
     ui->addresses_label->setText(addresses.isEmpty() ? QStringLiteral("无 (没有IPv4网络)")
                                                      : addresses.join(QLatin1Char('\n')));
 
@@ -203,11 +204,8 @@ void FleetDialog::start_run(const QString &type)
     FleetEngine::Run run;
     run.type = type;
     run.http_port = services.http_port ? services.http_port() : 0;
-    run.file_name = FleetChecklist::file_for(type);
-    run.parallel = settings.parallel;
-    run.timeout_ms = settings.timeout_seconds * FleetClock::milliseconds_per_second;
-    run.retries = settings.retries;
-    run.confirm_ms = settings.confirm_seconds * FleetClock::milliseconds_per_second;
+    run.file_name = DeviceMessages::file_for(type);
+    settings.apply_to(&run);
     log(QStringLiteral("%1 %2 台: %3, 并行 %4, 超时 %5 秒")
                     .arg(type == DeviceMessages::firmware_type() ? QStringLiteral("固件升级")
                                                                  : QStringLiteral("文件更新"))
@@ -280,11 +278,12 @@ void FleetDialog::update_controls()
     const bool running = fleet.is_running();
     ui->firmware_button->setEnabled(!running && firmware_refusal.isEmpty());
     ui->file_system_button->setEnabled(!running && file_system_refusal.isEmpty());
+    const QString fetch = QStringLiteral("选中的设备下载 ");
     ui->firmware_button->setToolTip(firmware_refusal.isEmpty()
-                    ? QStringLiteral("选中的设备下载 firmware.bin")
+                    ? fetch + DeviceMessages::file_for(DeviceMessages::firmware_type())
                     : firmware_refusal);
     ui->file_system_button->setToolTip(file_system_refusal.isEmpty()
-                    ? QStringLiteral("选中的设备下载 minifs_rom.img")
+                    ? fetch + DeviceMessages::file_for(DeviceMessages::file_system_type())
                     : file_system_refusal);
     ui->stop_button->setEnabled(running && !stopping);
     for (QSpinBox *box : { ui->parallel_box, ui->timeout_box, ui->retries_box, ui->confirm_box })

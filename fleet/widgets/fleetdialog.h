@@ -81,6 +81,7 @@ private:
 
     Ui::FleetDialog *ui;
     const Services services;
+    FleetTransport &transport;
     std::unique_ptr<FleetClock> own_clock;
     FleetClock *clock;
     FleetEngine fleet;

@@ -3,7 +3,6 @@
 #include "devicemessages.h"
 #include "devicenetwork.h"
 #include "devicetable.h"
-#include "receiveddatagrams.h"
 
 #include <QListWidget>
 #include <QMenu>
@@ -25,12 +24,10 @@ UpgradeFleetMenu::UpgradeFleetMenu(QListWidget *list, QUdpSocket &socket, const 
     connect(list, &QWidget::customContextMenuRequested, this, &UpgradeFleetMenu::show_menu);
     list->setToolTip(QStringLiteral("右键菜单: 批量升级多台设备 (不限十台), "
                                     "或按IP添加路由器/VLAN后的设备"));
-    ReceivedDatagrams::add_observer(this);
 }
 
 UpgradeFleetMenu::~UpgradeFleetMenu()
 {
-    ReceivedDatagrams::remove_observer(this);
     // A child of the list like this menu, yet it sends through this menu's
     // transport: it must not outlive it.
     delete dialog;
@@ -68,7 +65,7 @@ void UpgradeFleetMenu::add_by_address()
         DeviceNetwork::send(socket, probe, address, DeviceMessages::device_port);
 }
 
-void UpgradeFleetMenu::datagram_received(const QByteArray &datagram, const QHostAddress &sender)
+void UpgradeFleetMenu::take_datagram(const QByteArray &datagram, const QHostAddress &sender)
 {
     if (dialog)
         dialog->take_datagram(datagram, sender);

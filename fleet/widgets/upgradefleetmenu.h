@@ -1,13 +1,13 @@
 #ifndef UPGRADEFLEETMENU_H
 #define UPGRADEFLEETMENU_H
 
-#include "datagramobserver.h"
 #include "fleetdialog.h"
 #include "socketfleettransport.h"
 
 #include <QObject>
 
 class DeviceTable;
+class QHostAddress;
 class QListWidget;
 class QMenu;
 class QPoint;
@@ -18,9 +18,9 @@ class QUdpSocket;
 // "按IP添加设备…" sends the discovery probe by unicast from the window's own
 // socket, so the replies fill the window's table by its usual rules. The
 // fleet dialog sends from that socket too and gets every datagram the window
-// reads (ReceivedDatagrams), so the process keeps one socket on port 15724.
-// Attached from outside; a child of the list, it goes with it. GUI thread.
-class UpgradeFleetMenu : public QObject, private DatagramObserver
+// reads (take_datagram), so the process keeps one socket on port 15724.
+// Attached by the window; a child of the list, it goes with it. GUI thread.
+class UpgradeFleetMenu : public QObject
 {
     Q_OBJECT
 
@@ -36,14 +36,14 @@ public:
     FleetDialog *open_fleet_dialog();
     // "按IP添加设备…".
     void add_by_address();
-    // Null until first opened.
-    FleetDialog *fleet_dialog() const { return dialog; }
+    // A datagram the window's socket read, at most DeviceReply::max_size + 1
+    // bytes: handed on to the fleet dialog once it is open.
+    void take_datagram(const QByteArray &datagram, const QHostAddress &sender);
 
 private:
     UpgradeFleetMenu(QListWidget *list, QUdpSocket &socket, const DeviceTable &table,
             const FleetDialog::Services &services);
 
-    void datagram_received(const QByteArray &datagram, const QHostAddress &sender) override;
     void show_menu(const QPoint &pos);
 
     QListWidget *list;

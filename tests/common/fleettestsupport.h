@@ -2,6 +2,9 @@
 #define FLEETTESTSUPPORT_H
 
 #include "downloadobserver.h"
+#include "fleetengine.h"
+#include "manualfleetclock.h"
+#include "recordingfleettransport.h"
 #include "servedfolder.h"
 
 #include <QFile>
@@ -11,6 +14,15 @@
 
 // What the fleet engine's tests feed it: replies and download reports of
 // devices 198.18.0.10 and up, for image.bin in a served folder of their own.
+
+// A fleet engine on a hand-moved clock, sending into a recording transport;
+// declared last, the engine goes first: it holds the other two till its end.
+struct FleetEngineRig
+{
+    ManualFleetClock clock;
+    RecordingFleetTransport transport;
+    FleetEngine engine{ transport, &clock };
+};
 
 // Size of image.bin, in bytes.
 constexpr qint64 fleet_image_size = 1000;

@@ -7,7 +7,8 @@
 
 #include <algorithm>
 
-// Records what a fleet engine sends instead of sending it.
+// Records what a fleet engine sends instead of sending it, on the networks
+// of entries.
 class RecordingFleetTransport : public FleetTransport
 {
 public:
@@ -17,6 +18,8 @@ public:
         QHostAddress address;
         quint16 port;
     };
+
+    QList<QNetworkAddressEntry> address_entries() const override { return entries; }
 
     bool send_datagram(
             const QByteArray &datagram, const QHostAddress &address, quint16 port) override
@@ -32,6 +35,7 @@ public:
         }));
     }
 
+    QList<QNetworkAddressEntry> entries;
     QVector<Datagram> sent;
 };
 

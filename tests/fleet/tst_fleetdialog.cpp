@@ -1,5 +1,4 @@
 #include "devicemessages.h"
-#include "devicenetwork.h"
 #include "fleetdialog.h"
 #include "logboxmenu.h"
 #include "logtime.h"
@@ -66,15 +65,13 @@ void tst_FleetDialog::initTestCase()
 {
     QVERIFY(work.isValid());
     QVERIFY(QDir::setCurrent(work.path()));
-    DeviceNetwork::set_entry_provider([] {
-        QNetworkAddressEntry lan;
-        lan.setIp(QHostAddress(QStringLiteral("192.0.2.5")));
-        lan.setPrefixLength(24);
-        QNetworkAddressEntry loopback;
-        loopback.setIp(QHostAddress(QHostAddress::LocalHost));
-        loopback.setPrefixLength(8);
-        return QList<QNetworkAddressEntry>{ loopback, lan };
-    });
+    QNetworkAddressEntry lan;
+    lan.setIp(QHostAddress(QStringLiteral("192.0.2.5")));
+    lan.setPrefixLength(24);
+    QNetworkAddressEntry loopback;
+    loopback.setIp(QHostAddress(QHostAddress::LocalHost));
+    loopback.setPrefixLength(8);
+    transport.entries = { loopback, lan };
 }
 
 void tst_FleetDialog::init()

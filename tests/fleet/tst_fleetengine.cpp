@@ -1,8 +1,6 @@
 #include "devicemessages.h"
 #include "fleetengine.h"
 #include "fleettestsupport.h"
-#include "manualfleetclock.h"
-#include "recordingfleettransport.h"
 
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -15,12 +13,15 @@ namespace {
 
 using State = FleetDevice::State;
 using Outcome = DownloadReport::Outcome;
+using Problem = FleetPreflight::Problem;
 
 // Time-out of the runs below, in ms.
 constexpr int timeout = 5000;
 constexpr qint64 image_size = fleet_image_size;
 
 } // namespace
+
+Q_DECLARE_METATYPE(FleetPreflight::Problem)
 
 class tst_FleetEngine : public QObject
 {
@@ -31,6 +32,7 @@ private slots:
     void init();
     void cleanup();
     void repliesAddEachDeviceOnce();
+    void searchProbesTransportsNetworks();
     void preflightRefusalSendsNothing_data();
     void preflightRefusalSendsNothing();
     void preflightReportsSizeAndHash();
@@ -51,9 +53,7 @@ private:
     bool start(int parallel, int retries = 0, int confirm_ms = 0, int count = -1);
 
     QTemporaryDir folder;
-    std::unique_ptr<ManualFleetClock> clock;
-    std::unique_ptr<RecordingFleetTransport> transport;
-    std::unique_ptr<FleetEngine> engine;
+    std::unique_ptr<FleetEngineRig> fleet;
 };
 
 void tst_FleetEngine::initTestCase()
@@ -63,22 +63,20 @@ void tst_FleetEngine::initTestCase()
 
 void tst_FleetEngine::init()
 {
-    clock.reset(new ManualFleetClock);
-    transport.reset(new RecordingFleetTransport);
-    engine.reset(new FleetEngine(*transport, clock.get()));
+    fleet.reset(new FleetEngineRig);
 }
 
 void tst_FleetEngine::cleanup()
 {
-    engine.reset();
+    fleet.reset();
 }
 
 void tst_FleetEngine::add_devices(int count)
 {
     for (int number = 0; number < count; ++number)
-        engine->take_datagram(
+        fleet->engine.take_datagram(
                 reply(QStringLiteral("SN-%1").arg(number), "1.0"), device_address(number));
-    QCOMPARE(engine->device_count(), count);
+    QCOMPARE(fleet->engine.device_count(), count);
 }
 
 bool tst_FleetEngine::start(int parallel, int retries, int confirm_ms, int count)
@@ -91,61 +89,87 @@ bool tst_FleetEngine::start(int parallel, int retries, int confirm_ms, int count
     run.retries = retries;
     run.confirm_ms = confirm_ms;
     QVector<int> indexes;
-    for (int index = 0; index < (count < 0 ? engine->device_count() : count); ++index)
+    for (int index = 0; index < (count < 0 ? fleet->engine.device_count() : count); ++index)
         indexes << index;
-    return engine->start(run, indexes);
+    return fleet->engine.start(run, indexes);
 }
 
 void tst_FleetEngine::repliesAddEachDeviceOnce()
 {
-    QSignalSpy added(engine.get(), &FleetEngine::device_added);
-    QVERIFY(engine->take_datagram(reply("A", "1.0"), device_address(1)));
-    QVERIFY(engine->take_datagram(reply("A", "1.0"), device_address(1)));
+    QSignalSpy added(&fleet->engine, &FleetEngine::device_added);
+    QVERIFY(fleet->engine.take_datagram(reply("A", "1.0"), device_address(1)));
+    QVERIFY(fleet->engine.take_datagram(reply("A", "1.0"), device_address(1)));
     // The same device answering on a second network.
-    QVERIFY(engine->take_datagram(reply("A", "1.0"), device_address(2)));
-    QVERIFY(!engine->take_datagram(DeviceMessages::probe(), device_address(3)));
-    QVERIFY(!engine->take_datagram("not json", device_address(4)));
-    QVERIFY(engine->take_datagram(reply("B"), QHostAddress(QStringLiteral("::ffff:198.18.0.15"))));
+    QVERIFY(fleet->engine.take_datagram(reply("A", "1.0"), device_address(2)));
+    QVERIFY(!fleet->engine.take_datagram(DeviceMessages::probe(), device_address(3)));
+    QVERIFY(!fleet->engine.take_datagram("not json", device_address(4)));
+    QVERIFY(fleet->engine.take_datagram(
+            reply("B"), QHostAddress(QStringLiteral("::ffff:198.18.0.15"))));
     QCOMPARE(added.count(), 2);
-    QCOMPARE(engine->device(1).address, device_address(5));
-    QCOMPARE(engine->device(0).version, QStringLiteral("1.0"));
+    QCOMPARE(fleet->engine.device(1).address, device_address(5));
+    QCOMPARE(fleet->engine.device(0).version, QStringLiteral("1.0"));
+}
+
+// Only the transport's networks are searched, never the machine's.
+void tst_FleetEngine::searchProbesTransportsNetworks()
+{
+    QCOMPARE(fleet->engine.search(), 0);
+    QVERIFY(fleet->transport.sent.isEmpty());
+    QNetworkAddressEntry loopback;
+    loopback.setIp(QHostAddress(QHostAddress::LocalHost));
+    loopback.setBroadcast(QHostAddress(QStringLiteral("127.255.255.255")));
+    QNetworkAddressEntry lan;
+    lan.setIp(QHostAddress(QStringLiteral("198.18.0.1")));
+    lan.setBroadcast(QHostAddress(QStringLiteral("198.18.0.255")));
+    fleet->transport.entries = { loopback, lan };
+    fleet->engine.set_device_port(5353);
+    QCOMPARE(fleet->engine.search(), 1);
+    QCOMPARE(fleet->transport.sent.size(), DeviceMessages::probes_per_search);
+    for (const RecordingFleetTransport::Datagram &datagram : qAsConst(fleet->transport.sent)) {
+        QCOMPARE(datagram.address, QHostAddress(QStringLiteral("198.18.0.255")));
+        QCOMPARE(datagram.port, quint16(5353));
+        QCOMPARE(datagram.bytes, DeviceMessages::probe());
+    }
 }
 
 void tst_FleetEngine::preflightRefusalSendsNothing_data()
 {
     QTest::addColumn<QString>("file_name");
+    QTest::addColumn<Problem>("problem");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("missing") << "absent.bin"
-                             << "no such file";
-    QTest::newRow("folder") << "sub"
-                            << "not a regular file";
-    QTest::newRow("fifo") << "pipe"
-                          << "not a regular file";
-    QTest::newRow("climbsOut") << "../image.bin"
-                               << "leaves the served folder";
-    QTest::newRow("empty") << ""
-                           << "no file named";
+    QTest::newRow("missing") << "absent.bin" << Problem::NoSuchFile << "absent.bin: no such file";
+    QTest::newRow("folder") << "sub" << Problem::NotRegularFile << "sub: not a regular file";
+    QTest::newRow("fifo") << "pipe" << Problem::NotRegularFile << "pipe: not a regular file";
+    QTest::newRow("climbsOut") << "../image.bin" << Problem::LeavesFolder
+                               << "../image.bin: the name leaves the served folder";
+    QTest::newRow("backslash") << "sub\\..\\image.bin" << Problem::LeavesFolder
+                               << "sub\\..\\image.bin: the name leaves the served folder";
+    QTest::newRow("empty") << "" << Problem::NoName << "no file named";
 }
 
 void tst_FleetEngine::preflightRefusalSendsNothing()
 {
     QFETCH(QString, file_name);
+    QFETCH(Problem, problem);
     QFETCH(QString, reason);
     QDir(folder.path()).mkdir(QStringLiteral("sub"));
     ::mkfifo(QFile::encodeName(folder.filePath(QStringLiteral("pipe"))).constData(), 0600);
     add_devices(2);
-    QSignalSpy checked(engine.get(), &FleetEngine::preflight_checked);
+    QSignalSpy checked(&fleet->engine, &FleetEngine::preflight_checked);
     FleetEngine::Run run;
     run.type = DeviceMessages::firmware_type();
     run.file_name = file_name;
     QString error;
-    QVERIFY(!engine->start(run, { 0, 1 }, &error));
-    QVERIFY2(error.contains(reason), qPrintable(error));
+    QVERIFY(!fleet->engine.start(run, { 0, 1 }, &error));
+    QVERIFY2(error.endsWith(reason), qPrintable(error));
     QCOMPARE(checked.count(), 1);
-    QVERIFY(!checked.first().first().value<FleetPreflight>().ok);
-    QVERIFY(transport->sent.isEmpty());
-    QVERIFY(!engine->is_running());
+    const auto preflight = checked.first().first().value<FleetPreflight>();
+    QVERIFY(!preflight.ok);
+    QCOMPARE(preflight.problem, problem);
+    QCOMPARE(preflight.problem_text(), error);
+    QVERIFY(fleet->transport.sent.isEmpty());
+    QVERIFY(!fleet->engine.is_running());
 }
 
 void tst_FleetEngine::preflightReportsSizeAndHash()
@@ -212,23 +236,23 @@ void tst_FleetEngine::attempts()
         { "cut", Outcome::Interrupted }, { "missing", Outcome::NotFound } };
     add_devices(1);
     QList<State> seen;
-    connect(engine.get(), &FleetEngine::state_changed, this,
+    connect(&fleet->engine, &FleetEngine::state_changed, this,
             [&seen](int, State state) { seen << state; });
     QVERIFY(start(1, retries));
     for (const QString &step : steps) {
         if (step == QLatin1String("almost") || step == QLatin1String("wait"))
-            clock->advance(step == QLatin1String("wait") ? timeout : timeout - 1);
+            fleet->clock.advance(step == QLatin1String("wait") ? timeout : timeout - 1);
         else if (step == QLatin1String("tick"))
-            clock->advance(1);
+            fleet->clock.advance(1);
         else
-            engine->take_report(report(0, step.section(' ', 0, 0).toLatin1(),
+            fleet->engine.take_report(report(0, step.section(' ', 0, 0).toLatin1(),
                     outcomes.value(step.section(' ', 1), Outcome::InProgress),
                     step.endsWith(QLatin1String("done")) ? image_size : 0));
     }
     QCOMPARE(seen, states);
-    QCOMPARE(engine->device(0).attempts, int(states.count(State::CommandSent)));
-    QCOMPARE(transport->sent.size(), engine->device(0).attempts);
-    QVERIFY(!engine->is_running());
+    QCOMPARE(fleet->engine.device(0).attempts, int(states.count(State::CommandSent)));
+    QCOMPARE(fleet->transport.sent.size(), fleet->engine.device(0).attempts);
+    QVERIFY(!fleet->engine.is_running());
 }
 
 void tst_FleetEngine::parallelLimitNeverExceeded_data()
@@ -250,25 +274,26 @@ void tst_FleetEngine::parallelLimitNeverExceeded()
     add_devices(devices);
     int waiting = devices;
     int highest = 0;
-    connect(engine.get(), &FleetEngine::state_changed, this, [&](int, State state) {
+    connect(&fleet->engine, &FleetEngine::state_changed, this, [&](int, State state) {
         if (state == State::CommandSent)
             --waiting;
-        highest = qMax(highest, engine->active_count());
+        highest = qMax(highest, fleet->engine.active_count());
     });
     QVERIFY(start(parallel));
     QRandomGenerator random(devices * 100 + parallel);
-    while (engine->is_running()) {
-        QCOMPARE(engine->active_count(), qMin(parallel, engine->active_count() + waiting));
+    while (fleet->engine.is_running()) {
+        QCOMPARE(fleet->engine.active_count(),
+                qMin(parallel, fleet->engine.active_count() + waiting));
         QVector<int> active;
         for (int index = 0; index < devices; ++index) {
-            if (FleetDevice::is_active(engine->device(index).state))
+            if (FleetDevice::is_active(fleet->engine.device(index).state))
                 active << index;
         }
         const int chosen = active.at(int(random.bounded(active.size())));
         if (random.bounded(5) == 0)
-            clock->advance(timeout);
+            fleet->clock.advance(timeout);
         else
-            engine->take_report(report(chosen, "GET", Outcome::Complete, image_size));
+            fleet->engine.take_report(report(chosen, "GET", Outcome::Complete, image_size));
     }
     QCOMPARE(highest, qMin(parallel, devices));
     QCOMPARE(waiting, 0);
@@ -277,25 +302,25 @@ void tst_FleetEngine::parallelLimitNeverExceeded()
 void tst_FleetEngine::confirmation()
 {
     add_devices(2);
-    QSignalSpy versions(engine.get(), &FleetEngine::versions_known);
-    QSignalSpy finished(engine.get(), &FleetEngine::run_finished);
+    QSignalSpy versions(&fleet->engine, &FleetEngine::versions_known);
+    QSignalSpy finished(&fleet->engine, &FleetEngine::run_finished);
     QVERIFY(start(1, 0, 10000));
-    engine->take_report(report(0, "GET", Outcome::Complete, image_size));
-    QCOMPARE(engine->device(0).state, State::FileSent);
+    fleet->engine.take_report(report(0, "GET", Outcome::Complete, image_size));
+    QCOMPARE(fleet->engine.device(0).state, State::FileSent);
     // Waiting to come back does not hold the device's slot.
-    QCOMPARE(engine->device(1).state, State::CommandSent);
-    engine->take_report(report(1, "GET", Outcome::Complete, image_size));
+    QCOMPARE(fleet->engine.device(1).state, State::CommandSent);
+    fleet->engine.take_report(report(1, "GET", Outcome::Complete, image_size));
 
-    clock->advance(FleetEngine::confirm_probe_interval_ms * 3);
-    QCOMPARE(transport->count_to(device_address(0), "hellotavirex"), 3);
-    engine->take_datagram(reply("SN-0", "2.0"), device_address(0));
-    QCOMPARE(engine->device(0).state, State::Back);
+    fleet->clock.advance(FleetEngine::confirm_probe_interval_ms * 3);
+    QCOMPARE(fleet->transport.count_to(device_address(0), "hellotavirex"), 3);
+    fleet->engine.take_datagram(reply("SN-0", "2.0"), device_address(0));
+    QCOMPARE(fleet->engine.device(0).state, State::Back);
     QCOMPARE(versions.count(), 1);
     QCOMPARE(versions.first().at(1).toString(), QStringLiteral("1.0"));
     QCOMPARE(versions.first().at(2).toString(), QStringLiteral("2.0"));
 
-    clock->advance(10000);
-    QCOMPARE(engine->device(1).state, State::NotBack);
+    fleet->clock.advance(10000);
+    QCOMPARE(fleet->engine.device(1).state, State::NotBack);
     QCOMPARE(finished.count(), 1);
     const auto summary = finished.first().first().value<FleetEngine::Summary>();
     QCOMPARE(summary.succeeded, 1);
@@ -321,15 +346,16 @@ void tst_FleetEngine::comingBack()
     add_devices(1);
     constexpr int confirm_ms = 5000;
     QVERIFY(start(1, 0, confirm_ms));
-    engine->take_report(report(0, "GET", Outcome::Complete, image_size));
+    fleet->engine.take_report(report(0, "GET", Outcome::Complete, image_size));
     for (const QString &answer : answers) {
-        clock->advance(FleetEngine::confirm_probe_interval_ms);
+        fleet->clock.advance(FleetEngine::confirm_probe_interval_ms);
         if (answer != QLatin1String("-"))
-            engine->take_datagram(reply("SN-0", answer), device_address(0));
+            fleet->engine.take_datagram(reply("SN-0", answer), device_address(0));
     }
-    clock->advance(confirm_ms);
-    QCOMPARE(engine->device(0).state, state);
-    QCOMPARE(engine->device(0).version_after, state == State::Back ? answers.last() : QString());
+    fleet->clock.advance(confirm_ms);
+    QCOMPARE(fleet->engine.device(0).state, state);
+    QCOMPARE(fleet->engine.device(0).version_after,
+            state == State::Back ? answers.last() : QString());
 }
 
 void tst_FleetEngine::reportsMatchedByPeerAddress_data()
@@ -347,16 +373,16 @@ void tst_FleetEngine::reportsMatchedByPeerAddress()
     QFETCH(QString, peer);
     QFETCH(int, matched);
     add_devices(3);
-    QSignalSpy answered(engine.get(), &FleetEngine::request_answered);
+    QSignalSpy answered(&fleet->engine, &FleetEngine::request_answered);
     QVERIFY(start(3, 0, 0, 2));
     DownloadReport head = report(0, "HEAD", Outcome::Complete);
     head.peer = QHostAddress(peer);
-    engine->take_report(head);
+    fleet->engine.take_report(head);
     for (int index = 0; index < 3; ++index) {
         const State expected = index == matched ? State::HeadersAsked
                 : index < 2                     ? State::CommandSent
                                                 : State::Listed;
-        QCOMPARE(engine->device(index).state, expected);
+        QCOMPARE(fleet->engine.device(index).state, expected);
     }
     QCOMPARE(answered.count(), 1);
     QCOMPARE(answered.first().at(1).toInt(), matched);
@@ -366,23 +392,23 @@ void tst_FleetEngine::endedDeviceFollowedWhileRunGoesOn()
 {
     add_devices(2);
     QVERIFY(start(2));
-    engine->take_report(report(1, "GET", Outcome::InProgress));
-    clock->advance(timeout);
-    QCOMPARE(engine->device(0).state, State::NoAnswer);
-    engine->take_report(report(0, "GET", Outcome::Complete, image_size));
-    QCOMPARE(engine->device(0).state, State::FileSent);
+    fleet->engine.take_report(report(1, "GET", Outcome::InProgress));
+    fleet->clock.advance(timeout);
+    QCOMPARE(fleet->engine.device(0).state, State::NoAnswer);
+    fleet->engine.take_report(report(0, "GET", Outcome::Complete, image_size));
+    QCOMPARE(fleet->engine.device(0).state, State::FileSent);
 }
 
 void tst_FleetEngine::stopSendsNoFurtherCommands()
 {
     add_devices(3);
-    QSignalSpy finished(engine.get(), &FleetEngine::run_finished);
+    QSignalSpy finished(&fleet->engine, &FleetEngine::run_finished);
     QVERIFY(start(1, 2));
-    engine->stop();
-    QVERIFY(engine->is_running());
-    clock->advance(timeout);
-    QCOMPARE(engine->device(0).state, State::NoAnswer);
-    QCOMPARE(transport->sent.size(), 1);
+    fleet->engine.stop();
+    QVERIFY(fleet->engine.is_running());
+    fleet->clock.advance(timeout);
+    QCOMPARE(fleet->engine.device(0).state, State::NoAnswer);
+    QCOMPARE(fleet->transport.sent.size(), 1);
     QCOMPARE(finished.count(), 1);
     const auto summary = finished.first().first().value<FleetEngine::Summary>();
     QVERIFY(summary.stopped);

@@ -1,8 +1,6 @@
 #include "fleetengine.h"
 #include "fleettablemodel.h"
 #include "fleettestsupport.h"
-#include "manualfleetclock.h"
-#include "recordingfleettransport.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -38,9 +36,7 @@ private:
     void step(const QString &what);
 
     QTemporaryDir folder;
-    std::unique_ptr<ManualFleetClock> clock;
-    std::unique_ptr<RecordingFleetTransport> transport;
-    std::unique_ptr<FleetEngine> engine;
+    std::unique_ptr<FleetEngineRig> fleet;
     std::unique_ptr<FleetTableModel> model;
 };
 
@@ -51,13 +47,10 @@ void tst_FleetTableModel::initTestCase()
 
 void tst_FleetTableModel::init()
 {
-    // The engine holds the clock and the transport till its end.
+    // The model reads the engine and the clock till its end.
     model.reset();
-    engine.reset();
-    clock.reset(new ManualFleetClock);
-    transport.reset(new RecordingFleetTransport);
-    engine.reset(new FleetEngine(*transport, clock.get()));
-    model.reset(new FleetTableModel(*engine, *clock));
+    fleet.reset(new FleetEngineRig);
+    model.reset(new FleetTableModel(fleet->engine, fleet->clock));
 }
 
 void tst_FleetTableModel::step(const QString &what)
@@ -72,22 +65,22 @@ void tst_FleetTableModel::step(const QString &what)
         run.timeout_ms = timeout;
         run.retries = 0;
         run.confirm_ms = value == QLatin1String("confirm") ? confirm : 0;
-        QVERIFY(engine->start(run, { 0, 1 }));
+        QVERIFY(fleet->engine.start(run, { 0, 1 }));
         model->run_started({ 0, 1 });
     } else if (verb == QLatin1String("wait")) {
-        clock->advance(value.toInt());
+        fleet->clock.advance(value.toInt());
     } else if (verb == QLatin1String("head")) {
-        engine->take_report(report(0, "HEAD", Outcome::Complete));
+        fleet->engine.take_report(report(0, "HEAD", Outcome::Complete));
     } else if (verb == QLatin1String("get")) {
-        engine->take_report(report(0, "GET", Outcome::InProgress, value.toULongLong()));
+        fleet->engine.take_report(report(0, "GET", Outcome::InProgress, value.toULongLong()));
     } else if (verb == QLatin1String("done")) {
-        engine->take_report(report(0, "GET", Outcome::Complete, image_size));
+        fleet->engine.take_report(report(0, "GET", Outcome::Complete, image_size));
     } else if (verb == QLatin1String("cut")) {
-        engine->take_report(report(0, "GET", Outcome::Interrupted, value.toULongLong()));
+        fleet->engine.take_report(report(0, "GET", Outcome::Interrupted, value.toULongLong()));
     } else if (verb == QLatin1String("missing")) {
-        engine->take_report(report(0, "GET", Outcome::NotFound));
+        fleet->engine.take_report(report(0, "GET", Outcome::NotFound));
     } else if (verb == QLatin1String("reply")) {
-        engine->take_datagram(reply(QStringLiteral("A"), value), device_address(0));
+        fleet->engine.take_datagram(reply(QStringLiteral("A"), value), device_address(0));
     }
 }
 
@@ -139,8 +132,10 @@ void tst_FleetTableModel::rowFollowsEvents_data()
 void tst_FleetTableModel::rowFollowsEvents()
 {
     QFETCH(QStringList, steps);
-    engine->take_datagram(reply(QStringLiteral("A"), QStringLiteral("1.0")), device_address(0));
-    engine->take_datagram(reply(QStringLiteral("B"), QStringLiteral("1.0")), device_address(1));
+    fleet->engine.take_datagram(
+            reply(QStringLiteral("A"), QStringLiteral("1.0")), device_address(0));
+    fleet->engine.take_datagram(
+            reply(QStringLiteral("B"), QStringLiteral("1.0")), device_address(1));
     QSignalSpy changed(model.get(), &QAbstractItemModel::dataChanged);
     for (const QString &what : qAsConst(steps))
         step(what);
@@ -155,8 +150,8 @@ void tst_FleetTableModel::rowFollowsEvents()
     QTEST(cell(0, FleetTableModel::VersionColumn), "version");
     QCOMPARE(changed.isEmpty(), steps.isEmpty());
     // With a parallel limit of one, the second device waits its turn.
-    if (steps.value(0).startsWith(QLatin1String("start")) && engine->is_running()
-            && engine->device(1).state == FleetDevice::State::Listed)
+    if (steps.value(0).startsWith(QLatin1String("start")) && fleet->engine.is_running()
+            && fleet->engine.device(1).state == FleetDevice::State::Listed)
         QCOMPARE(cell(1, FleetTableModel::StateColumn), QStringLiteral("排队"));
 }
 

@@ -1,4 +1,3 @@
-#include "deviceaddressprompt.h"
 #include "ipv4addresslist.h"
 
 #include <QtTest>
@@ -14,8 +13,6 @@ private slots:
     void parse_data();
     void parse();
     void limitHolds();
-    void problemInInterfaceWords_data();
-    void problemInInterfaceWords();
 };
 
 void tst_Ipv4AddressList::parse_data()
@@ -86,23 +83,6 @@ void tst_Ipv4AddressList::limitHolds()
     QCOMPARE(error.kind, Kind::TooMany);
     QCOMPARE(error.item, QStringLiteral("10.1.0.0"));
     QCOMPARE(error.limit, 4096);
-}
-
-// The command line words the same values in English (tst_upgradecommand).
-void tst_Ipv4AddressList::problemInInterfaceWords_data()
-{
-    QTest::addColumn<Kind>("kind");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("malformed") << Kind::Malformed << "\"10.0.1\" 不是IPv4地址或范围";
-    QTest::newRow("reversed") << Kind::Reversed << "\"10.0.1\" 范围的结尾小于开头";
-    QTest::newRow("tooMany") << Kind::TooMany << "\"10.0.1\" 超过 4096 个地址";
-}
-
-void tst_Ipv4AddressList::problemInInterfaceWords()
-{
-    QFETCH(Kind, kind);
-    QFETCH(QString, text);
-    QCOMPARE(DeviceAddressPrompt::problem_text({ kind, QStringLiteral("10.0.1"), 4096 }), text);
 }
 
 QTEST_APPLESS_MAIN(tst_Ipv4AddressList)

@@ -153,7 +153,7 @@ void tst_UpgradeFleetMenu::dialogTakesWindowDevicesAndRepliesBeyondTen()
 
     // The dialog's search leaves from the window's socket too.
     QMetaObject::invokeMethod(dialog, "on_search_button_clicked");
-    QCOMPARE(sent.size(), FleetEngine::probes_per_search);
+    QCOMPARE(sent.size(), DeviceMessages::probes_per_search);
     QCOMPARE(sent.first().address, QHostAddress(QStringLiteral("198.18.0.255")));
     QCOMPARE(sent.first().from_port, DeviceMessages::local_port);
     QVERIFY(boxes.boxes().isEmpty());

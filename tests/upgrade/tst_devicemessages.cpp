@@ -20,6 +20,7 @@ private slots:
     void indentedFormMatchesQtWriter();
     void serialNumberCutAtFirstComma_data();
     void serialNumberCutAtFirstComma();
+    void fileForEachCommandType();
 };
 
 void tst_DeviceMessages::probeIsExactly31Bytes()
@@ -131,6 +132,14 @@ void tst_DeviceMessages::serialNumberCutAtFirstComma()
     QFETCH(QString, rowText);
     QFETCH(QString, serialNumber);
     QCOMPARE(DeviceMessages::serial_number(rowText), serialNumber);
+}
+
+void tst_DeviceMessages::fileForEachCommandType()
+{
+    QCOMPARE(DeviceMessages::file_for(DeviceMessages::file_system_type()),
+            QStringLiteral("minifs_rom.img"));
+    QCOMPARE(DeviceMessages::file_for(DeviceMessages::firmware_type()),
+            QStringLiteral("firmware.bin"));
 }
 
 QTEST_APPLESS_MAIN(tst_DeviceMessages)

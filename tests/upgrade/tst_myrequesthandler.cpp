@@ -4,17 +4,13 @@
 #include "httplistener.h"
 #include "httpresponse.h"
 #include "httptestclient.h"
-#include "modalboxcatcher.h"
 #include "myrequesthandler.h"
 #include "servedfolder.h"
-#include "upgrade.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLabel>
 #include <QMutex>
-#include <QProgressBar>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -174,8 +170,6 @@ private slots:
     void reportsEveryAnswer_data();
     void reportsEveryAnswer();
     void concurrentDownloads();
-    void windowShowsInterruption();
-    void windowWarnsWithEscapedName();
     void completeOnceDeviceHasAll_data();
     void completeOnceDeviceHasAll();
 
@@ -776,38 +770,6 @@ void tst_MyRequestHandler::concurrentDownloads()
         QCOMPARE(report.bytes_sent, quint64(size));
 }
 
-void tst_MyRequestHandler::windowShowsInterruption()
-{
-    upgrade window;
-    listen_with(&window.handler);
-    auto *status = window.findChild<QLabel *>(QStringLiteral("status"));
-    auto *bar = window.findChild<QProgressBar *>(QStringLiteral("download_progress"));
-    write_file(QStringLiteral("big.img"), QByteArray(64 * 1024 * 1024, 'x'));
-
-    HttpTestClient::exchange(port, HttpTestClient::request("GET", "/big.img"), 65536);
-
-    QTRY_COMPARE(status->text(), QStringLiteral("中断"));
-    QCOMPARE(status->styleSheet(), QStringLiteral("color: rgb(255, 0, 0);"));
-    QVERIFY(bar->value() >= 0 && bar->value() < 100);
-}
-
-void tst_MyRequestHandler::windowWarnsWithEscapedName()
-{
-    upgrade window;
-    listen_with(&window.handler);
-    ModalBoxCatcher boxes;
-
-    const HttpTestReply reply = HttpTestClient::parse(HttpTestClient::exchange(
-            port, HttpTestClient::request("GET", "/%3Cb%3Ebold%3C/b%3E&amp;.img")));
-
-    QCOMPARE(reply.status, 501);
-    QTRY_COMPARE(boxes.texts(),
-            QStringList{ QStringLiteral(
-                    "<font size=12>未找到:/html/&lt;b&gt;bold&lt;/b&gt;&amp;amp;.img</font>") });
-    QCOMPARE(boxes.boxes().first().title, QStringLiteral("提示"));
-    QCOMPARE(boxes.boxes().first().icon, QMessageBox::Warning);
-}
-
 void tst_MyRequestHandler::completeOnceDeviceHasAll_data()
 {
     QTest::addColumn<int>("size");
@@ -851,5 +813,5 @@ void tst_MyRequestHandler::completeOnceDeviceHasAll()
     QTRY_COMPARE(recorder->codes.last(), 100);
 }
 
-QTEST_MAIN(tst_MyRequestHandler)
+QTEST_GUILESS_MAIN(tst_MyRequestHandler)
 #include "tst_myrequesthandler.moc"

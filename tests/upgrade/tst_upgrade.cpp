@@ -1,6 +1,10 @@
 #include "devicemessages.h"
 #include "devicenetwork.h"
+#include "freeports.h"
+#include "httplistener.h"
+#include "httptestclient.h"
 #include "modalboxcatcher.h"
+#include "servedfolder.h"
 #include "upgrade.h"
 #include "windowchecks.h"
 #include "wiringguard.h"
@@ -10,7 +14,9 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -101,6 +107,8 @@ private slots:
     void missingFileNameIsEscaped_data();
     void missingFileNameIsEscaped();
     void oneMissingFileBoxAtATime();
+    void downloadCutShowsInterruption();
+    void missingFileOverHttpWarnsWithEscapedName();
     void closeEmitsExitWinAndKeepsList();
 
 private:
@@ -109,11 +117,17 @@ private:
     void reply(const QString &from, const QByteArray &datagram);
     // Lists one device and waits until the window shows it.
     void listDevice(upgrade &window, const QString &from, const QByteArray &datagram, int row);
+    // Serves the temporary folder with the window's file service on a loopback port of its own.
+    void serve(upgrade &window);
 
     ModalBoxCatcher boxes;
     QVector<SentDatagram> sent;
     QList<QNetworkAddressEntry> entries;
     qint64 sendResult = 0;
+    QTemporaryDir served;
+    std::unique_ptr<QSettings> serverSettings;
+    std::unique_ptr<quenmar::HttpListener> listener;
+    quint16 httpPort = 0;
 };
 
 void tst_Upgrade::init()
@@ -132,6 +146,8 @@ void tst_Upgrade::init()
 
 void tst_Upgrade::cleanup()
 {
+    listener.reset();
+    ServedFolder::set_provider(nullptr);
     QVERIFY2(boxes.boxes().isEmpty(), qPrintable(boxes.texts().join(QLatin1Char('|'))));
 }
 
@@ -149,6 +165,25 @@ void tst_Upgrade::listDevice(
 {
     reply(from, datagram);
     QTRY_VERIFY_WITH_TIMEOUT(rowText(window, row) != QLatin1String("-"), 5000);
+}
+
+void tst_Upgrade::serve(upgrade &window)
+{
+    QVERIFY(served.isValid());
+    ServedFolder::set_provider([this] { return served.path(); });
+    // Another process may take the free port before the listener binds it, hence the retries.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        httpPort = freeTcpPort();
+        serverSettings.reset(
+                new QSettings(served.filePath(QStringLiteral("server.ini")), QSettings::IniFormat));
+        serverSettings->beginGroup(QStringLiteral("UPDATE"));
+        serverSettings->setValue(QStringLiteral("QZHOST"), QStringLiteral("127.0.0.1"));
+        serverSettings->setValue(QStringLiteral("QZPORT"), httpPort);
+        listener.reset(new quenmar::HttpListener(serverSettings.get(), &window.handler));
+        if (listener->isListening())
+            return;
+    }
+    QFAIL("no free port for the listener");
 }
 
 void tst_Upgrade::windowSettings()
@@ -528,6 +563,40 @@ void tst_Upgrade::oneMissingFileBoxAtATime()
             &window, "send_transmission_string", Q_ARG(QString, QStringLiteral("/html/later"))));
     QCOMPARE(boxes.texts(),
             QStringList{ QStringLiteral("<font size=12>未找到:/html/later</font>") });
+    boxes.clear();
+}
+
+// The connection is cut after its first 64 KiB: the window's own file service tells it so.
+void tst_Upgrade::downloadCutShowsInterruption()
+{
+    upgrade window;
+    serve(window);
+    QFile image(served.filePath(QStringLiteral("big.img")));
+    QVERIFY(image.open(QIODevice::WriteOnly));
+    QVERIFY(image.resize(64 * 1024 * 1024));
+    image.close();
+
+    HttpTestClient::exchange(httpPort, HttpTestClient::request("GET", "/big.img"), 65536);
+
+    QTRY_COMPARE(statusLabel(window)->text(), QStringLiteral("中断"));
+    QCOMPARE(statusLabel(window)->styleSheet(), QString::fromLatin1(red));
+    QVERIFY(progressBar(window)->value() >= 0 && progressBar(window)->value() < 100);
+}
+
+void tst_Upgrade::missingFileOverHttpWarnsWithEscapedName()
+{
+    upgrade window;
+    serve(window);
+
+    const HttpTestReply reply = HttpTestClient::parse(HttpTestClient::exchange(
+            httpPort, HttpTestClient::request("GET", "/%3Cb%3Ebold%3C/b%3E&amp;.img")));
+
+    QCOMPARE(reply.status, 501);
+    QTRY_COMPARE(boxes.texts(),
+            QStringList{ QStringLiteral(
+                    "<font size=12>未找到:/html/&lt;b&gt;bold&lt;/b&gt;&amp;amp;.img</font>") });
+    QCOMPARE(boxes.boxes().first().title, QStringLiteral("提示"));
+    QCOMPARE(boxes.boxes().first().icon, QMessageBox::Warning);
     boxes.clear();
 }
 

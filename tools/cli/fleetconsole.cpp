@@ -56,7 +56,7 @@ void FleetConsole::preflight(const FleetPreflight &checked)
                         .arg(checked.size)
                         .arg(QString::fromLatin1(checked.sha256)));
     } else {
-        object.insert(QStringLiteral("error"), checked.error);
+        object.insert(QStringLiteral("error"), checked.problem_text());
     }
     event(QStringLiteral("preflight"), object);
 }
@@ -185,10 +185,7 @@ void FleetConsole::summary(
     QJsonArray devices;
     for (int index : summary.devices) {
         const FleetDevice &device = engine.device(index);
-        const bool good = device.state
-                == (planned.confirm_ms > 0 ? FleetDevice::State::Back
-                                           : FleetDevice::State::FileSent);
-        if (!good)
+        if (device.state != planned.goal())
             failed << device.serial_number;
         QJsonObject object = deviceObject(index);
         object.insert(QStringLiteral("ver_before"), device.version);

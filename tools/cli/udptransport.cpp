@@ -30,6 +30,11 @@ void UdpTransport::setReceiver(Receiver function)
     receiver = std::move(function);
 }
 
+QList<QNetworkAddressEntry> UdpTransport::address_entries() const
+{
+    return DeviceNetwork::address_entries();
+}
+
 bool UdpTransport::send_datagram(
         const QByteArray &datagram, const QHostAddress &address, quint16 port)
 {

@@ -27,6 +27,8 @@ public:
     quint16 localPort() const { return socket.localPort(); }
     void setReceiver(Receiver receiver);
 
+    QList<QNetworkAddressEntry> address_entries() const override;
+
     bool send_datagram(
             const QByteArray &datagram, const QHostAddress &address, quint16 port) override;
 

@@ -214,9 +214,8 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
                     ? parser.value(folder)
                     : ProgramPaths::html_folder(QCoreApplication::applicationDirPath()))
                                               .absolutePath());
-    options->file = parser.isSet(file)                            ? parser.value(file)
-            : options->type == DeviceMessages::file_system_type() ? QStringLiteral("minifs_rom.img")
-                                                                  : QStringLiteral("firmware.bin");
+    options->file =
+            parser.isSet(file) ? parser.value(file) : DeviceMessages::file_for(options->type);
     while (options->file.startsWith(QLatin1Char('/')))
         options->file.remove(0, 1);
 

@@ -81,7 +81,7 @@ int UpgradeSession::run()
     const FleetPreflight preflight = FleetEngine::preflight(options.file);
     console.preflight(preflight);
     if (!preflight.ok) {
-        console.error(preflight.error);
+        console.error(preflight.problem_text());
         return CommandLine::exitUsage;
     }
     if (!startServer())

@@ -34,10 +34,10 @@ struct UpgradeOptions
     QString file;
     quint16 port = DeviceMessages::http_server_port;
     quint16 devicePort = 53; // UDP port of the devices
-    int parallel = 8;
-    int timeoutMs = 60000;
-    int retries = 1;
-    int confirmMs = 0; // 0: no confirmation
+    int parallel = FleetEngine::Run::default_parallel;
+    int timeoutMs = FleetEngine::Run::default_timeout_ms;
+    int retries = FleetEngine::Run::default_retries;
+    int confirmMs = FleetEngine::Run::default_confirm_ms; // 0: no confirmation
     bool json = false;
 };
 

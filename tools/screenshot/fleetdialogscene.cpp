@@ -1,6 +1,5 @@
 #include "fleetdialogscene.h"
 #include "devicemessages.h"
-#include "devicenetwork.h"
 #include "servedfolder.h"
 
 #include <QFile>
@@ -45,13 +44,6 @@ FleetDialogScene::FleetDialogScene()
         image.write(QByteArray(image_size, '\x5a'));
     image.close();
     ServedFolder::set_provider([this] { return served.path(); });
-    DeviceNetwork::set_entry_provider([] {
-        QNetworkAddressEntry entry;
-        entry.setIp(QHostAddress(QStringLiteral("192.168.1.5")));
-        entry.setPrefixLength(24);
-        entry.setBroadcast(QHostAddress(QStringLiteral("192.168.1.255")));
-        return QList<QNetworkAddressEntry>{ entry };
-    });
     fleet_dialog.reset(new FleetDialog(transport,
             { [] { return DeviceMessages::http_server_port; }, [] { return true; },
                     [] { return true; } },
@@ -62,8 +54,16 @@ FleetDialogScene::FleetDialogScene()
 FleetDialogScene::~FleetDialogScene()
 {
     fleet_dialog.reset();
-    DeviceNetwork::set_entry_provider(nullptr);
     ServedFolder::set_provider(nullptr);
+}
+
+QList<QNetworkAddressEntry> FleetDialogScene::SilentTransport::address_entries() const
+{
+    QNetworkAddressEntry entry;
+    entry.setIp(QHostAddress(QStringLiteral("192.168.1.5")));
+    entry.setPrefixLength(24);
+    entry.setBroadcast(QHostAddress(QStringLiteral("192.168.1.255")));
+    return { entry };
 }
 
 void FleetDialogScene::play()

@@ -21,9 +21,11 @@ public:
     FleetDialog &dialog() { return *fleet_dialog; }
 
 private:
+    // On one made-up network.
     class SilentTransport : public FleetTransport
     {
     public:
+        QList<QNetworkAddressEntry> address_entries() const override;
         bool send_datagram(const QByteArray &, const QHostAddress &, quint16) override
         {
             return true;

@@ -8,6 +8,8 @@ struct DownloadReport;
 // publishes through here from its connection threads, and windows, the
 // command line and tests register from outside. Thread-safe; observers are
 // not owned.
+// Process-wide because the file service's interface is fixed: its constructor
+// takes only a parent, and it has no members of its own to hold observers.
 class DownloadReports
 {
 public:

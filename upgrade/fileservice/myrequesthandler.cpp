@@ -9,11 +9,9 @@
 #include "upgradelogging.h"
 #include "windowsfilenames.h"
 
-#include <QDir>
 #include <QFile>
 #include <QStringList>
 #include <QThread>
-#include <QVector>
 
 namespace {
 
@@ -24,23 +22,6 @@ constexpr qint64 block_size = 4096;
 QString path_text(const QByteArray &path)
 {
     return QString::fromUtf8(path.constData(), int(qstrnlen(path.constData(), uint(path.size()))));
-}
-
-// True when folder followed by path names the folder itself or something
-// below it. Checked on the text alone, so links that the user placed inside
-// the folder are still followed.
-bool stays_inside(const QString &folder, const QString &path)
-{
-    if (path.contains(QLatin1Char('\\')))
-        return false;
-    const QVector<QStringRef> segments = path.splitRef(QLatin1Char('/'));
-    for (const QStringRef &segment : segments) {
-        if (segment == QLatin1String(".."))
-            return false;
-    }
-    const QString root = QDir::cleanPath(folder);
-    const QString target = QDir::cleanPath(folder + path);
-    return target == root || target.startsWith(root + QLatin1Char('/'));
 }
 
 // True when no step of path would make Windows open something other than the file named: a
@@ -60,7 +41,7 @@ bool names_plain_files(const QString &path)
 // What is wrong with path, ending in a colon; null when it may be looked up.
 const char *refusal(const QString &folder, const QString &path)
 {
-    if (!stays_inside(folder, path))
+    if (!ServedFolder::holds(folder, path))
         return "a path outside the served folder:";
     if (!names_plain_files(path))
         return "a name Windows keeps for devices or streams:";

@@ -2,9 +2,11 @@
 
 #include "programpaths.h"
 
+#include <QDir>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSettings>
+#include <QVector>
 
 namespace {
 
@@ -40,4 +42,18 @@ void ServedFolder::set_provider(Provider chosen)
 {
     QMutexLocker locker(&provider_lock);
     provider() = std::move(chosen);
+}
+
+bool ServedFolder::holds(const QString &folder, const QString &path)
+{
+    if (path.contains(QLatin1Char('\\')))
+        return false;
+    const QVector<QStringRef> segments = path.splitRef(QLatin1Char('/'));
+    for (const QStringRef &segment : segments) {
+        if (segment == QLatin1String(".."))
+            return false;
+    }
+    const QString root = QDir::cleanPath(folder);
+    const QString target = QDir::cleanPath(folder + path);
+    return target == root || target.startsWith(root + QLatin1Char('/'));
 }

@@ -18,8 +18,15 @@ public:
 
     // The folder for the next request, by the current provider.
     static QString current();
-    // An empty function restores the default rule.
+    // An empty function restores the default rule. Process-wide because the
+    // file service's interface is fixed: nothing else reaches its service().
     static void set_provider(Provider provider);
+
+    // True when folder followed by path (a request path, with its leading
+    // slash) names the folder itself or something below it: no ".."
+    // segment, no backslash. Decided on the text alone, so links that the
+    // user placed inside the folder are still followed.
+    static bool holds(const QString &folder, const QString &path);
 };
 
 #endif // SERVEDFOLDER_H

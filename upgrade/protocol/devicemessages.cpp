@@ -18,6 +18,12 @@ QString DeviceMessages::file_system_type()
     return QStringLiteral("fs");
 }
 
+QString DeviceMessages::file_for(const QString &type)
+{
+    return type == file_system_type() ? QStringLiteral("minifs_rom.img")
+                                      : QStringLiteral("firmware.bin");
+}
+
 QByteArray DeviceMessages::probe()
 {
     QJsonObject object;

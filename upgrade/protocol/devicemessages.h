@@ -14,6 +14,10 @@ public:
     static constexpr quint16 local_port = 15724;
     // The port devices listen on for probes and commands.
     static constexpr quint16 device_port = 53;
+    // A search sends the probe this many times per broadcast address, as a
+    // guard against lost datagrams; devices answering more than once are
+    // listed once.
+    static constexpr int probes_per_search = 5;
     // TCP port of the HTTP server the devices download from, which upgrade
     // commands announce: the program's own, and the command line's default.
     static constexpr quint16 http_server_port = 81;
@@ -23,6 +27,10 @@ public:
     // Command types: "update" fetches firmware, "fs" a file-system image.
     static QString firmware_type();
     static QString file_system_type();
+    // The file a device asks for after a command of type, below the served
+    // folder: "minifs_rom.img" for "fs", "firmware.bin" for "update" (the
+    // devices' own choice).
+    static QString file_for(const QString &type);
 
     // The 31-byte probe {"type": "hellotavirex"} in the indented form.
     static QByteArray probe();

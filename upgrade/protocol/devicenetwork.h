@@ -46,7 +46,9 @@ public:
     static qint64 send(QUdpSocket &socket, const QByteArray &datagram, const QHostAddress &address,
             quint16 port);
 
-    // An empty function restores the default.
+    // An empty function restores the default. Process-wide because the
+    // upgrade window's constructor is fixed; the fleet engine and dialog take
+    // their network through their FleetTransport instead.
     static void set_entry_provider(EntryProvider provider);
     static void set_sender(Sender sender);
 };

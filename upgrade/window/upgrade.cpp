@@ -3,7 +3,6 @@
 #include "devicenetwork.h"
 #include "downloadprogressview.h"
 #include "noticebox.h"
-#include "receiveddatagrams.h"
 #include "ui_upgrade.h"
 #include "upgradefleetmenu.h"
 #include "upgradelogging.h"
@@ -16,9 +15,6 @@ namespace {
 
 // List rows 0 and 1 are the heading and a spacer; device slot k is row k + 2.
 constexpr int first_device_row = 2;
-// Searches send the probe this many times per address entry, as a guard
-// against lost datagrams; devices answering more than once are listed once.
-constexpr int probes_per_search = 5;
 
 } // namespace
 
@@ -48,7 +44,7 @@ upgrade::upgrade(QWidget *parent) : QWidget(parent), ui(new Ui::upgrade)
     // Fleet upgrades and devices by address, from the device list's menu.
     // The menu reads the list, sends from this window's socket and shows this
     // window's server; the window itself stays as it is.
-    UpgradeFleetMenu::attach(ui->list_device_widget, *udp_socket, device_table,
+    fleet_menu = UpgradeFleetMenu::attach(ui->list_device_widget, *udp_socket, device_table,
             { [this] { return port; },
                     [this] { return !http_server_listening || http_server_listening(); },
                     [this] { return udp_socket->state() == QAbstractSocket::BoundState; } });
@@ -73,7 +69,7 @@ void upgrade::closeEvent(QCloseEvent *event)
 void upgrade::on_find_device_start_clicked()
 {
     clear_device_list();
-    for (int i = 0; i < probes_per_search; ++i)
+    for (int i = 0; i < DeviceMessages::probes_per_search; ++i)
         broadcast_find();
     qCDebug(upgradeLog) << "find device";
 }
@@ -102,7 +98,7 @@ void upgrade::udp_ready_read()
             return;
         datagram.truncate(int(size));
         // Replies beyond the ten rows still reach the fleet dialog.
-        ReceivedDatagrams::publish(datagram, sender);
+        fleet_menu->take_datagram(datagram, sender);
         if (device_table.take_reply(datagram, sender) != DeviceTable::Outcome::Added)
             continue;
         const int slot = device_table.count() - 1;

@@ -12,6 +12,7 @@
 
 class DownloadProgressView;
 class QUdpSocket;
+class UpgradeFleetMenu;
 
 namespace Ui {
 class upgrade;
@@ -72,6 +73,9 @@ private:
     bool missing_file_box_open = false;
     std::function<bool()> http_server_listening;
     std::unique_ptr<DownloadProgressView> progress_view;
+    // Attached to the device list, and a child of it: it hears every
+    // datagram the socket reads.
+    UpgradeFleetMenu *fleet_menu = nullptr;
 };
 
 #endif // UPGRADE_H
