@@ -284,7 +284,8 @@ void tst_MiniFsCommand::extractNamesWindowsCannotHold()
 #else
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.err.count(QLatin1String(": warning: ")), 3);
-    QVERIFY2(result.err.contains(QLatin1String("cannot be unpacked on Windows: the name holds ':'")),
+    QVERIFY2(
+            result.err.contains(QLatin1String("cannot be unpacked on Windows: the name holds ':'")),
             qPrintable(result.err));
     QCOMPARE(QDir(target).entryList(QDir::Files, QDir::Name),
             QStringList({ "a:b", "con.txt", "end.", "ok.txt" }));

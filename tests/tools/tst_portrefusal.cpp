@@ -40,8 +40,7 @@ void tst_PortRefusal::advice_data()
     QTest::newRow("inUse") << int(QAbstractSocket::AddressInUseError)
                            << "another program holds it (a running Ondaspa window holds port "
                               "81); "
-                    + other
-                           << "setcap";
+                    + other << "setcap";
     QTest::newRow("other") << int(QAbstractSocket::UnknownSocketError) << other << "holds";
 }
 
