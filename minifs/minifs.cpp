@@ -12,7 +12,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QSettings>
 #include <QTimer>
 
@@ -107,12 +106,6 @@ void minifs::minifs_start()
             builder.build(folder, ui->minifs_version->text(), imagePath);
     if (outcome == MiniFsBuilder::FolderMissing)
         log.logLine(QStringLiteral("文件夹不存在：") + QDir::toNativeSeparators(folder));
-    if (outcome == MiniFsBuilder::Built) {
-        const QFileInfo image(imagePath);
-        log.logLine(QStringLiteral("IMG文件位置：%1 (%2 bytes)")
-                            .arg(QDir::toNativeSeparators(image.absoluteFilePath()),
-                                    QString::number(image.size())));
-    }
     if (outcome == MiniFsBuilder::Built)
         NoticeBox::information(this, boxText(QStringLiteral("合成成功!")));
     else if (!MiniFsBuilder::warningText(outcome).isEmpty())

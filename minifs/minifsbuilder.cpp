@@ -256,6 +256,13 @@ MiniFsBuilder::Outcome MiniFsBuilder::build(
     }
     listener.logCleared();
     listener.logLine(QStringLiteral("开始合成文件："));
+    const QString storedVersion = QString::fromLatin1(
+            versionField.constData(), int(qstrnlen(versionField.constData(), versionField.size())));
+    if (storedVersion != version)
+        listener.logLine(
+                QStringLiteral("注意:版本\"%1\"已存为\"%2\"(只存%3个Latin-1字符,其他字符记作?)")
+                        .arg(version, storedVersion)
+                        .arg(MiniFsImage::versionCapacity));
     return pack(output, files, created, versionField);
 }
 
@@ -278,8 +285,12 @@ MiniFsBuilder::Outcome MiniFsBuilder::pack(QSaveFile &output, const QFileInfoLis
 
     listener.logLine(QStringLiteral("文件合成完成，共添加") + QString::number(contents.count)
             + QStringLiteral("个文件！"));
-    listener.logLine(QStringLiteral("合成IMG文件大小：")
-            + QString::number(contents.count > 0 ? imageSize : 0) + QStringLiteral(" bytes"));
+    listener.logLine(QStringLiteral("合成IMG文件大小：") + QString::number(imageSize)
+            + QStringLiteral(" bytes"));
+    listener.logLine(
+            QStringLiteral("IMG文件位置：%1 (%2 bytes)")
+                    .arg(QDir::toNativeSeparators(QFileInfo(output.fileName()).absoluteFilePath()))
+                    .arg(imageSize));
     return Built;
 }
 

@@ -2,17 +2,27 @@
 # Builds the DEB and the TGZ (scripts/package.sh) and checks them without
 # installing anything into the machine: the DEB's layout and dependencies,
 # lintian, the desktop entry and metainfo, the manual pages, the completion,
-# and the programs run from the unpacked DEB and TGZ.
+# the programs run from the unpacked DEB and TGZ, and the DEB installed,
+# removed and purged in a mount namespace of the check's own, whose overlays
+# take every change.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
-ensure_packages lintian desktop-file-utils appstream man-db bash-completion
+ensure_packages lintian desktop-file-utils appstream man-db bash-completion acl
 "$ROOT_DIR/scripts/package.sh"
 
 VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$ROOT_DIR/build/CMakeCache.txt")
 TREE=/opt/ondaspa
 WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
+NAMESPACE=
+cleanup() {
+    if [ -n "$NAMESPACE" ]; then
+        kill "$NAMESPACE" 2>/dev/null || true
+        wait "$NAMESPACE" 2>/dev/null || true
+    fi
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
 failures=0
 
 pass() { echo "ok   $*"; }
@@ -108,6 +118,12 @@ for page in ondaspa ondaspa-cli ondaspa-devsim; do
 done
 check "manual page of ondaspa-cli holds the help of minifs build" \
     grep -q -- "--image-version" "$WORK/ondaspa-cli.txt"
+check "manual page of ondaspa-cli names upgrade in its NAME line" \
+    grep -qE '^ondaspa-cli \\- .*upgrade' <<<"$(zcat "$ROOT/usr/share/man/man1/ondaspa-cli.1.gz" \
+        | sed -n '/^\.SH NAME/{n;p}')"
+check "manual page of ondaspa-devsim has a SYNOPSIS" grep -q "^SYNOPSIS" "$WORK/ondaspa-devsim.txt"
+check "manual page of ondaspa-devsim names no file of the source tree" \
+    test -z "$(grep -F 'tests/' "$WORK/ondaspa-devsim.txt")"
 check "manual pages carry version $VERSION" grep -q "$VERSION" "$WORK/ondaspa-devsim.txt"
 for script in postinst postrm; do
     check "$script is valid sh" sh -n "$WORK/control/$script"
@@ -117,12 +133,16 @@ done
 # record their calls. STUB_FOUND tells whether the group and overrides exist.
 STUBS="$WORK/stubs"
 mkdir "$STUBS"
-for command in getent addgroup delgroup dpkg-statoverride setcap setfacl chown chmod; do
+for command in getent addgroup delgroup dpkg-statoverride setcap setfacl chown chmod chgrp find; do
     cat >"$STUBS/$command" <<'STUB'
 #!/bin/sh
 echo "${0##*/} $*" >>"$STUB_CALLS"
 case "${0##*/} $1" in
-"getent "* | "dpkg-statoverride --list") exit $((1 - STUB_FOUND)) ;;
+"getent "*)
+    [ "$STUB_FOUND" = 1 ] && echo "ondaspa:x:999:"
+    exit $((1 - STUB_FOUND))
+    ;;
+"dpkg-statoverride --list") exit $((1 - STUB_FOUND)) ;;
 esac
 STUB
     chmod +x "$STUBS/$command"
@@ -147,11 +167,85 @@ for program in ondaspa ondaspa-cli; do
 done
 check "postrm purge succeeds" run_maintainer_script postrm purge 1
 for folder in html sound; do
-    check "postrm drops the override of $folder/" called "dpkg-statoverride --remove $TREE/$folder"
+    check "postrm purge drops the override of $folder/" \
+        called "dpkg-statoverride --remove $TREE/$folder"
 done
 check "postrm purge deletes the group" called "delgroup --system --quiet ondaspa"
-check "postrm remove keeps the group" run_maintainer_script postrm remove 1
-check "postrm remove deletes no group" test -z "$(grep delgroup "$WORK/calls")"
+check "postrm remove succeeds" run_maintainer_script postrm remove 1
+check "postrm remove keeps the group and the folders' settings" \
+    test -z "$(grep -E '^(delgroup|dpkg-statoverride --remove|setfacl|chown|chmod|chgrp)' "$WORK/calls")"
+
+# --- The DEB installed, removed and purged. dpkg runs in a mount namespace
+# of its own, where overlays over /etc, /usr, /var and /opt take every
+# change: the machine's files, groups and package database stay as they were.
+in_namespace() { nsenter -t "$NAMESPACE" -m -- "$@"; }
+start_namespace() {
+    unshare -m --propagation private sleep infinity &
+    NAMESPACE=$!
+    local _
+    for _ in $(seq 100); do
+        [ "$(readlink "/proc/$NAMESPACE/ns/mnt")" != "$(readlink /proc/self/ns/mnt)" ] && break
+        sleep 0.05
+    done
+    local folder
+    for folder in etc usr var opt; do
+        mkdir -p "$WORK/overlay/$folder/upper" "$WORK/overlay/$folder/work"
+        in_namespace mount -t overlay overlay -o "lowerdir=/$folder,upperdir=$WORK/overlay/$folder/upper,workdir=$WORK/overlay/$folder/work" "/$folder" || return 1
+    done
+}
+folder_state() { in_namespace stat -c '%U:%G %a' "$1"; }
+has_default_acl() { in_namespace getfacl -pc "$1" 2>/dev/null | grep -q '^default:'; }
+check_group_settings() { # STATE FOLDER: the group's shared folder, as postinst makes it
+    check "$1: $2/ is root:ondaspa, setgid, group-writable" \
+        test "$(folder_state "$TREE/$2")" = "root:ondaspa 2775"
+    check "$1: $2/ has a default ACL" has_default_acl "$TREE/$2"
+}
+dpkg_in_namespace() { # LOG DPKG-ARGUMENTS...
+    local log=$1
+    shift
+    in_namespace env DEBIAN_FRONTEND=noninteractive dpkg "$@" >"$WORK/$log" 2>&1
+}
+if [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null && start_namespace 2>"$WORK/namespace.err"; then
+    check "installed: dpkg -i succeeds" dpkg_in_namespace install.log -i "$DEB"
+    check "installed: the group exists" quietly in_namespace getent group ondaspa
+    for folder in html sound; do
+        check_group_settings installed "$folder"
+        # What a member of the group leaves there: a new file, under umask 022.
+        check "installed: a file can be left in $folder/" \
+            in_namespace sh -c "umask 022 && echo content >$TREE/$folder/users-file"
+        check "installed: a new file in $folder/ is the group's and group-writable" \
+            test "$(in_namespace stat -c '%G %A' "$TREE/$folder/users-file")" = "ondaspa -rw-rw-r--"
+    done
+    check "installed: ondaspa-cli may bind port 81" \
+        grep -q cap_net_bind_service <<<"$(in_namespace getcap "$TREE/ondaspa-cli")"
+
+    check "removed: dpkg -r succeeds" dpkg_in_namespace remove.log -r ondaspa
+    check "removed: the programs are gone" in_namespace test ! -e "$TREE/ondaspa-cli"
+    check "removed: the group stays" quietly in_namespace getent group ondaspa
+    for folder in html sound; do
+        check_group_settings removed "$folder"
+        check "removed: the users' file in $folder/ stays, the group's" \
+            test "$(in_namespace stat -c %G "$TREE/$folder/users-file")" = ondaspa
+    done
+
+    check "purged: dpkg -P succeeds" dpkg_in_namespace purge.log -P ondaspa
+    check "purged: the group is gone" test -z "$(in_namespace getent group ondaspa || true)"
+    for folder in html sound; do
+        check "purged: $folder/ is root:root 0755" test "$(folder_state "$TREE/$folder")" = "root:root 755"
+        check "purged: $folder/ has no default ACL" test -z "$(has_default_acl "$TREE/$folder" && echo yes)"
+        check "purged: the users' file in $folder/ stays, under root's group" \
+            test "$(in_namespace stat -c '%G %A' "$TREE/$folder/users-file")" = "root -rw-rw-r--"
+        check "purged: no override of $folder/ is left" \
+            test -z "$(in_namespace dpkg-statoverride --list "$TREE/$folder" || true)"
+    done
+    for log in install remove purge; do
+        grep -i -e error -e warning "$WORK/$log.log" || true
+    done
+    check "the machine's own group file is untouched" test -z "$(getent group ondaspa || true)"
+else
+    echo "skip install, remove and purge: needs root and a mount namespace with overlays here"
+    cat "$WORK/namespace.err" 2>/dev/null || true
+fi
 
 # --- The TGZ: the same tree as /opt/ondaspa in the DEB.
 mkdir "$WORK/tgz-root"
@@ -223,6 +317,8 @@ ondaspa-cli adpcm |--help --version compress decode
 ondaspa-cli minifs list --|--help --version
 ondaspa-cli upgrade u|update
 ondaspa-cli upgrade fs --p|--parallel --port
+ondaspa-cli upgrade fs --d|--device-port
+ondaspa-cli upgrade update --device-port |
 ondaspa-cli upgrade update --folder |folder
 ondaspa-cli upgrade fs --file |file folder
 ondaspa-cli minifs build |folder
@@ -230,6 +326,17 @@ ondaspa-cli minifs build --image-version |
 ondaspa-cli minifs extract image |folder
 ondaspa-cli adpcm compress in -o |folder
 TABLE
+
+# Every option that a command's help lists is offered when "-" is completed.
+for words in "minifs build" "minifs list" "minifs extract" "adpcm compress" "adpcm decode" \
+    "upgrade fs"; do
+    # shellcheck disable=SC2086 # the command's words
+    listed=$("$ROOT$TREE/ondaspa-cli" $words --help \
+        | sed -n 's/^  -h, \(--help\).*/\1/p; t; s/^  \(-[-a-z]*\).*/\1/p' | sort -u | paste -sd " ")
+    offered=$(completions "ondaspa-cli $words -" | tr ' ' '\n' | sort -u | paste -sd " ")
+    check "completion of 'ondaspa-cli $words -' offers every option of its help ($listed)" \
+        test "$offered" = "$listed"
+done
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures packaging check(s) failed" >&2

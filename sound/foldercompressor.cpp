@@ -175,14 +175,17 @@ void FolderCompressor::readFile(const QString &filePath)
 {
     const QString name = QFileInfo(filePath).fileName();
     QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        unreadable(filePath, name, QStringLiteral("无法打开"), file.errorString());
         return;
+    }
     std::vector<char> &input = inputs[size_t(batch_accepted)];
     // However large the file, at most one buffer is read: enough to tell a
     // refused file's format, and one byte past the limit also catches a file
     // that grew after its size was taken.
     const qint64 size = file.size();
     const qint64 length = file.read(input.data(), maxInputBytes + 1);
+    const QString readError = file.errorString();
     file.close();
     Pending pending;
     pending.name = name;
@@ -193,8 +196,10 @@ void FolderCompressor::readFile(const QString &filePath)
         batch.push_back(pending);
         return;
     }
-    if (length < 0)
+    if (length < 0) {
+        unreadable(filePath, name, QStringLiteral("无法读取"), readError);
         return;
+    }
     const WavHeader::PcmVerdict verdict =
             WavHeader::checkPcm(input.data(), length, &pending.layout);
     if (verdict != WavHeader::PcmAccepted) {
@@ -205,6 +210,19 @@ void FolderCompressor::readFile(const QString &filePath)
         return;
     }
     pending.slot = batch_accepted++;
+    batch.push_back(pending);
+}
+
+void FolderCompressor::unreadable(
+        const QString &filePath, const QString &name, const QString &what, const QString &reason)
+{
+    // A file that vanishes unreported would read as a success of the run.
+    Pending pending;
+    pending.name = name;
+    pending.refusal = QStringLiteral("跳过:%1(%2)").arg(name, what);
+    pending.refusalCounts = true;
+    pending.path = filePath;
+    pending.readError = reason;
     batch.push_back(pending);
 }
 
@@ -241,7 +259,10 @@ bool FolderCompressor::finishBatch()
                 fail(file.refusal);
             else
                 reporter->line(file.refusal);
-            reporter->refused(file.name, file.size, file.layout);
+            if (file.path.isEmpty())
+                reporter->refused(file.name, file.size, file.layout);
+            else
+                reporter->readFailed(file.path, file.readError);
         }
     }
     batch.clear();

@@ -54,6 +54,13 @@ public:
             Q_UNUSED(size)
             Q_UNUSED(layout)
         }
+        // The system's reason why inputPath could not be opened or read,
+        // after its line; the file counts as a failure.
+        virtual void readFailed(const QString &inputPath, const QString &reason)
+        {
+            Q_UNUSED(inputPath)
+            Q_UNUSED(reason)
+        }
         // The system's reason why outputPath could not be opened or written;
         // reported just before CodeOpenFailed or the file's failure line.
         virtual void writeFailed(const QString &outputPath, const QString &reason)
@@ -92,10 +99,15 @@ private:
         qint64 size = 0; // bytes, as reported for a refused file
         QString refusal; // log line of a refused file
         bool refusalCounts = false; // the refusal counts as a failure
+        QString path; // of a file that could not be read
+        QString readError; // the system's reason for that; empty when it was read
     };
 
     // Reads and checks one file into the batch.
     void readFile(const QString &filePath);
+    // Notes in the batch a file that could not be opened or read.
+    void unreadable(const QString &filePath, const QString &name, const QString &what,
+            const QString &reason);
     // Codes the batch's accepted files side by side, then writes and reports
     // every file of the batch in listing order. Returns false when
     // Reporter::stopRequested() ended the run between two of them.

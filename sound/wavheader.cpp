@@ -68,6 +68,17 @@ WavHeader::Format readFormat(const char *body)
     return format;
 }
 
+// Whether the "fmt " chunk at offset is that of a compressed file as the
+// devices take it: its size says 20 though only the 16 bytes of the PCM
+// fields follow, so its "data" chunk starts at 36, inside the 20 bytes.
+bool isCompressedFormatChunk(
+        const char *file, qint64 length, qint64 offset, const WavHeader::Format &format)
+{
+    return offset == formatIdOffset && format.formatTag == WavHeader::imaAdpcmFormatTag
+            && read32(file, formatChunkSizeOffset) == compressedFormatChunkSize
+            && length >= WavHeader::size && hasBytes(file, dataIdOffset, "data");
+}
+
 // A four-character chunk or form tag, without the literal's terminator.
 void putTag(char *at, const char (&tag)[5])
 {
@@ -117,6 +128,10 @@ WavHeader::Layout WavHeader::locate(const char *file, qint64 length)
                 && declared >= pcmFormatChunkSize) {
             layout.hasFormat = true;
             layout.format = readFormat(file + body);
+            if (isCompressedFormatChunk(file, length, offset, layout.format)) {
+                offset = dataIdOffset;
+                continue;
+            }
         } else if (layout.dataOffset < 0 && hasBytes(file, offset, "data")) {
             layout.dataOffset = body;
             layout.declaredDataBytes = declared;

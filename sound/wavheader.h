@@ -60,6 +60,8 @@ public:
     // Walks the chunks of a file of length bytes. Each chunk's size is
     // trusted only up to the bytes present; an odd-sized chunk is followed by
     // one pad byte. The first complete "fmt " and the first "data" chunk count.
+    // A compressed file as writeCompressed() makes it is read as it is meant:
+    // its "data" chunk at offset 36, inside the format chunk's declared size.
     static Layout locate(const char *file, qint64 length);
 
     // Checks a whole input file of length bytes; layout receives what

@@ -68,6 +68,8 @@ QString FleetPreflight::problem_text() const
     case Problem::LeavesFolder:
         return QStringLiteral("%1: the name leaves the served folder").arg(file_name);
     case Problem::NoFolder:
+        if (QFileInfo::exists(folder))
+            return QStringLiteral("%1: not a folder").arg(folder);
         return QStringLiteral("%1: the served folder does not exist").arg(folder);
     case Problem::NoSuchFile:
         return QStringLiteral("%1: no such file").arg(path);

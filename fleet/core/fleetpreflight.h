@@ -16,7 +16,7 @@ struct FleetPreflight
         None,
         NoName, // no file named
         LeavesFolder, // the name climbs out of the served folder or holds a backslash
-        NoFolder, // the served folder does not exist
+        NoFolder, // the served folder does not exist or is not a folder
         NoSuchFile, // nothing at path
         NotRegularFile, // a folder, FIFO or device at path
         Unreadable, // path cannot be opened or read; reason says why

@@ -1,5 +1,6 @@
 #!/bin/sh
-# ondaspa-cli has one help text per command; help2man reads one. This joins them:
+# ondaspa-cli has one help text per command; help2man reads one. This joins them
+# (ondaspa-devsim, whose help has the same layout but no commands, passes too):
 #   cli-help.sh PROGRAM --help      every usage line as "Usage:"/"or:" lines,
 #                                   then the overview (what help2man reads)
 #   cli-help.sh PROGRAM --commands  a help2man include file with each

@@ -111,6 +111,8 @@ private slots:
     void listingTakesRegularFilesOnly();
     void emptyFileSharesOffset();
     void emptyFolder();
+    void versionOutsideLatin1_data();
+    void versionOutsideLatin1();
     void unopenableFiles_data();
     void unopenableFiles();
     void unreadableFile_data();
@@ -129,6 +131,13 @@ private slots:
 
 private:
     MiniFsBuilder::Outcome build(const QString &folder, const QString &version = QString());
+    // The log's last line after a build of size bytes.
+    QString location(int size) const
+    {
+        return QStringLiteral("IMG文件位置：%1 (%2 bytes)")
+                .arg(QDir::toNativeSeparators(QFileInfo(imagePath).absoluteFilePath()))
+                .arg(size);
+    }
 
     std::unique_ptr<QTemporaryDir> work;
     QString source;
@@ -181,7 +190,8 @@ void tst_MiniFsBuilder::workedExample()
     QCOMPARE(listener.clears, 1);
     QCOMPARE(listener.lines,
             QStringList({ "开始合成文件：", "添加:a.txt(5bytes)", "添加:index.html(10bytes)",
-                    "文件合成完成，共添加2个文件！", "合成IMG文件大小：147 bytes" }));
+                    "文件合成完成，共添加2个文件！", "合成IMG文件大小：147 bytes",
+                    location(147) }));
     QVERIFY(listener.debug.contains(QStringLiteral("minifs version: \"V1.0\"")));
     QVERIFY(listener.debug.contains(QStringLiteral("\"index.html\" len: 10")));
     QVERIFY(listener.debug.contains(QStringLiteral("新建目录是否成功 true")));
@@ -280,9 +290,39 @@ void tst_MiniFsBuilder::emptyFolder()
 {
     QCOMPARE(build(source, QStringLiteral("12345678")), MiniFsBuilder::Built);
     QCOMPARE(readFile(imagePath), MiniFsImage::header(exampleTime, 0, "12345678"));
+    // The size is the image's, the header alone.
     QCOMPARE(listener.lines,
             QStringList({ "开始合成文件：", "文件合成完成，共添加0个文件！",
-                    "合成IMG文件大小：0 bytes" }));
+                    "合成IMG文件大小：36 bytes", location(36) }));
+}
+
+void tst_MiniFsBuilder::versionOutsideLatin1_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QString>("note"); // empty: none
+    const QString note =
+            QStringLiteral("注意:版本\"%1\"已存为\"%2\"(只存8个Latin-1字符,其他字符记作?)");
+    QTest::newRow("latin1-kept") << QStringLiteral("Vé1.0")
+                                 << QByteArray("V\xe9"
+                                               "1.0")
+                                 << QString();
+    QTest::newRow("chinese-asQuestionMarks") << QStringLiteral("版本1") << QByteArray("??1")
+                                             << note.arg(QStringLiteral("版本1"), "??1");
+    QTest::newRow("nineCharacters-cut") << QStringLiteral("123456789") << QByteArray("12345678")
+                                        << note.arg(QStringLiteral("123456789"), "12345678");
+}
+
+void tst_MiniFsBuilder::versionOutsideLatin1()
+{
+    QFETCH(QString, version);
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, note);
+    QCOMPARE(build(source, version), MiniFsBuilder::Built);
+    QCOMPARE(readFile(imagePath).mid(28, 8), stored + QByteArray(8 - stored.size(), '\0'));
+    // Right after the log is started afresh, so it stays in view.
+    QCOMPARE(listener.lines.value(1),
+            note.isEmpty() ? QStringLiteral("文件合成完成，共添加0个文件！") : note);
 }
 
 void tst_MiniFsBuilder::unopenableFiles_data()
@@ -312,7 +352,7 @@ void tst_MiniFsBuilder::unopenableFiles()
     const int packed = 3 - refused.size();
     if (packed == 0) {
         QCOMPARE(image, MiniFsImage::header(exampleTime, 0, QByteArray()));
-        QVERIFY(listener.lines.contains(QStringLiteral("合成IMG文件大小：0 bytes")));
+        QVERIFY(listener.lines.contains(QStringLiteral("合成IMG文件大小：36 bytes")));
         return;
     }
     // Three slots reserved; the refused file's slot is the zero one at the end.

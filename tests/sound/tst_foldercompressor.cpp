@@ -1,6 +1,7 @@
 #include "adpcm.h"
 #include "foldercompressor.h"
 #include "testfiles.h"
+#include "unreadablefile.h"
 #include "wavfile.h"
 
 #include <QProcess>
@@ -39,9 +40,14 @@ public:
     {
         failures << outputPath + QStringLiteral(": ") + reason;
     }
+    void readFailed(const QString &inputPath, const QString &reason) override
+    {
+        unreadable << inputPath + QStringLiteral(": ") + reason;
+    }
 
     QStringList lines;
     QStringList failures;
+    QStringList unreadable;
     QList<int> codes;
     QStringList paths;
     bool stopAfterFirstSuccess = false;
@@ -79,6 +85,7 @@ private slots:
     void toolWrittenFiles_data();
     void toolWrittenFiles();
     void hugeFileIsNotRead();
+    void unreadableFileIsAFailure();
     void listingOrderAndFilter();
     void manyFilesKeepOrderAndBytes_data();
     void manyFilesKeepOrderAndBytes();
@@ -286,6 +293,30 @@ void tst_FolderCompressor::hugeFileIsNotRead()
             QStringList(
                     { QStringLiteral("开始压缩:"), QStringLiteral("压缩音频大于1Mbytes,请裁剪!") })
                     + summary(0, 0, 0));
+}
+
+void tst_FolderCompressor::unreadableFileIsAFailure()
+{
+    for (const char *name : { "a.wav", "b.wav", "c.wav" })
+        QVERIFY(workedExample.write(in + QLatin1Char('/') + QLatin1String(name)));
+    QVERIFY(makeUnreadable(in + QStringLiteral("/b.wav")));
+    RecordingReporter reporter;
+    FolderCompressor compressor(out, &reporter);
+    FolderCompressor::Outcome outcome;
+    {
+        const FilePermissionsEnforced enforced;
+        outcome = compressor.run(in);
+    }
+    QCOMPARE(outcome, FolderCompressor::Finished);
+    QCOMPARE(reporter.lines,
+            QStringList({ QStringLiteral("开始压缩:"), QStringLiteral("压缩:a.wav >> 46bytes 成功"),
+                    QStringLiteral("跳过:b.wav(无法打开)"),
+                    QStringLiteral("压缩:c.wav >> 46bytes 成功") })
+                    + summary(2, 1, 2));
+    QCOMPARE(compressor.failureCount(), 1);
+    QCOMPARE(reporter.unreadable,
+            QStringList{ in + QStringLiteral("/b.wav: ") + qt_error_string(EACCES) });
+    QCOMPARE(reporter.codes, QList<int>({ FolderCompressor::CodeFinished }));
 }
 
 void tst_FolderCompressor::listingOrderAndFilter()

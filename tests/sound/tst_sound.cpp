@@ -2,6 +2,7 @@
 #include "modalboxcatcher.h"
 #include "sound.h"
 #include "spthread.h"
+#include "unreadablefile.h"
 #include "wavfile.h"
 #include "windowchecks.h"
 #include "wiringguard.h"
@@ -42,12 +43,15 @@ private slots:
     void emptyPathWarnsAndReenables();
     void runClearsLogAndFinishes();
     void missingFolderNamedInLog();
+    void unreadableFileCountsAsFailure();
     void runWithUnwritableTargets();
     void runContinuesWhileHidden();
     void destroyedDuringRun();
 
 private:
     void makeWindow();
+    // Starts a run on folder by hand and waits until it is over.
+    void runOn(const QString &folder);
     QStringList logLines() const;
 
     QScopedPointer<QTemporaryDir> scratch;
@@ -77,6 +81,14 @@ void tst_Sound::makeWindow()
 {
     window.reset(new sound);
     window->findChild<SPThread *>()->setOutputFolder(out);
+}
+
+void tst_Sound::runOn(const QString &folder)
+{
+    auto *start = child<QPushButton>(*window, "sound_start");
+    child<QLineEdit>(*window, "path_sound")->setText(folder);
+    QTest::mouseClick(start, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(start->isEnabled(), workerTimeoutMs);
 }
 
 QStringList tst_Sound::logLines() const
@@ -243,10 +255,7 @@ void tst_Sound::runClearsLogAndFinishes()
     ModalBoxCatcher catcher;
     QVERIFY(QMetaObject::invokeMethod(
             window.data(), "ui_string_debug", Q_ARG(QString, QStringLiteral("earlier line"))));
-    auto *start = child<QPushButton>(*window, "sound_start");
-    child<QLineEdit>(*window, "path_sound")->setText(in);
-    QTest::mouseClick(start, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(start->isEnabled(), workerTimeoutMs);
+    runOn(in);
 
     QCOMPARE(logLines(),
             QStringList({ QStringLiteral("开始压缩:"), QStringLiteral("压缩:a.wav >> 46bytes 成功"),
@@ -265,15 +274,31 @@ void tst_Sound::missingFolderNamedInLog()
     ModalBoxCatcher catcher;
     QVERIFY(QMetaObject::invokeMethod(
             window.data(), "ui_string_debug", Q_ARG(QString, QStringLiteral("earlier line"))));
-    auto *start = child<QPushButton>(*window, "sound_start");
     const QString missing = in + QStringLiteral("/不存在");
-    child<QLineEdit>(*window, "path_sound")->setText(missing);
-    QTest::mouseClick(start, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(start->isEnabled(), workerTimeoutMs);
+    runOn(missing);
     QCOMPARE(logLines(),
             QStringList(
                     { QStringLiteral("earlier line"), QStringLiteral("文件夹不存在:") + missing }));
     QVERIFY(catcher.boxes().isEmpty());
+}
+
+// The worker thread starts with the window, so it takes the test thread's
+// capabilities: permissions hold for it also when the tests run as root.
+void tst_Sound::unreadableFileCountsAsFailure()
+{
+    QVERIFY(workedExample.write(in + QStringLiteral("/a.wav")));
+    QVERIFY(workedExample.write(in + QStringLiteral("/b.wav")));
+    QVERIFY(makeUnreadable(in + QStringLiteral("/b.wav")));
+    const FilePermissionsEnforced enforced;
+    makeWindow();
+    ModalBoxCatcher catcher;
+    runOn(in);
+    QCOMPARE(logLines(),
+            QStringList({ QStringLiteral("开始压缩:"), QStringLiteral("压缩:a.wav >> 46bytes 成功"),
+                    QStringLiteral("跳过:b.wav(无法打开)"), QStringLiteral("压缩结束:"),
+                    QStringLiteral("压缩成功文件数:1个"), QStringLiteral("压缩失败文件数:1个"),
+                    QStringLiteral("文件夹中文件数:1个") }));
+    QVERIFY(!QFileInfo::exists(out + QStringLiteral("/b.wav")));
 }
 
 void tst_Sound::runWithUnwritableTargets()
@@ -284,10 +309,7 @@ void tst_Sound::runWithUnwritableTargets()
     }
     makeWindow();
     ModalBoxCatcher catcher;
-    auto *start = child<QPushButton>(*window, "sound_start");
-    child<QLineEdit>(*window, "path_sound")->setText(in);
-    QTest::mouseClick(start, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(start->isEnabled(), workerTimeoutMs);
+    runOn(in);
     QVERIFY(catcher.texts().contains(QStringLiteral("<font size=16>打开失败!</font>")));
     // The summary's box may open inside the still open failure box.
     QVERIFY(catcher.texts().contains(QStringLiteral("<font size=16>压缩结束!</font>")));

@@ -50,6 +50,21 @@ void tst_WavHeader::chunkSearch_data()
             << -1 << 0;
     QTest::newRow("dataBeyondFile")
             << WavFile::riff(fmt + WavFile::chunk("data", wav.data, 1000)) << accepted << 44 << 12;
+
+    // The devices' compressed files: their format chunk says 20 bytes but
+    // holds 16, so their "data" chunk is found at 36, where it is.
+    char compressed[WavHeader::size];
+    WavHeader::writeCompressed(
+            WavHeader::locate(wav.bytes().constData(), 44).format, 6, compressed);
+    QTest::newRow("compressedOutput-dataAt36")
+            << QByteArray(compressed, sizeof compressed) + QByteArray(6, 'x') << unsupported << 44
+            << 3;
+    // Other tools' IMA ADPCM files hold all 20 bytes of their format chunk.
+    WavFile ima = wav;
+    ima.formatTag = WavHeader::imaAdpcmFormatTag;
+    QTest::newRow("imaAdpcmFormatChunkOf20")
+            << WavFile::riff(WavFile::chunk("fmt ", ima.formatBody() + QByteArray(4, '\0')) + data)
+            << unsupported << 48 << 12;
 }
 
 void tst_WavHeader::chunkSearch()

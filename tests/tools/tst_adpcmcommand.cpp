@@ -1,5 +1,6 @@
 #include "commandrun.h"
 #include "fulldisk.h"
+#include "unreadablefile.h"
 #include "wavfile.h"
 
 #include <QTemporaryDir>
@@ -12,8 +13,8 @@ namespace {
 // prefix: what runs the tool, such as fullDiskPrefix().
 CommandRun runCli(const QStringList &arguments, const QStringList &prefix = {})
 {
-    return CommandRun::of(prefix
-            + QStringList{ QStringLiteral(CLI_PATH), QStringLiteral("adpcm") } + arguments);
+    return CommandRun::of(
+            prefix + QStringList{ QStringLiteral(CLI_PATH), QStringLiteral("adpcm") } + arguments);
 }
 
 WavFile tone(int count, quint32 rate)
@@ -38,6 +39,8 @@ private slots:
     void compressPrintsRunLines();
     void compressExitCodes_data();
     void compressExitCodes();
+    void unreadableFileFailsTheRun();
+    void compressedFileRefusedAsCompressed();
     void decodeRestoresPcm();
     void decodeRefuses_data();
     void decodeRefuses();
@@ -95,6 +98,10 @@ void tst_AdpcmCommand::compressExitCodes_data()
     QTest::newRow("outputCannotBeOpened") << compress("@in", "@blocked") << 1 << "cannot write";
     QTest::newRow("outputFolderMissing")
             << compress("@in", "@out/deeper") << 1 << "@out/deeper: no such folder";
+    QTest::newRow("folderIsAFile")
+            << compress("@in/a.wav", "@out") << 1 << "@in/a.wav: not a folder";
+    QTest::newRow("outputFolderIsAFile")
+            << compress("@in", "@in/a.wav") << 1 << "@in/a.wav: not a folder";
 }
 
 void tst_AdpcmCommand::compressExitCodes()
@@ -121,6 +128,37 @@ void tst_AdpcmCommand::compressExitCodes()
                 qPrintable(result.err));
     // Only the window's own folder is ever created.
     QVERIFY(!QFileInfo::exists(out + QStringLiteral("/deeper")));
+}
+
+void tst_AdpcmCommand::unreadableFileFailsTheRun()
+{
+    QVERIFY(tone(100, 8000).write(in + QStringLiteral("/a.wav")));
+    QVERIFY(tone(100, 8000).write(in + QStringLiteral("/b.wav")));
+    QVERIFY(makeUnreadable(in + QStringLiteral("/b.wav")));
+    const CommandRun result = runCli({ QStringLiteral("compress"), in, QStringLiteral("-o"), out },
+            filePermissionsEnforcedPrefix());
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.out.contains(QStringLiteral("\n跳过:b.wav(无法打开)\n压缩结束:\n"
+                                                "压缩成功文件数:1个\n压缩失败文件数:1个\n")),
+            qPrintable(result.out));
+    QCOMPARE(result.err,
+            QStringLiteral("ondaspa-cli adpcm compress: cannot read %1/b.wav: %2\n")
+                    .arg(in, qt_error_string(EACCES)));
+}
+
+// The devices' files, fed to the compressor again, are named for what they
+// are rather than for the chunk that other readers miss in them.
+void tst_AdpcmCommand::compressedFileRefusedAsCompressed()
+{
+    QVERIFY(WavFile::withSamples({ 0, 1000, 2000, 1000 }).write(in + QStringLiteral("/a.wav")));
+    QCOMPARE(runCli({ QStringLiteral("compress"), in, QStringLiteral("-o"), out }).exitCode, 0);
+    const CommandRun again = runCli({ QStringLiteral("compress"), out, QStringLiteral("-o"), in });
+    QCOMPARE(again.exitCode, 1);
+    QVERIFY2(again.out.contains(QStringLiteral("\n压缩:a.wav失败:格式不支持!\n")),
+            qPrintable(again.out));
+    QCOMPARE(again.err,
+            QStringLiteral("ondaspa-cli adpcm compress: a.wav: already compressed (IMA ADPCM, not "
+                           "PCM), 8000 Hz, 46 bytes\n"));
 }
 
 void tst_AdpcmCommand::decodeRestoresPcm()

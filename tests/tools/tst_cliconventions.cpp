@@ -69,7 +69,13 @@ void tst_CliConventions::answers_data()
                                          << "ondaspa-cli adpcm: unknown option '-x'";
     QTest::newRow("build-unknownOption")
             << QStringList{ "minifs", "build", "x", "--fast" } << 2 << "err"
-            << "ondaspa-cli minifs build: unknown option 'fast'";
+            << "ondaspa-cli minifs build: unknown option '--fast'";
+    QTest::newRow("build-unknownOptionWithValue")
+            << QStringList{ "minifs", "build", "x", "--fast=1" } << 2 << "err"
+            << "ondaspa-cli minifs build: unknown option '--fast'\n";
+    QTest::newRow("compress-unknownShortOption")
+            << QStringList{ "adpcm", "compress", "x", "-q" } << 2 << "err"
+            << "ondaspa-cli adpcm compress: unknown option '-q'\n";
     QTest::newRow("build-optionWithoutValue")
             << QStringList{ "minifs", "build", "x", "-o" } << 2 << "err"
             << "ondaspa-cli minifs build: missing value after '-o'";
@@ -79,6 +85,17 @@ void tst_CliConventions::answers_data()
     QTest::newRow("build-versionTooLong")
             << QStringList{ "minifs", "build", "x", "--image-version", "123456789" } << 2 << "err"
             << "\"123456789\" is longer than 8 characters";
+    QTest::newRow("build-versionNotLatin1")
+            << QStringList{ "minifs", "build", "x", "--image-version", "版本" } << 2 << "err"
+            << "ondaspa-cli minifs build: --image-version: \"版本\" holds '版', which Latin-1 "
+               "cannot hold\n";
+    QTest::newRow("build-versionBeyondBmp")
+            << QStringList{ "minifs", "build", "x", "--image-version", "v\U0001F50A" } << 2 << "err"
+            << "holds '\U0001F50A'";
+    QTest::newRow("build-versionLatin1")
+            << QStringList{ "minifs", "build", "/nonexistent", "--image-version", "Vé1.0" } << 1
+            << "err"
+            << "ondaspa-cli minifs build: /nonexistent: no such folder";
     QTest::newRow("list-extraArgument") << QStringList{ "minifs", "list", "a", "b" } << 2 << "err"
                                         << "ondaspa-cli minifs list: unexpected argument 'b'";
     QTest::newRow("compress-emptyOutput")
@@ -89,7 +106,7 @@ void tst_CliConventions::answers_data()
             << "ondaspa-cli adpcm decode: unexpected argument 'c'";
     QTest::newRow("upgrade-unknownOption")
             << QStringList{ "upgrade", "fs", "--bogus" } << 2 << "err"
-            << "ondaspa-cli upgrade: unknown option 'bogus'";
+            << "ondaspa-cli upgrade: unknown option '--bogus'";
     QTest::newRow("upgrade-unknownType") << QStringList{ "upgrade", "all", "--all" } << 2 << "err"
                                          << "ondaspa-cli upgrade: unknown command type 'all'";
 
@@ -101,6 +118,12 @@ void tst_CliConventions::answers_data()
     QTest::newRow("build-folderMissing")
             << QStringList{ "minifs", "build", "/nonexistent" } << 1 << "err"
             << "ondaspa-cli minifs build: /nonexistent: no such folder\n";
+    QTest::newRow("build-folderIsAFile")
+            << QStringList{ "minifs", "build", CLI_PATH } << 1 << "err"
+            << "ondaspa-cli minifs build: " CLI_PATH ": not a folder\n";
+    QTest::newRow("compress-folderIsAFile")
+            << QStringList{ "adpcm", "compress", CLI_PATH, "-o", "/tmp" } << 1 << "err"
+            << "ondaspa-cli adpcm compress: " CLI_PATH ": not a folder\n";
     QTest::newRow("list-unreadable")
             << QStringList{ "minifs", "list", "/nonexistent.img" } << 1 << "err"
             << "ondaspa-cli minifs list: cannot open /nonexistent.img: ";

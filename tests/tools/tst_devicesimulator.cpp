@@ -100,6 +100,7 @@ class tst_DeviceSimulator : public QObject
 private slots:
     void commandLine_data();
     void commandLine();
+    void helpInTheCommandLineStyle();
     void probeAnswered_data();
     void probeAnswered();
     void simulatorsShareOnePort();
@@ -131,10 +132,12 @@ void tst_DeviceSimulator::commandLine_data()
     const QStringList device{ "--sn", "A" };
     const QStringList fleet{ "--bind", "127.0.0.1", "--count" };
     QTest::newRow("help") << QStringList{ "--help" } << 0 << true
-                          << QByteArray("--update-path <PATH>");
-    QTest::newRow("help-short") << QStringList{ "-h" } << 0 << true << QByteArray("--count <N>");
+                          << QByteArray("\n  --update-path PATH    HTTP path");
+    QTest::newRow("help-short") << QStringList{ "-h" } << 0 << true << QByteArray("\n  --count N ");
     QTest::newRow("help-exitStatus")
-            << QStringList{ "--help" } << 0 << true << QByteArray("Exit status:\n  0 ");
+            << QStringList{ "--help" } << 0 << true << QByteArray("\nExit status: 0 ");
+    QTest::newRow("help-onceStaysForConfirmation")
+            << QStringList{ "--help" } << 0 << true << QByteArray("answers probes for 3 s more");
     QTest::newRow("help-port53") << QStringList{ "--help" } << 0 << true
                                  << QByteArray("needs UDP port 53");
     QTest::newRow("help-privateNetwork")
@@ -142,7 +145,7 @@ void tst_DeviceSimulator::commandLine_data()
     QTest::newRow("version") << QStringList{ "--version" } << 0 << true
                              << QByteArray("ondaspa-devsim " ONDASPA_VERSION "\n");
     QTest::newRow("unknownOption") << (device + QStringList{ "--port" }) << 2 << false
-                                   << QByteArray("ondaspa-devsim: unknown option 'port'\n"
+                                   << QByteArray("ondaspa-devsim: unknown option '--port'\n"
                                                  "Try 'ondaspa-devsim --help'.");
     QTest::newRow("missingValue") << QStringList{ "--sn" } << 2 << false
                                   << QByteArray("ondaspa-devsim: missing value after '--sn'");
@@ -160,6 +163,8 @@ void tst_DeviceSimulator::commandLine_data()
     QTest::newRow("bindAbsentAddress")
             << (device + QStringList{ "--bind", "192.0.2.1", "--udp-port", "15999" }) << 2 << false
             << QByteArray("cannot bind 192.0.2.1:15999");
+    QTest::newRow("saveIntoFile") << (device + QStringList{ "--save", DEVSIM_PATH }) << 2 << false
+                                  << QByteArray(DEVSIM_PATH ": not a folder\n");
     QTest::newRow("relativePath") << (device + QStringList{ "--fs-path", "minifs_rom.img" }) << 2
                                   << false << QByteArray("start with /");
     QTest::newRow("count-0") << (fleet + QStringList{ "0" }) << 2 << false
@@ -199,6 +204,23 @@ void tst_DeviceSimulator::commandLine()
     const QByteArray err = process.readAllStandardError();
     QVERIFY2((onStdout ? out : err).contains(message), (out + err).constData());
     QVERIFY2((onStdout ? err : out).isEmpty(), (out + err).constData());
+}
+
+// The layout of ondaspa-cli's help, and nothing that only the source tree has.
+void tst_DeviceSimulator::helpInTheCommandLineStyle()
+{
+    QProcess process;
+    process.start(QStringLiteral(DEVSIM_PATH), { QStringLiteral("--help") });
+    QVERIFY(process.waitForFinished(wait_ms));
+    const QByteArray help = process.readAllStandardOutput();
+    QVERIFY2(help.startsWith("usage: ondaspa-devsim --sn SN "), help.constData());
+    QVERIFY(help.contains("\n  -h, --help            show this text\n"));
+    QVERIFY(help.contains("\n  --version             show the program's version\n"));
+    QVERIFY(!help.contains("tests/"));
+    QVERIFY(!help.contains("<N>")); // Qt's own layout names values so
+    QVERIFY(help.endsWith(".\n") && !help.endsWith("\n\n"));
+    for (const QByteArray &line : help.split('\n'))
+        QVERIFY2(QString::fromUtf8(line).size() <= 80, line.constData());
 }
 
 void tst_DeviceSimulator::probeAnswered_data()

@@ -10,6 +10,8 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <numeric>
+
 namespace {
 
 // An image holding names, one byte of content each.
@@ -75,12 +77,15 @@ void tst_MiniFsCommand::buildListExtract()
     QCOMPARE(built.exitCode, 0);
     QVERIFY(built.err.isEmpty());
     const QStringList lines = built.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines.size(), 6);
     QCOMPARE(lines.first(), QStringLiteral("开始合成文件："));
     QVERIFY(lines.contains(QStringLiteral("添加:a.txt(5bytes)")));
     QVERIFY(lines.contains(QStringLiteral("添加:首页.html(10bytes)")));
     QCOMPARE(lines.at(3), QStringLiteral("文件合成完成，共添加2个文件！"));
     QCOMPARE(lines.at(4), QStringLiteral("合成IMG文件大小：%1 bytes").arg(36 + 96 + 15));
+    // Where the image went, as the window's log ends.
+    QCOMPARE(
+            lines.at(5), QStringLiteral("IMG文件位置：%1 (%2 bytes)").arg(image).arg(36 + 96 + 15));
     QCOMPARE(readFile(image).size(), 36 + 96 + 15);
 
     const CommandRun listed = run({ "list", image });
@@ -104,6 +109,12 @@ void tst_MiniFsCommand::buildListExtract()
     QCOMPARE(extracted.exitCode, 0);
     QCOMPARE(readFile(unpacked + QStringLiteral("/a.txt")), QByteArray("hello"));
     QCOMPARE(readFile(unpacked + QStringLiteral("/首页.html")), QByteArray("0123456789"));
+
+    const QString file = unpacked + QStringLiteral("/a.txt");
+    const CommandRun intoFile = run({ "extract", image, file });
+    QCOMPARE(intoFile.exitCode, 1);
+    QCOMPARE(intoFile.err,
+            QStringLiteral("ondaspa-cli minifs extract: %1: not a folder\n").arg(file));
 }
 
 void tst_MiniFsCommand::listAcceptsEveryBuiltImage_data()
@@ -125,6 +136,17 @@ void tst_MiniFsCommand::listAcceptsEveryBuiltImage()
                 QByteArray(sizes.at(index), char('0' + index))));
     const CommandRun built = run({ "build", source, "-o", image });
     QCOMPARE(built.exitCode, 0);
+    // The size and location lines give the image's real size, 36 for the header alone.
+    const int size = readFile(image).size();
+    QCOMPARE(size,
+            names.isEmpty() ? 36
+                            : 36 + 48 * names.size()
+                            + int(std::accumulate(sizes.cbegin(), sizes.cend(), 0)));
+    QVERIFY2(built.out.endsWith(
+                     QStringLiteral("合成IMG文件大小：%1 bytes\nIMG文件位置：%2 (%1 bytes)\n")
+                             .arg(size)
+                             .arg(image)),
+            qPrintable(built.out));
     // A folder with nothing to pack still builds, with a warning.
     QCOMPARE(
             built.err.contains(QStringLiteral("ondaspa-cli minifs build: warning: %1 holds no file")
@@ -162,7 +184,9 @@ void tst_MiniFsCommand::buildFailures_data()
     QTest::newRow("image-is-folder") << QStringList{ "build", "@/源文件", "-o", "@/源文件" } << 1
                                      << QStringList{ "cannot open @/源文件 for writing: " };
     QTest::newRow("image-folder-is-file") << QStringList{ "build", "@/源文件", "-o",
-        "@/blocker/i.img" } << 1 << QStringList{ "@/blocker: no such folder" };
+        "@/blocker/i.img" } << 1 << QStringList{ "@/blocker: not a folder" };
+    QTest::newRow("folder-is-file") << QStringList{ "build", "@/blocker", "-o",
+        "@/i.img" } << 1 << QStringList{ "ondaspa-cli minifs build: @/blocker: not a folder\n" };
     QTest::newRow("image-folder-missing")
             << QStringList{ "build", "@/源文件", "-o", "@/none/deeper/i.img" } << 1
             << QStringList{ "ondaspa-cli minifs build: @/none/deeper: no such folder\n" };

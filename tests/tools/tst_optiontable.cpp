@@ -15,6 +15,7 @@ private slots:
     void seconds_data();
     void seconds();
     void firstRefusalStops();
+    void parserErrorReadsAsMessage_data();
     void parserErrorReadsAsMessage();
 };
 
@@ -144,11 +145,29 @@ void tst_OptionTable::firstRefusalStops()
     QCOMPARE(third, 0);
 }
 
+void tst_OptionTable::parserErrorReadsAsMessage_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unknownLong") << QStringList{ "--nothing" } << "unknown option '--nothing'";
+    QTest::newRow("unknownLongWithValue")
+            << QStringList{ "--nothing=3" } << "unknown option '--nothing'";
+    QTest::newRow("unknownLongOneDash") << QStringList{ "-x" } << "unknown option '-x'";
+    QTest::newRow("unknownInGroup") << QStringList{ "-vx" } << "unknown option '-v'";
+    QTest::newRow("unknownAfterKnown")
+            << QStringList{ "--count", "3", "--bogus" } << "unknown option '--bogus'";
+    QTest::newRow("missingValue") << QStringList{ "--count" } << "missing value after '--count'";
+}
+
 void tst_OptionTable::parserErrorReadsAsMessage()
 {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
     QCommandLineParser parser;
-    QVERIFY(!parser.parse({ QStringLiteral("tool"), QStringLiteral("--nothing") }));
-    QCOMPARE(OptionTable::parserError(parser), QStringLiteral("unknown option 'nothing'"));
+    parser.addOption(QCommandLineOption(QStringLiteral("count"), QString(), QStringLiteral("N")));
+    const QStringList given = QStringList{ QStringLiteral("tool") } + arguments;
+    QVERIFY(!parser.parse(given));
+    QCOMPARE(OptionTable::parserError(parser, given), message);
 }
 
 QTEST_APPLESS_MAIN(tst_OptionTable)

@@ -33,9 +33,12 @@ private slots:
     void initTestCase();
     void addressErrors_data();
     void addressErrors();
+    void servedFolderErrors_data();
+    void servedFolderErrors();
     void interruptStopsInGoodOrder();
     void secondInterruptQuitsAtOnce();
     void streamsStayApart();
+    void confirmSeesOnceSimulatorBack();
 
 private:
     // Two slow devices upgraded one at a time; returns once the first downloads.
@@ -79,6 +82,31 @@ void tst_UpgradeCommand::addressErrors()
     const CommandRun run = CommandRun::of({ CLI_PATH, "upgrade", "fs", "--ip", addresses });
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains("ondaspa-cli upgrade: " + message + '\n'), qPrintable(run.err));
+}
+
+// The check before anything is sent: a file where the served folder should
+// be is named for what it is.
+void tst_UpgradeCommand::servedFolderErrors_data()
+{
+    QTest::addColumn<QString>("folder"); // below the work folder
+    QTest::addColumn<QString>("message"); // FOLDER: the folder's full path
+    QTest::newRow("isAFile") << "html/minifs_rom.img"
+                             << "FOLDER: not a folder";
+    QTest::newRow("missing") << "absent"
+                             << "FOLDER: the served folder does not exist";
+}
+
+void tst_UpgradeCommand::servedFolderErrors()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, message);
+    const QString path = work.filePath(folder);
+    const CommandRun run =
+            CommandRun::of({ CLI_PATH, "upgrade", "fs", "--ip", "127.0.0.1", "--folder", path });
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(run.err,
+            QStringLiteral("ondaspa-cli upgrade: ")
+                    + message.replace(QStringLiteral("FOLDER"), path) + QLatin1Char('\n'));
 }
 
 void tst_UpgradeCommand::start_slow_run()
@@ -165,6 +193,36 @@ void tst_UpgradeCommand::secondInterruptQuitsAtOnce()
     QCOMPARE(cli->process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(cli->process.exitCode(), 130);
     QVERIFY(jsonEvents(cli->output, QStringLiteral("summary")).isEmpty());
+}
+
+// A simulator that exits with --once stays long enough after its reboot
+// for the confirmation to see it back.
+void tst_UpgradeCommand::confirmSeesOnceSimulatorBack()
+{
+    const QString udp_port = QString::number(freeUdpPort());
+    WatchedProcess device(QStringLiteral(DEVSIM_PATH),
+            { "--sn", "CONF", "--bind", "127.0.0.51", "--udp-port", udp_port, "--ver", "1.0",
+                    "--reboot", "1", "--ver-after", "1.1", "--once" });
+    QVERIFY(device.waitForLine("listening"));
+    WatchedProcess upgrade(QStringLiteral(CLI_PATH),
+            { "upgrade", "fs", "--ip", "127.0.0.51", "--device-port", udp_port, "--port",
+                    QString::number(freeTcpPort()), "--folder",
+                    work.filePath(QStringLiteral("html")), "--confirm", "10", "--json" });
+    QVERIFY2(upgrade.waitForExit(20000), upgrade.errors.constData());
+    QCOMPARE(upgrade.process.exitCode(), 0);
+    const QJsonObject versions = events(upgrade.output, QStringLiteral("versions")).value(0);
+    QCOMPARE(versions.value(QStringLiteral("ver_before")).toString(), QStringLiteral("1.0"));
+    QCOMPARE(versions.value(QStringLiteral("ver_after")).toString(), QStringLiteral("1.1"));
+    const QJsonArray summary = events(upgrade.output, QStringLiteral("summary"))
+                                       .value(0)
+                                       .value(QStringLiteral("devices"))
+                                       .toArray();
+    QCOMPARE(summary.size(), 1);
+    QCOMPARE(summary.at(0)[QStringLiteral("state")].toString(), QStringLiteral("back"));
+
+    QVERIFY(device.waitForExit());
+    QCOMPARE(device.process.exitCode(), 0);
+    QVERIFY2(device.output.contains("back, ver 1.1"), device.output.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_UpgradeCommand)

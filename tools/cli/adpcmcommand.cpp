@@ -38,15 +38,16 @@ const char compressHelp[] =
         "Compresses every mono 16-bit PCM WAV file of FOLDER (at most 16000 samples per\n"
         "second and 1048576 bytes) to a 4-bit IMA ADPCM file of the same name, printing\n"
         "the same lines as the audio window. Input chunks may lie anywhere in the RIFF\n"
-        "file. For each refused file, its actual format goes to stderr.\n"
+        "file. For each refused file, its actual format goes to stderr; for each file\n"
+        "that cannot be read, the system's reason.\n"
         "\n"
         "  -o DIR      folder for the compressed files, which must exist; default: the\n"
         "              folder \"sound\" beside this program, created when missing\n"
         "  -h, --help  show this text\n"
         "  --version   show the program's version\n"
         "\n"
-        "Exit status: 0 every file compressed or skipped (too large, unreadable),\n"
-        "1 a file failed or the run could not start, 2 bad arguments.\n";
+        "Exit status: 0 every file compressed or skipped as too large, 1 a file failed\n"
+        "(refused, unreadable or not written) or the run could not start, 2 bad arguments.\n";
 
 const char decodeHelp[] =
         "usage: ondaspa-cli adpcm decode INPUT OUTPUT\n"
@@ -74,6 +75,9 @@ QString describe(const WavHeader::Layout &layout, qint64 size)
         facts << QStringLiteral("not a RIFF WAVE file");
     } else if (!layout.hasFormat) {
         facts << QStringLiteral("no complete \"fmt \" chunk");
+    } else if (layout.format.formatTag == WavHeader::imaAdpcmFormatTag) {
+        facts << QStringLiteral("already compressed (IMA ADPCM, not PCM)")
+              << QStringLiteral("%1 Hz").arg(layout.format.sampleRate);
     } else {
         const WavHeader::Format &format = layout.format;
         facts << QStringLiteral("%1 Hz").arg(format.sampleRate)
@@ -103,6 +107,10 @@ public:
         if (code == FolderCompressor::CodePathEmpty)
             fail(compressCommand, QStringLiteral("the folder path is empty"));
     }
+    void readFailed(const QString &inputPath, const QString &reason) override
+    {
+        fail(compressCommand, QStringLiteral("cannot read %1: %2").arg(inputPath, reason));
+    }
     void writeFailed(const QString &outputPath, const QString &reason) override
     {
         fail(compressCommand, QStringLiteral("cannot write %1: %2").arg(outputPath, reason));
@@ -127,13 +135,13 @@ int compress(const QStringList &arguments)
     // Only the window's own folder is created: a mistyped -o must not leave
     // a tree of new folders behind.
     if (parser.isSet(outputOption) && !QFileInfo(outputFolder).isDir())
-        return fail(compressCommand, outputFolder + QStringLiteral(": no such folder"));
+        return fail(compressCommand, folderError(outputFolder));
 
     ConsoleReporter reporter;
     FolderCompressor compressor(outputFolder, &reporter);
     switch (compressor.run(folder)) {
     case FolderCompressor::FolderMissing:
-        return fail(compressCommand, folder + QStringLiteral(": no such folder"));
+        return fail(compressCommand, folderError(folder));
     case FolderCompressor::OutputFolderFailed:
         return fail(
                 compressCommand, outputFolder + QStringLiteral(": the folder cannot be created"));

@@ -4,6 +4,7 @@
 #include "optiontable.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QTextStream>
 
 namespace CommandLine {
@@ -83,6 +84,13 @@ int showVersion()
     return exitSuccess;
 }
 
+QString folderError(const QString &path)
+{
+    return path
+            + (QFileInfo::exists(path) ? QStringLiteral(": not a folder")
+                                       : QStringLiteral(": no such folder"));
+}
+
 int dispatch(const QString &command, const QStringList &arguments,
         const QList<Subcommand> &subcommands, const char *help)
 {
@@ -113,7 +121,7 @@ int parseOptions(QCommandLineParser &parser, const QString &command, const QStri
     parser.addOption(versionOption);
     // The parser takes its first argument for the program's name.
     if (!parser.parse(QStringList{ prefix(command) } + arguments))
-        return usageError(command, OptionTable::parserError(parser));
+        return usageError(command, OptionTable::parserError(parser, arguments));
     if (parser.isSet(helpOption)) {
         out() << help << Qt::flush;
         return exitSuccess;

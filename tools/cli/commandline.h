@@ -41,6 +41,9 @@ void warn(const QString &command, const QString &message);
 int usageError(const QString &command, const QString &message);
 // Writes the program's name and version to stdout; returns exitSuccess.
 int showVersion();
+// Why path cannot serve as a folder: "PATH: not a folder" when something
+// else is there, "PATH: no such folder" when nothing is.
+QString folderError(const QString &path);
 
 struct Subcommand
 {

@@ -17,12 +17,16 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <algorithm>
+
 namespace {
 
 using namespace CommandLine;
 
 // The window's version field takes this many characters.
 constexpr int versionLength = 8;
+// Highest character code Latin-1 holds, the version field's encoding.
+constexpr uint maxLatin1 = 0xff;
 
 const char usage[] =
         "usage: ondaspa-cli minifs build FOLDER [--image-version TEXT] [-o FILE]\n"
@@ -99,7 +103,7 @@ QString buildFailure(MiniFsBuilder::Outcome outcome, const QString &folder, cons
 {
     switch (outcome) {
     case MiniFsBuilder::FolderMissing:
-        return folder + QStringLiteral(": no such folder");
+        return folderError(folder);
     case MiniFsBuilder::ImageFolderNotCreated:
         return QFileInfo(image).absolutePath() + QStringLiteral(": the folder cannot be created");
     case MiniFsBuilder::FolderNotSet:
@@ -135,6 +139,14 @@ int build(const QStringList &arguments)
                 QStringLiteral("--image-version: \"%1\" is longer than %2 characters")
                         .arg(version)
                         .arg(versionLength));
+    // The window stores such characters as "?"; given here, they are a mistake.
+    const QVector<uint> characters = version.toUcs4();
+    const auto beyondLatin1 = std::find_if(characters.cbegin(), characters.cend(),
+            [](uint character) { return character > maxLatin1; });
+    if (beyondLatin1 != characters.cend())
+        return usageError(command,
+                QStringLiteral("--image-version: \"%1\" holds '%2', which Latin-1 cannot hold")
+                        .arg(version, QString::fromUcs4(&*beyondLatin1, 1)));
     const bool outputGiven = parser.isSet(outputOption);
     const QString image = outputGiven
             ? parser.value(outputOption)
@@ -145,7 +157,7 @@ int build(const QStringList &arguments)
     // a tree of new folders behind.
     const QString imageFolder = QFileInfo(image).absolutePath();
     if (outputGiven && !QFileInfo(imageFolder).isDir())
-        return fail(command, imageFolder + QStringLiteral(": no such folder"));
+        return fail(command, folderError(imageFolder));
 
     StdoutLog log;
     MiniFsBuilder builder(log);
@@ -209,6 +221,8 @@ int extract(const QStringList &arguments)
     if (opened >= 0)
         return opened;
     const QString folder = parser.positionalArguments().at(1);
+    if (QFileInfo::exists(folder) && !QFileInfo(folder).isDir())
+        return fail(command, folderError(folder));
     if (!QDir().mkpath(folder))
         return fail(command, folder + QStringLiteral(": the folder cannot be created"));
     int result = exitSuccess;

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QTextStream>
+#include <QTimer>
 
 namespace {
 
@@ -38,6 +39,8 @@ int main(int argc, char *argv[])
     const SimulatorOptions options = SimulatorOptions::parse(QCoreApplication::arguments());
     switch (options.action) {
     case SimulatorOptions::Action::ShowHelp:
+        QTextStream(stdout) << options.text << Qt::flush;
+        return exit_success;
     case SimulatorOptions::Action::ShowVersion:
         QTextStream(stdout) << options.text << Qt::endl;
         return exit_success;
@@ -52,9 +55,17 @@ int main(int argc, char *argv[])
     if (!fleet.start(&error))
         return fail(error);
     if (options.once) {
-        QObject::connect(&fleet, &SimulatorFleet::all_over, &application, [](bool all_succeeded) {
-            QCoreApplication::exit(all_succeeded ? exit_success : exit_failure);
-        });
+        const DeviceSimulator::Settings &device = options.settings.device;
+        const bool reboots = device.reboot_ms > 0 || !device.version_after.isEmpty();
+        QObject::connect(&fleet, &SimulatorFleet::all_over, &application,
+                [&fleet, reboots](bool all_succeeded) {
+                    const int status = all_succeeded ? exit_success : exit_failure;
+                    // A device that is back must still answer for the
+                    // confirmation to see it; one that failed has not rebooted.
+                    const int linger =
+                            reboots && fleet.any_succeeded() ? SimulatorOptions::once_linger_ms : 0;
+                    QTimer::singleShot(linger, [status] { QCoreApplication::exit(status); });
+                });
     }
     return QCoreApplication::exec();
 }

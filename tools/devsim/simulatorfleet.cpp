@@ -3,6 +3,7 @@
 #include "eventline.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QNetworkDatagram>
 
 namespace {
@@ -43,7 +44,9 @@ bool SimulatorFleet::start(QString *error)
     for (int index = 0; index < qMax(1, settings.count); ++index) {
         const DeviceSimulator::Settings device = device_settings(index);
         if (!device.save_folder.isEmpty() && !QDir().mkpath(device.save_folder)) {
-            *error = QStringLiteral("cannot create folder %1").arg(device.save_folder);
+            *error = QFileInfo::exists(device.save_folder)
+                    ? QStringLiteral("%1: not a folder").arg(device.save_folder)
+                    : QStringLiteral("cannot create folder %1").arg(device.save_folder);
             return false;
         }
         auto *simulator = new DeviceSimulator(device, this);
@@ -82,6 +85,7 @@ void SimulatorFleet::upgrade_over(const DeviceSimulator *device, bool success)
         return;
     devices_over.insert(device);
     all_succeeded = all_succeeded && success;
+    succeeded_count += success ? 1 : 0;
     if (devices_over.size() == devices.size())
         emit all_over(all_succeeded);
 }

@@ -40,6 +40,9 @@ public:
     // false with a reason in error (which names the address or folder).
     bool start(QString *error);
 
+    // Whether a device's first upgrade is over and went well.
+    bool any_succeeded() const { return succeeded_count > 0; }
+
 signals:
     // Every device has ended its first upgrade; success: all of them did well.
     void all_over(bool success);
@@ -53,6 +56,7 @@ private:
     QUdpSocket *shared_socket = nullptr;
     QSet<const DeviceSimulator *> devices_over;
     bool all_succeeded = true;
+    int succeeded_count = 0;
 };
 
 #endif // SIMULATORFLEET_H

@@ -12,23 +12,36 @@ constexpr qint64 max_read_rate = 1024LL * 1024 * 1024;
 // Longest simulated reboot, in seconds.
 constexpr qint64 max_reboot_seconds = 3600;
 
+// Width of the help text, and the column where the options' texts start.
+constexpr int help_width = 80;
+constexpr int help_column = 24;
+
+const char usage[] =
+        "usage: ondaspa-devsim --sn SN [OPTION...]\n"
+        "       ondaspa-devsim --count N --bind ADDRESS [OPTION...]\n"
+        "\n"
+        "Simulated loudspeakers: answer discovery probes, accept upgrade commands for\n"
+        "their serial numbers and download the image over HTTP. One line per event\n"
+        "on stdout.\n"
+        "\n";
+
 const char after_options[] =
-        "\nWith --count, device k (from 1) is PREFIX-k, k zero-padded to three digits\n"
-        "(SN-001 ... SN-050, or HOTEL-001 with --sn HOTEL), at the address --bind + k - 1, and\n"
-        "each output line starts with its serial number and a colon.\n"
         "\n"
-        "The simulator needs UDP port 53, the devices' port: run it as root or give it the\n"
-        "capability (setcap cap_net_bind_service=+ep ondaspa-devsim). It answers every probe it\n"
-        "hears and fetches from whoever commands it, so run it in a private network namespace\n"
-        "(unshare -n; see tests/common/netns-e2e.sh) or on a test network, never on a shared\n"
-        "network.\n"
+        "With --count, device k (from 1) is PREFIX-k, k zero-padded to three digits\n"
+        "(SN-001 ... SN-050, or HOTEL-001 with --sn HOTEL), at the address\n"
+        "--bind + k - 1, and each output line starts with its serial number and a colon.\n"
         "\n"
-        "Exit status:\n"
-        "  0  --help or --version; with --once, every upgrade complete (and verified)\n"
-        "  1  with --once, a download failed or was incomplete, or a body did not verify\n"
-        "  2  a wrong option, value or argument, a port or address that cannot be bound, or a\n"
-        "     save folder that cannot be created\n"
-        "Without --once it runs until it is stopped.";
+        "The simulator needs UDP port 53, the devices' port: run it as root or give it\n"
+        "the capability (setcap cap_net_bind_service=+ep ondaspa-devsim). It answers\n"
+        "every probe it hears and fetches from whoever commands it, so run it in a\n"
+        "private network namespace of its own (unshare -n, ip netns) or on a test\n"
+        "network, never on a shared network.\n"
+        "\n"
+        "Exit status: 0 --help or --version, and with --once every upgrade complete (and\n"
+        "verified); 1 with --once, a download failed or was incomplete, or a body did\n"
+        "not verify; 2 a wrong option, value or argument, a port or address that cannot\n"
+        "be bound, or a save folder that cannot be created. Without --once it runs until\n"
+        "it is stopped.\n";
 
 SimulatorOptions refuse(const QString &reason)
 {
@@ -38,13 +51,34 @@ SimulatorOptions refuse(const QString &reason)
     return options;
 }
 
-// The options with their help, in the order the help lists them.
-void add_options(QCommandLineParser &parser)
+// One option's entry of the help: its names, then its text from
+// help_column on, wrapped at help_width; the text starts on a line of its
+// own when the names reach the column.
+QString help_entry(const QString &names, const QString &text)
 {
-    parser.setApplicationDescription(QStringLiteral(
-            "Simulated loudspeakers: answer discovery probes, accept upgrade commands for their "
-            "serial numbers and download the image over HTTP. One line per event on stdout."));
-    parser.addHelpOption();
+    const QString indent(help_column, QLatin1Char(' '));
+    const QString first = QStringLiteral("  ") + names;
+    QString entry = first.size() + 2 <= help_column ? first.leftJustified(help_column)
+                                                    : first + QLatin1Char('\n') + indent;
+    int line_length = help_column;
+    for (const QString &word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (line_length > help_column && line_length + 1 + word.size() > help_width) {
+            entry += QLatin1Char('\n') + indent;
+            line_length = help_column;
+        } else if (line_length > help_column) {
+            entry += QLatin1Char(' ');
+            ++line_length;
+        }
+        entry += word;
+        line_length += word.size();
+    }
+    return entry + QLatin1Char('\n');
+}
+
+// The options with their help, in the order the help lists them; returns
+// the help text, in the style of ondaspa-cli's.
+QString add_options(QCommandLineParser &parser)
+{
     // Name, the value's name (none for a switch), the default and the help.
     const struct
     {
@@ -53,57 +87,72 @@ void add_options(QCommandLineParser &parser)
         const char *fallback;
         QString help;
     } options[] = {
-        { "version", "", "", QStringLiteral("Print the program's name and version and exit.") },
         { "sn", "SN", "",
-                QStringLiteral("Serial number (required without --count); with --count, the "
-                               "prefix of the devices' serial numbers (default SN).") },
-        { "ver", "TEXT", "", QStringLiteral("Firmware version reported as \"ver\".") },
-        { "snd", "TEXT", "", QStringLiteral("Sound version reported as \"snd\".") },
+                QStringLiteral("serial number (required without --count); with --count, the "
+                               "prefix of the devices' serial numbers (default SN)") },
+        { "ver", "TEXT", "", QStringLiteral("firmware version reported as \"ver\"") },
+        { "snd", "TEXT", "", QStringLiteral("sound version reported as \"snd\"") },
         { "bind", "ADDRESS", "",
-                QStringLiteral("The device's own IPv4 address, which must exist on an interface; "
-                               "replies and HTTP connections leave from it. A loopback address "
-                               "also limits listening to it.") },
+                QStringLiteral("the device's own IPv4 address, which must exist on an "
+                               "interface; replies and HTTP connections leave from it. A "
+                               "loopback address also limits listening to it.") },
         { "count", "N", "",
-                QStringLiteral("Simulate N devices (1 to %1) in one process, one address each "
-                               "from --bind upwards (needs --bind).")
+                QStringLiteral("simulate N devices (1 to %1) in one process, one address each "
+                               "from --bind upwards (needs --bind)")
                         .arg(SimulatorFleet::max_count) },
         { "udp-port", "PORT", "53",
-                QStringLiteral("UDP port for probes and commands (default 53).") },
+                QStringLiteral("UDP port for probes and commands (default 53)") },
         { "fs-path", "PATH", "/minifs_rom.img",
-                QStringLiteral("HTTP path fetched for \"fs\" (default /minifs_rom.img).") },
+                QStringLiteral("HTTP path fetched for \"fs\" (default /minifs_rom.img)") },
         { "update-path", "PATH", "/firmware.bin",
-                QStringLiteral("HTTP path fetched for \"update\" (default /firmware.bin).") },
-        { "head", "", "", QStringLiteral("Send HEAD before GET.") },
+                QStringLiteral("HTTP path fetched for \"update\" (default /firmware.bin)") },
+        { "head", "", "", QStringLiteral("send HEAD before GET") },
         { "save", "DIR", "",
-                QStringLiteral("Store complete downloads as DIR/<file name of the path>; with "
-                               "--count above 1 as DIR/<serial number>/<file name>.") },
+                QStringLiteral("store complete downloads as DIR/<file name of the path>; with "
+                               "--count above 1 as DIR/<serial number>/<file name>") },
         { "rate", "BYTES_PER_S", "",
-                QStringLiteral("Read at most BYTES_PER_S bytes a second from each download, "
-                               "through small socket buffers so that the server feels it; prints "
-                               "a progress line every second and at the end.") },
-        { "ignore-commands", "", "", QStringLiteral("Answer probes but ignore upgrade commands.") },
+                QStringLiteral("read at most BYTES_PER_S bytes a second from each download, "
+                               "through small socket buffers so that the server feels it; "
+                               "prints a progress line every second and at the end") },
+        { "ignore-commands", "", "", QStringLiteral("answer probes but ignore upgrade commands") },
         { "drop-after", "BYTES", "",
-                QStringLiteral("Close the connection after BYTES body bytes, once per device: "
+                QStringLiteral("close the connection after BYTES body bytes, once per device: "
                                "the first download that gets that far is cut, later ones "
-                               "complete.") },
+                               "complete") },
         { "reboot", "S", "",
-                QStringLiteral("After a complete download, answer no probes and take no "
-                               "commands for S seconds (a simulated reboot).") },
+                QStringLiteral("after a complete download, answer no probes and take no "
+                               "commands for S seconds (a simulated reboot)") },
         { "ver-after", "V", "",
-                QStringLiteral("Report \"ver\" V after a complete download (once back from the "
-                               "reboot).") },
+                QStringLiteral("report \"ver\" V after a complete download (once back from "
+                               "the reboot)") },
         { "verify", "SHA256", "",
-                QStringLiteral("Compare the SHA-256 of each complete body with SHA256 (64 hex "
+                QStringLiteral("compare the SHA-256 of each complete body with SHA256 (64 hex "
                                "digits) and print the result; a mismatch fails the upgrade (no "
-                               "reboot, no new version).") },
+                               "reboot, no new version)") },
         { "once", "", "",
-                QStringLiteral("Exit when every device's first upgrade is over: its download "
-                               "and, with --reboot or --ver-after, its reboot. A dropped "
-                               "download does not count.") },
+                QStringLiteral("exit when every device's first upgrade is over: its download "
+                               "and, with --reboot or --ver-after, its reboot, after which it "
+                               "answers probes for %1 s more so that a confirmation (such as "
+                               "ondaspa-cli upgrade --confirm) sees it back. A dropped "
+                               "download does not count.")
+                        .arg(SimulatorOptions::once_linger_ms / 1000) },
+        { "version", "", "", QStringLiteral("show the program's version") },
     };
-    for (const auto &option : options)
-        parser.addOption(QCommandLineOption(QLatin1String(option.name), option.help,
-                QLatin1String(option.value), QLatin1String(option.fallback)));
+    QString help = QLatin1String(usage);
+    for (const auto &option : options) {
+        const QString name = QLatin1String(option.name);
+        const QString value = QLatin1String(option.value);
+        parser.addOption(
+                QCommandLineOption(name, option.help, value, QLatin1String(option.fallback)));
+        const QString names = QStringLiteral("--") + name
+                + (value.isEmpty() ? QString() : QLatin1Char(' ') + value);
+        if (name == QLatin1String("version"))
+            help += help_entry(QStringLiteral("-h, --help"), QStringLiteral("show this text"));
+        help += help_entry(names, option.help);
+    }
+    parser.addOption(
+            QCommandLineOption(QStringList{ QStringLiteral("h"), QStringLiteral("help") }));
+    return help + QLatin1String(after_options);
 }
 
 // The numeric options, one row each; a refusal names the value given.
@@ -200,13 +249,13 @@ QString read_behaviour(const QCommandLineParser &parser, DeviceSimulator::Settin
 SimulatorOptions SimulatorOptions::parse(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    add_options(parser);
+    const QString help = add_options(parser);
     if (!parser.parse(arguments))
-        return refuse(OptionTable::parserError(parser));
+        return refuse(OptionTable::parserError(parser, arguments));
     SimulatorOptions options;
-    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+    if (parser.isSet(QStringLiteral("help"))) {
         options.action = Action::ShowHelp;
-        options.text = parser.helpText() + QLatin1String(after_options);
+        options.text = help;
         return options;
     }
     if (parser.isSet(QStringLiteral("version"))) {

@@ -17,6 +17,11 @@ struct SimulatorOptions
         Refuse, // text says which option or value is wrong
     };
 
+    // With once, how long devices back from their reboot go on answering
+    // before the simulator exits: long enough for a confirmation, which
+    // probes once a second, to see each of them back.
+    static constexpr int once_linger_ms = 3000;
+
     Action action = Action::Refuse;
     QString text;
     SimulatorFleet::Settings settings;

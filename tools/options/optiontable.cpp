@@ -32,6 +32,21 @@ bool readSeconds(const QString &text, const OptionTable::Range &range, qint64 *m
     return true;
 }
 
+// The argument that named the option name, up to any "=value". Qt strips
+// the dashes; a letter of a group such as "-xv" was typed as one dash.
+QString asTyped(const QString &name, const QStringList &arguments)
+{
+    const QString endOfOptions = QStringLiteral("--");
+    for (const QString &argument : arguments) {
+        if (argument == endOfOptions)
+            break;
+        QString option = argument.section(QLatin1Char('='), 0, 0);
+        if (option == endOfOptions + name || option == QLatin1Char('-') + name)
+            return option;
+    }
+    return (name.size() == 1 ? QStringLiteral("-") : endOfOptions) + name;
+}
+
 } // namespace
 
 std::optional<OptionTable::Refusal> OptionTable::read(
@@ -53,8 +68,11 @@ std::optional<OptionTable::Refusal> OptionTable::read(
     return std::nullopt;
 }
 
-QString OptionTable::parserError(const QCommandLineParser &parser)
+QString OptionTable::parserError(const QCommandLineParser &parser, const QStringList &arguments)
 {
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty())
+        return QStringLiteral("unknown option '%1'").arg(asTyped(unknown.first(), arguments));
     QString text = parser.errorText();
     if (text.endsWith(QLatin1Char('.')))
         text.chop(1);

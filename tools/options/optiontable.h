@@ -2,6 +2,7 @@
 #define OPTIONTABLE_H
 
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <optional>
@@ -55,9 +56,11 @@ public:
     // targets as they were.
     static std::optional<Refusal> read(const QCommandLineParser &parser, const QVector<Row> &rows);
 
-    // Qt's parser error as the tools word their messages: "Unknown option
-    // 'x'." reads "unknown option 'x'".
-    static QString parserError(const QCommandLineParser &parser);
+    // Qt's parser error as the tools word their messages: "Missing value
+    // after '-o'." reads "missing value after '-o'". An unknown option is
+    // named as typed in arguments (those the parser was given), "--bogus"
+    // rather than Qt's "bogus", without a value given with "=".
+    static QString parserError(const QCommandLineParser &parser, const QStringList &arguments);
 };
 
 #endif // OPTIONTABLE_H
