@@ -210,10 +210,10 @@ void tst_UpgradeCommand::confirmSeesOnceSimulatorBack()
                     work.filePath(QStringLiteral("html")), "--confirm", "10", "--json" });
     QVERIFY2(upgrade.waitForExit(20000), upgrade.errors.constData());
     QCOMPARE(upgrade.process.exitCode(), 0);
-    const QJsonObject versions = events(upgrade.output, QStringLiteral("versions")).value(0);
+    const QJsonObject versions = jsonEvents(upgrade.output, QStringLiteral("versions")).value(0);
     QCOMPARE(versions.value(QStringLiteral("ver_before")).toString(), QStringLiteral("1.0"));
     QCOMPARE(versions.value(QStringLiteral("ver_after")).toString(), QStringLiteral("1.1"));
-    const QJsonArray summary = events(upgrade.output, QStringLiteral("summary"))
+    const QJsonArray summary = jsonEvents(upgrade.output, QStringLiteral("summary"))
                                        .value(0)
                                        .value(QStringLiteral("devices"))
                                        .toArray();
