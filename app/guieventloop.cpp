@@ -8,6 +8,8 @@
 
 namespace GuiEventLoop {
 
+// The GTK theme exists only on desktops other than Windows and macOS.
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
 namespace {
 
 // Desktops for which Qt prefers its GTK theme, as their names appear upper-
@@ -46,6 +48,7 @@ bool gtkPluginPresent(const QStringList &pluginFolders)
 }
 
 } // namespace
+#endif
 
 bool gtkThemePossible(const QProcessEnvironment &environment, const QStringList &pluginFolders)
 {

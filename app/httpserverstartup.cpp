@@ -4,9 +4,11 @@
 #include "devicemessages.h"
 #include "httplistener.h"
 #include "programpaths.h"
+#include "servedfolder.h"
 #include "upgrade.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QPointer>
 #include <QSettings>
 
@@ -21,7 +23,17 @@ quenmar::HttpListener *start_http_server(upgrade &upgrade_window, QCoreApplicati
             new QSettings(ProgramPaths::settings_file(), QSettings::IniFormat, &application);
     settings->beginGroup(QStringLiteral("UPDATE"));
     settings->setValue(QStringLiteral("QZPORT"), QString::number(upgrade_window.port));
-    settings->setValue(QStringLiteral("QZPATH"), QCoreApplication::applicationDirPath());
+    const QString program_folder = QCoreApplication::applicationDirPath();
+    settings->setValue(QStringLiteral("QZPATH"), program_folder);
+    settings->sync();
+    if (settings->status() != QSettings::NoError)
+        qCWarning(appLog) << "config.ini cannot be written:"
+                          << QFileInfo(settings->fileName()).absoluteFilePath()
+                          << "- the server and the windows run on the values in memory";
+    // The file service serves this folder for the whole run, whatever the file holds later or
+    // when it could not be written: a folder read back from an unwritten file would be "/html".
+    const QString served = ProgramPaths::html_folder(program_folder);
+    ServedFolder::set_provider([served] { return served; });
 
     auto *listener = new quenmar::HttpListener(settings, &upgrade_window.handler, &application);
     const QPointer<quenmar::HttpListener> watched(listener);

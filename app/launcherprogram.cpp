@@ -1,11 +1,14 @@
 #include "launcherprogram.h"
 
+#include "applogging.h"
 #include "guieventloop.h"
 #include "httpdescriptorlimit.h"
 #include "httpserverstartup.h"
+#include "settingsfolder.h"
 #include "widget.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QStyleFactory>
 
 int run_launcher_program(int argc, char *argv[], const std::function<void(Widget &)> &beforeLoop)
@@ -15,6 +18,11 @@ int run_launcher_program(int argc, char *argv[], const std::function<void(Widget
     GuiEventLoop::choose();
     QApplication application(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    // Before the windows open their settings.
+    const QString unwritable = SettingsFolder::apply();
+    if (!unwritable.isEmpty())
+        qCInfo(appLog) << "config.ini cannot be written in" << unwritable << "- kept in"
+                       << QDir::currentPath() << "instead";
 
     Widget launcher;
     start_http_server(launcher.upgrade_window, application);

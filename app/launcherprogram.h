@@ -6,7 +6,8 @@
 class Widget;
 
 // The program: raises the descriptor limit, chooses the GUI event loop, creates the application with the
-// Fusion style and the launcher, starts the HTTP server, shows the launcher
+// Fusion style, moves to the per-user folder where the working directory cannot keep config.ini
+// (Windows, SettingsFolder), creates the launcher, starts the HTTP server, shows the launcher
 // and runs the event loop until the launcher closes. beforeLoop, if given,
 // runs just before the loop (benchmarks add their probes there). Returns the
 // event loop's exit code.

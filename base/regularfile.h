@@ -6,8 +6,9 @@
 class QFile;
 
 // Opens a file for reading, unbuffered, without blocking: opening or reading
-// a FIFO or a device could block the thread for good. Plain functions; any
-// thread.
+// a FIFO or a device could block the thread for good. On Windows the file
+// stays free to be renamed or replaced while it is open, as on Unix (see
+// FileReplace). Plain functions; any thread.
 class RegularFile
 {
 public:
@@ -20,6 +21,11 @@ public:
     // one: a name replaced by a link or a pipe since the listing is refused.
     // False when it cannot be opened.
     static bool open_listed(QFile &file, const QString &path);
+
+private:
+    // The system's open, one file per platform; what was opened must be a
+    // regular file. Without follow_links a link is refused, not followed.
+    static bool open_native(QFile &file, const QString &path, bool follow_links);
 };
 
 #endif // REGULARFILE_H

@@ -62,7 +62,9 @@ enum OutputQueueResult : qint64 {
 };
 
 // Bytes of the connection's output that the peer's TCP stack has not acknowledged yet, the unsent
-// ones included (Linux: SIOCOUTQ); 0 once the peer has everything. Or an OutputQueueResult.
+// ones included (Linux: SIOCOUTQ); 0 once the peer has everything. On Windows 10 1703 and later
+// (SIO_TCP_INFO) the bytes in flight, or 1 while the peer's window is shut with nothing in
+// flight; older Windows (and wine) cannot tell. Or an OutputQueueResult.
 qint64 unacknowledgedBytes(qintptr descriptor);
 
 } // namespace HttpNativeSocket

@@ -4,6 +4,8 @@
 
 #include "httpnativesocketsystem.h"
 
+#include <mstcpip.h>
+
 namespace quenmar {
 namespace HttpNativeSocket {
 
@@ -23,9 +25,24 @@ qint64 sendFileWithoutBlocking(qintptr, int, qint64, qint64)
     return FileSendUnsupported;
 }
 
-qint64 unacknowledgedBytes(qintptr)
+qint64 unacknowledgedBytes(qintptr descriptor)
 {
-    return OutputQueueUnknown;
+    // Windows 10 1703 and later; older systems (and wine) refuse the request.
+    DWORD version = 0;
+    TCP_INFO_v0 information{};
+    DWORD returned = 0;
+    if (::WSAIoctl(nativeSocket(descriptor), SIO_TCP_INFO, &version, sizeof version, &information,
+                sizeof information, &returned, nullptr, nullptr)
+                    != 0
+            || returned < sizeof information)
+        return OutputQueueUnknown;
+    if (information.State != TCPSTATE_ESTABLISHED && information.State != TCPSTATE_CLOSE_WAIT)
+        return OutputQueueFailed;
+    // Bytes sent and not yet acknowledged. The system does not tell what still waits in its send
+    // buffer, but that waits only while bytes are in flight (the windows then fill) or while the
+    // peer's window is shut: counted as one byte then, so a peer that stopped reading stalls.
+    const bool shutOut = information.BytesInFlight == 0 && information.SndWnd == 0;
+    return qint64(information.BytesInFlight) + (shutOut ? 1 : 0);
 }
 
 bool answerAndClose(qintptr descriptor, const char *answer, qint64 size)

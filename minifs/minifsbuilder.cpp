@@ -1,5 +1,6 @@
 #include "minifsbuilder.h"
 
+#include "filereplace.h"
 #include "minifsbuildlistener.h"
 #include "minifsimage.h"
 #include "outsidetext.h"
@@ -393,9 +394,21 @@ MiniFsBuilder::Outcome MiniFsBuilder::commitImage(
     if (::fsync(output.handle()) != 0)
         return writeFailed(output, qt_error_string(errno));
 #endif
-    if (!output.commit())
-        return writeFailed(output, output.errorString());
-    return Built;
+    QString reason;
+    switch (FileReplace::commit(output, &reason)) {
+    case FileReplace::Replaced:
+        return Built;
+    case FileReplace::InUse:
+        // Windows: a program other than this one's file service reads the image.
+        listener.logLine(QStringLiteral("文件正在使用：%1 (%2)，旧文件未改变")
+                                 .arg(QDir::toNativeSeparators(output.fileName()), reason));
+        return writeFailed(output,
+                QStringLiteral("in use by another program (%1); the old image is unchanged")
+                        .arg(reason));
+    case FileReplace::Failed:
+        break;
+    }
+    return writeFailed(output, reason);
 }
 
 MiniFsBuilder::Outcome MiniFsBuilder::writeFailed(QSaveFile &output, const QString &reason)

@@ -20,7 +20,8 @@ class QSaveFile;
 //
 // The image is written to a temporary file beside it and replaces the old
 // image only when every byte was written, so a failed build leaves the old
-// image as it was. Contents are streamed through one fixed-size buffer, so
+// image as it was. A device that is downloading the old image reads it on
+// whole (see FileReplace). Contents are streamed through one fixed-size buffer, so
 // memory use does not depend on the file sizes.
 class MiniFsBuilder
 {
@@ -32,7 +33,8 @@ public:
         FolderNotSet, // the folder path is empty
         OpenFailed, // the image could not be opened for writing
         TooLarge, // the image would reach 4 GiB
-        WriteFailed // writing or replacing the image failed
+        WriteFailed // writing or replacing the image failed (Windows: also while
+        // another program holds the old image open)
     };
 
     using Clock = std::function<QDateTime()>;

@@ -48,14 +48,3 @@ QStringList FleetChecklist::local_addresses(const QList<QNetworkAddressEntry> &e
     }
     return addresses;
 }
-
-QString FleetChecklist::firewall_lines(quint16 udp_port, quint16 http_port)
-{
-    return QStringLiteral("ufw allow %1/udp\n"
-                          "ufw allow %2/tcp\n"
-                          "firewall-cmd --permanent --add-port=%1/udp\n"
-                          "firewall-cmd --permanent --add-port=%2/tcp\n"
-                          "firewall-cmd --reload")
-            .arg(udp_port)
-            .arg(http_port);
-}

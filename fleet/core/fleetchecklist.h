@@ -23,7 +23,8 @@ public:
     // The IPv4 addresses of entries with prefix length, e.g.
     // "192.168.1.5/24", loopback left out and each once.
     static QStringList local_addresses(const QList<QNetworkAddressEntry> &entries);
-    // Commands that open the two ports, for ufw and for firewalld.
+    // Commands that open the two ports: for ufw and for firewalld; on
+    // Windows for its own firewall (netsh, as an administrator).
     static QString firewall_lines(quint16 udp_port, quint16 http_port);
 };
 

@@ -4,6 +4,7 @@
 #include "messagecapture.h"
 #include "modalboxcatcher.h"
 #include "privatenetwork.h"
+#include "servedfolder.h"
 #include "widget.h"
 
 #include <QApplication>
@@ -34,6 +35,8 @@ private slots:
     void cleanup();
     void missingConfigIsCreated();
     void editedPortIsOverwritten();
+    void unwritableSettingsStillServe();
+    void laterSettingsKeepTheServedFolder();
     void hostSettingRestrictsAddress_data();
     void hostSettingRestrictsAddress();
     void secondInstanceRunsWithoutServer();
@@ -41,6 +44,8 @@ private slots:
 
 private:
     quenmar::HttpListener *start(Widget &launcher);
+    // Writes "served" to html/startup-check.img beside the program; returns its path.
+    static QString served_file();
     void click_upgrade_buttons(Widget &launcher, ModalBoxCatcher &boxes);
 
     const QString isolation_problem;
@@ -70,6 +75,7 @@ void tst_HttpServerStartup::cleanup()
     // which outlives the test functions.
     qDeleteAll(qApp->findChildren<quenmar::HttpListener *>(QString(), Qt::FindDirectChildrenOnly));
     qDeleteAll(qApp->findChildren<QSettings *>(QString(), Qt::FindDirectChildrenOnly));
+    ServedFolder::set_provider(nullptr);
     QDir::setCurrent(QDir::tempPath());
     work.reset();
 }
@@ -77,6 +83,16 @@ void tst_HttpServerStartup::cleanup()
 quenmar::HttpListener *tst_HttpServerStartup::start(Widget &launcher)
 {
     return start_http_server(launcher.upgrade_window, *qApp);
+}
+
+QString tst_HttpServerStartup::served_file()
+{
+    const QString html = QCoreApplication::applicationDirPath() + QStringLiteral("/html");
+    QDir().mkpath(html);
+    QFile image(html + QStringLiteral("/startup-check.img"));
+    if (image.open(QIODevice::WriteOnly))
+        image.write("served");
+    return image.fileName();
 }
 
 // Selects the first device row (empty) and presses both upgrade buttons.
@@ -149,6 +165,56 @@ void tst_HttpServerStartup::editedPortIsOverwritten()
     QCOMPARE(written.value(QStringLiteral("UPDATE/QZPATH")).toString(),
             QCoreApplication::applicationDirPath());
     QCOMPARE(written.value(QStringLiteral("MINIFS_PATH")).toString(), QStringLiteral("/kept"));
+}
+
+// Settings that cannot be written leave the served folder as start-up found
+// it, instead of one read back from the file.
+void tst_HttpServerStartup::unwritableSettingsStillServe()
+{
+    // The name is taken by a folder: nothing can be written to it.
+    QVERIFY(QDir().mkdir(QStringLiteral("config.ini")));
+    QFile image(served_file());
+    QVERIFY(image.exists());
+    Widget launcher;
+
+    QVERIFY(start(launcher)->isListening());
+    const HttpTestReply reply = HttpTestClient::parse(
+            HttpTestClient::exchange(81, HttpTestClient::request("GET", "/startup-check.img")));
+    const HttpTestReply again = HttpTestClient::parse(
+            HttpTestClient::exchange(81, HttpTestClient::request("GET", "/startup-check.img")));
+    image.remove();
+
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(reply.body, QByteArray("served"));
+    QCOMPARE(again.status, 200);
+    int logged = 0;
+    for (const QString &warning : messages->messages(QtWarningMsg))
+        logged += warning.startsWith(QStringLiteral("config.ini cannot be written:")) ? 1 : 0;
+    QCOMPARE(logged, 1);
+}
+
+// Another program started from the same folder (a second copy elsewhere)
+// writes its own QZPATH; this one goes on serving its own folder.
+void tst_HttpServerStartup::laterSettingsKeepTheServedFolder()
+{
+    QFile image(served_file());
+    QVERIFY(image.exists());
+    Widget launcher;
+    QVERIFY(start(launcher)->isListening());
+    qApp->findChild<QSettings *>()->sync();
+
+    const QString elsewhere = work->filePath(QStringLiteral("elsewhere"));
+    QVERIFY(QDir().mkpath(elsewhere + QStringLiteral("/html")));
+    QFile other(QStringLiteral("config.ini"));
+    QVERIFY(other.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    other.write("[UPDATE]\nQZPORT=81\nQZPATH=" + elsewhere.toUtf8() + '\n');
+    other.close();
+
+    const HttpTestReply reply = HttpTestClient::parse(
+            HttpTestClient::exchange(81, HttpTestClient::request("GET", "/startup-check.img")));
+    image.remove();
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(reply.body, QByteArray("served"));
 }
 
 void tst_HttpServerStartup::hostSettingRestrictsAddress_data()

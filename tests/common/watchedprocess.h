@@ -5,6 +5,8 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <functional>
+
 // A program a test runs, its stdout and stderr collected as they arrive.
 // Killed when destroyed.
 class WatchedProcess
@@ -13,12 +15,16 @@ public:
     // Longest wait of waitForLine() and waitForExit(), in ms.
     static constexpr int wait_ms = 10000;
 
-    WatchedProcess(const QString &program, const QStringList &arguments)
+    // prepare, if given, sets the process up before it starts.
+    WatchedProcess(const QString &program, const QStringList &arguments,
+            const std::function<void(QProcess &)> &prepare = nullptr)
     {
         QObject::connect(&process, &QProcess::readyReadStandardOutput,
                 [this] { output += process.readAllStandardOutput(); });
         QObject::connect(&process, &QProcess::readyReadStandardError,
                 [this] { errors += process.readAllStandardError(); });
+        if (prepare)
+            prepare(process);
         process.start(program, arguments);
     }
     ~WatchedProcess()

@@ -13,6 +13,8 @@ private slots:
     void refusalInInterfaceWords_data();
     void refusalInInterfaceWords();
     void localAddressesLeaveOutLoopbackAndIpv6();
+    void firewallLinesOpenBothPorts_data();
+    void firewallLinesOpenBothPorts();
 };
 
 // The engine and the command line word the same values in English
@@ -56,6 +58,40 @@ void tst_FleetChecklist::localAddressesLeaveOutLoopbackAndIpv6()
     }
     QCOMPARE(FleetChecklist::local_addresses(entries),
             QStringList({ QStringLiteral("192.0.2.5/24"), QStringLiteral("10.1.2.3/24") }));
+}
+
+void tst_FleetChecklist::firewallLinesOpenBothPorts_data()
+{
+    QTest::addColumn<int>("udp");
+    QTest::addColumn<int>("http");
+    QTest::newRow("windowPorts") << 15724 << 81;
+    QTest::newRow("otherPorts") << 15800 << 8081;
+}
+
+// Each line is a command the user pastes as it stands: the system's own
+// firewall, both ports, nothing else.
+void tst_FleetChecklist::firewallLinesOpenBothPorts()
+{
+    QFETCH(int, udp);
+    QFETCH(int, http);
+    const QStringList lines =
+            FleetChecklist::firewall_lines(quint16(udp), quint16(http)).split(QLatin1Char('\n'));
+#ifdef Q_OS_WIN
+    const QString rule =
+            QStringLiteral("netsh advfirewall firewall add rule name=\"Ondaspa %1 %2\" "
+                           "dir=in action=allow protocol=%1 localport=%2");
+    QCOMPARE(lines,
+            QStringList({ QStringLiteral("REM 在管理员命令提示符中运行:"),
+                    rule.arg(QStringLiteral("UDP")).arg(udp),
+                    rule.arg(QStringLiteral("TCP")).arg(http) }));
+#else
+    QCOMPARE(lines,
+            QStringList({ QStringLiteral("ufw allow %1/udp").arg(udp),
+                    QStringLiteral("ufw allow %1/tcp").arg(http),
+                    QStringLiteral("firewall-cmd --permanent --add-port=%1/udp").arg(udp),
+                    QStringLiteral("firewall-cmd --permanent --add-port=%1/tcp").arg(http),
+                    QStringLiteral("firewall-cmd --reload") }));
+#endif
 }
 
 QTEST_APPLESS_MAIN(tst_FleetChecklist)

@@ -158,8 +158,15 @@ void tst_FleetDialog::preflightPanel()
             listening ? QStringLiteral("UDP 15724 已绑定\nHTTP 81 正在监听")
                       : QStringLiteral("UDP 15724 已绑定\nHTTP 81 未监听"));
     const QString firewall = child<QPlainTextEdit>(*dialog, "firewall_text")->toPlainText();
+#ifdef Q_OS_WIN
+    QVERIFY(firewall.contains(QStringLiteral("netsh advfirewall firewall add rule name=\"Ondaspa "
+                                             "UDP 15724\" dir=in action=allow protocol=UDP "
+                                             "localport=15724\n")));
+    QVERIFY(firewall.endsWith(QStringLiteral("protocol=TCP localport=81")));
+#else
     QVERIFY(firewall.contains(QStringLiteral("ufw allow 15724/udp\nufw allow 81/tcp\n")));
     QVERIFY(firewall.contains(QStringLiteral("firewall-cmd --permanent --add-port=81/tcp")));
+#endif
 }
 
 void tst_FleetDialog::settingsRoundTrip()

@@ -71,7 +71,6 @@ void tst_FleetDialogNetns::initTestCase()
     QVERIFY(QDir().mkpath(path("html")));
     image = randomBytes(image_size);
     QVERIFY(writeFile(path("html/minifs_rom.img"), image));
-    ServedFolder::set_provider([this] { return path("html"); });
 
     fleet.reset(new NamespaceSimulator(QStringLiteral(DEVSIM_PATH), path("fleet.log")));
     QVERIFY(fleet->start({ "--count", QString::number(fleet_size), "--bind", "198.18.0.2", "--ver",
@@ -93,6 +92,8 @@ void tst_FleetDialogNetns::fleetBeyondTenRows()
     upgrade window;
     const std::unique_ptr<quenmar::HttpListener> listener(start_http_server(window, *qApp));
     QVERIFY(listener->isListening());
+    // Start-up serves the folder beside the program; the image is here.
+    ServedFolder::set_provider([this] { return path("html"); });
     window.show();
 
     // The window's own search: ten rows of the thirteen devices.

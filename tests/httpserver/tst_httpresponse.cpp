@@ -1,7 +1,9 @@
+#include "httpnativesocket.h"
 #include "httpresponse.h"
 #include "httptestsupport.h"
 
 #include <QTemporaryFile>
+#include <QThread>
 #include <QtTest>
 
 using quenmar::HttpCookie;
@@ -22,6 +24,9 @@ private slots:
     void stalledPeerIsAborted_data();
     void stalledPeerIsAborted();
     void closedPeerEndsWriting();
+    void acknowledgedOnceDelivered();
+    void unacknowledgedBytes_data();
+    void unacknowledgedBytes();
 };
 
 namespace {
@@ -35,10 +40,14 @@ QByteArray fileContent()
     return content;
 }
 
+// What the peer does with a response for unacknowledgedBytes().
+enum class Peer { ReadsEverything, StopsReading, Resets };
+
 enum class Writes { LastPartAtOnce, ChunkedThenEmptyLast, CloseDelimited, EmptyLastPart };
 
 } // namespace
 
+Q_DECLARE_METATYPE(Peer)
 Q_DECLARE_METATYPE(Writes)
 Q_DECLARE_METATYPE(QList<qint64>)
 
@@ -245,6 +254,72 @@ void tst_HttpResponse::closedPeerEndsWriting()
         ++blocks;
     }
     QVERIFY2(!response.isConnected(), "writing to a closed peer kept going");
+}
+
+// On every system, also where it cannot tell what the peer acknowledged.
+void tst_HttpResponse::acknowledgedOnceDelivered()
+{
+    SocketPair pair;
+    QVERIFY(pair.open());
+    HttpResponse response(pair.serverSide);
+    response.setWriteStallTimeout(2000);
+    const QByteArray body(300000, 'b');
+    response.write(body, true);
+    QByteArray received;
+    while (received.size() < body.size() && pair.client.waitForReadyRead(2000))
+        received += pair.client.readAll();
+    QVERIFY(received.endsWith(body));
+    QVERIFY(response.waitUntilAcknowledged());
+    QVERIFY(response.isConnected());
+}
+
+void tst_HttpResponse::unacknowledgedBytes_data()
+{
+    QTest::addColumn<Peer>("peer");
+    QTest::newRow("readsEverything") << Peer::ReadsEverything;
+    QTest::newRow("stopsReading") << Peer::StopsReading;
+    QTest::newRow("resets") << Peer::Resets;
+}
+
+void tst_HttpResponse::unacknowledgedBytes()
+{
+    QFETCH(Peer, peer);
+    SocketPair pair;
+    QVERIFY(pair.open());
+    const qintptr descriptor = pair.serverSide->socketDescriptor();
+    if (quenmar::HttpNativeSocket::unacknowledgedBytes(descriptor)
+            == quenmar::HttpNativeSocket::OutputQueueUnknown)
+        QSKIP("the system cannot tell (Windows before 10 1703, wine): \"file sent\" then means "
+              "handed to the system");
+    const QByteArray block(1 << 16, 'u');
+    if (peer == Peer::StopsReading) {
+        // Until the system's buffers are full.
+        for (int blocks = 0; blocks < 1024 && pair.serverSide->bytesToWrite() == 0; ++blocks) {
+            pair.serverSide->write(block);
+            pair.serverSide->waitForBytesWritten(100);
+        }
+        QVERIFY(pair.serverSide->bytesToWrite() > 0);
+        QVERIFY(quenmar::HttpNativeSocket::unacknowledgedBytes(descriptor) > 0);
+        return;
+    }
+    pair.serverSide->write(block);
+    QVERIFY(pair.serverSide->waitForBytesWritten(2000));
+    if (peer == Peer::Resets)
+        pair.client.abort();
+    qint64 received = 0;
+    while (peer == Peer::ReadsEverything && received < block.size()
+            && pair.client.waitForReadyRead(2000))
+        received += pair.client.readAll().size();
+    const qint64 expected =
+            peer == Peer::Resets ? qint64(quenmar::HttpNativeSocket::OutputQueueFailed) : 0;
+    // The acknowledgement, or the reset, arrives a moment later. No events meanwhile: the
+    // socket object would close a reset connection's descriptor.
+    qint64 queued = quenmar::HttpNativeSocket::unacknowledgedBytes(descriptor);
+    for (int polls = 0; polls < 250 && queued != expected; ++polls) {
+        QThread::msleep(20);
+        queued = quenmar::HttpNativeSocket::unacknowledgedBytes(descriptor);
+    }
+    QCOMPARE(queued, expected);
 }
 
 QTEST_GUILESS_MAIN(tst_HttpResponse)

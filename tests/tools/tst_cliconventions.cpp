@@ -143,6 +143,8 @@ void tst_CliConventions::answers()
     const bool onStdout = stream == QLatin1String("out");
     QVERIFY2((onStdout ? run.out : run.err).contains(phrase), qPrintable(run.out + run.err));
     QVERIFY2((onStdout ? run.err : run.out).isEmpty(), qPrintable(run.out + run.err));
+    // Bare line feeds on every system: scripts read the same bytes.
+    QVERIFY(!run.out.contains(QLatin1Char('\r')) && !run.err.contains(QLatin1Char('\r')));
     // A usage error, and only a usage error, ends by pointing to the help of the same command.
     const QString prefix = run.err.left(run.err.indexOf(QLatin1Char(':')));
     QCOMPARE(run.err.endsWith(QStringLiteral("\nTry '%1 --help'.\n").arg(prefix)), exitCode == 2);

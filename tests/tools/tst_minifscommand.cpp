@@ -1,6 +1,7 @@
 #include "commandrun.h"
 #include "fulldisk.h"
 #include "minifsimage.h"
+#include "regularfile.h"
 #include "testfiles.h"
 
 #include <QDir>
@@ -12,6 +13,16 @@
 #include <numeric>
 
 namespace {
+
+// An image holding names, one byte of content each.
+QByteArray imageWith(const QList<QByteArray> &names)
+{
+    QByteArray bytes = MiniFsImage::header(1, quint32(names.size()), QByteArray());
+    const auto contentStart = quint32(36 + 48 * names.size());
+    for (int index = 0; index < names.size(); ++index)
+        bytes += MiniFsImage::entry(names.at(index), 1, contentStart + quint32(index));
+    return bytes + QByteArray("0123456789").left(names.size());
+}
 
 // prefix: what runs the tool, such as fullDiskPrefix().
 CommandRun run(const QStringList &arguments, const QStringList &prefix = {})
@@ -56,6 +67,9 @@ private slots:
     void extractReplacesOnlyWithForce();
     void extractReportsRepeatedNames();
     void listEscapesNames();
+    void extractNamesWindowsCannotHold();
+    void rebuildWhileImageIsRead_data();
+    void rebuildWhileImageIsRead();
 
 private:
     std::unique_ptr<QTemporaryDir> work;
@@ -87,9 +101,11 @@ void tst_MiniFsCommand::buildListExtract()
     QVERIFY(lines.contains(QStringLiteral("添加:首页.html(10bytes)")));
     QCOMPARE(lines.at(3), QStringLiteral("文件合成完成，共添加2个文件！"));
     QCOMPARE(lines.at(4), QStringLiteral("合成IMG文件大小：%1 bytes").arg(36 + 96 + 15));
-    // Where the image went, as the window's log ends.
-    QCOMPARE(
-            lines.at(5), QStringLiteral("IMG文件位置：%1 (%2 bytes)").arg(image).arg(36 + 96 + 15));
+    // Where the image went, as the window's log ends: in the system's own form.
+    QCOMPARE(lines.at(5),
+            QStringLiteral("IMG文件位置：%1 (%2 bytes)")
+                    .arg(QDir::toNativeSeparators(image))
+                    .arg(36 + 96 + 15));
     QCOMPARE(readFile(image).size(), 36 + 96 + 15);
 
     const CommandRun listed = run({ "list", image });
@@ -149,7 +165,7 @@ void tst_MiniFsCommand::listAcceptsEveryBuiltImage()
     QVERIFY2(built.out.endsWith(
                      QStringLiteral("合成IMG文件大小：%1 bytes\nIMG文件位置：%2 (%1 bytes)\n")
                              .arg(size)
-                             .arg(image)),
+                             .arg(QDir::toNativeSeparators(image))),
             qPrintable(built.out));
     // A folder with nothing to pack still builds, with a warning.
     QCOMPARE(
@@ -283,13 +299,7 @@ void tst_MiniFsCommand::listRejectsCorruptImages()
 
 void tst_MiniFsCommand::extractRefusesUnsafeNames()
 {
-    const QList<QByteArray> names{ "..", "ok.txt", "a/b", "..\\c", "." };
-    QByteArray bytes = MiniFsImage::header(1, quint32(names.size()), QByteArray());
-    const auto contentStart = quint32(36 + 48 * names.size());
-    for (int index = 0; index < names.size(); ++index)
-        bytes += MiniFsImage::entry(names.at(index), 1, contentStart + quint32(index));
-    bytes += "01234";
-    QVERIFY(writeFile(image, bytes));
+    QVERIFY(writeFile(image, imageWith({ "..", "ok.txt", "a/b", "..\\c", "." })));
     const QString target = work->filePath(QStringLiteral("deep/target"));
     const CommandRun result = run({ "extract", image, target });
     QCOMPARE(result.exitCode, 1);
@@ -394,6 +404,79 @@ void tst_MiniFsCommand::listEscapesNames()
     QCOMPARE(rows.size(), 5);
     QVERIFY(rows.at(3).startsWith(QLatin1String("x\\x0aforged\\x099\\x099\t1\t")));
     QVERIFY(rows.at(4).startsWith(QLatin1String("\\x1b[2J\t1\t")));
+}
+
+// Windows cannot hold them, so it refuses them there; elsewhere they are
+// written, with a warning for whoever takes them to Windows.
+void tst_MiniFsCommand::extractNamesWindowsCannotHold()
+{
+    QVERIFY(writeFile(image, imageWith({ "con.txt", "ok.txt", "a:b", "end." })));
+    const QString target = work->filePath(QStringLiteral("target"));
+    const CommandRun result = run({ "extract", image, target });
+    const QStringList unfit{ "entry 0 \"con.txt\"", "entry 2 \"a:b\"", "entry 3 \"end.\"" };
+    for (const QString &entry : unfit)
+        QVERIFY2(result.err.contains(entry), qPrintable(result.err));
+#ifdef Q_OS_WIN
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains(QLatin1String("refused: \"CON\" is a device name on Windows")),
+            qPrintable(result.err));
+    QCOMPARE(QDir(target).entryList(QDir::Files), QStringList({ "ok.txt" }));
+#else
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.err.count(QLatin1String(": warning: ")), 3);
+    QVERIFY2(
+            result.err.contains(QLatin1String("cannot be unpacked on Windows: the name holds ':'")),
+            qPrintable(result.err));
+    QCOMPARE(QDir(target).entryList(QDir::Files, QDir::Name),
+            QStringList({ "a:b", "con.txt", "end.", "ok.txt" }));
+#endif
+}
+
+void tst_MiniFsCommand::rebuildWhileImageIsRead_data()
+{
+    QTest::addColumn<bool>("downloading"); // else another program reads the image
+    QTest::addColumn<bool>("replaced");
+    // The file service opens the image so that it may be replaced meanwhile.
+    QTest::newRow("download") << true << true;
+    // Windows keeps an image that a program opened without delete sharing.
+#ifdef Q_OS_WIN
+    QTest::newRow("otherProgram") << false << false;
+#else
+    QTest::newRow("otherProgram") << false << true;
+#endif
+}
+
+void tst_MiniFsCommand::rebuildWhileImageIsRead()
+{
+    QFETCH(bool, downloading);
+    QFETCH(bool, replaced);
+    QVERIFY(writeFile(source + QStringLiteral("/a.txt"), "old"));
+    QCOMPARE(run({ "build", source, "-o", image }).exitCode, 0);
+    const QByteArray old = readFile(image);
+    QFile reading(image);
+    QVERIFY(downloading ? RegularFile::open(reading, image) : reading.open(QIODevice::ReadOnly));
+    QCOMPARE(reading.read(4), old.left(4));
+    QVERIFY(writeFile(source + QStringLiteral("/a.txt"), "the new content"));
+
+    const CommandRun result = run({ "build", source, "-o", image });
+
+    QCOMPARE(result.exitCode, replaced ? 0 : 1);
+    // The reader goes on with the old image, whole.
+    QCOMPARE(reading.readAll(), old.mid(4));
+    reading.close();
+    QCOMPARE(readFile(image) == old, !replaced);
+    if (!replaced) {
+        QVERIFY2(result.err.startsWith(QStringLiteral("ondaspa-cli minifs build: cannot write %1: "
+                                                      "in use by another program (")
+                                               .arg(image)),
+                qPrintable(result.err));
+        QVERIFY(result.err.endsWith(QLatin1String("); the old image is unchanged\n")));
+        QVERIFY2(result.out.contains(QStringLiteral("文件正在使用：")), qPrintable(result.out));
+        QVERIFY(result.out.endsWith(QStringLiteral("\n写入失败!\n")));
+    }
+    // No temporary file or old image is left beside it.
+    QCOMPARE(QDir(QFileInfo(image).path()).entryList(QDir::Files | QDir::Hidden),
+            QStringList({ QFileInfo(image).fileName() }));
 }
 
 QTEST_GUILESS_MAIN(tst_MiniFsCommand)

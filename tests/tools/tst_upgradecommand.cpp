@@ -1,5 +1,6 @@
 #include "commandrun.h"
 #include "freeports.h"
+#include "jsonevents.h"
 #include "testfiles.h"
 #include "watchedprocess.h"
 
@@ -20,18 +21,6 @@ namespace {
 // Each simulated device takes about four seconds for the image.
 constexpr int image_size = 400000;
 constexpr int read_rate = 100000; // bytes per second
-
-// The JSON events of a run, by name.
-QList<QJsonObject> events(const QByteArray &output, const QString &name)
-{
-    QList<QJsonObject> found;
-    for (const QByteArray &line : output.split('\n')) {
-        const QJsonObject event = QJsonDocument::fromJson(line).object();
-        if (event.value(QStringLiteral("event")).toString() == name)
-            found << event;
-    }
-    return found;
-}
 
 } // namespace
 
@@ -151,8 +140,8 @@ void tst_UpgradeCommand::interruptStopsInGoodOrder()
     QVERIFY(cli->waitForExit(3 * image_size / read_rate * 1000));
 
     QCOMPARE(cli->process.exitCode(), 1);
-    QCOMPARE(events(cli->output, QStringLiteral("stopping")).size(), 1);
-    const QJsonObject summary = events(cli->output, QStringLiteral("summary")).value(0);
+    QCOMPARE(jsonEvents(cli->output, QStringLiteral("stopping")).size(), 1);
+    const QJsonObject summary = jsonEvents(cli->output, QStringLiteral("summary")).value(0);
     QVERIFY(summary.value(QStringLiteral("stopped")).toBool());
     QStringList states;
     for (const QJsonValue device : summary.value(QStringLiteral("devices")).toArray())
@@ -206,7 +195,7 @@ void tst_UpgradeCommand::secondInterruptQuitsAtOnce()
 
     QCOMPARE(cli->process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(cli->process.exitCode(), 130);
-    QVERIFY(events(cli->output, QStringLiteral("summary")).isEmpty());
+    QVERIFY(jsonEvents(cli->output, QStringLiteral("summary")).isEmpty());
 }
 
 void tst_UpgradeCommand::endsSoonAfterSummary_data()
@@ -264,10 +253,10 @@ void tst_UpgradeCommand::confirmSeesOnceSimulatorBack()
                     work.filePath(QStringLiteral("html")), "--confirm", "10", "--json" });
     QVERIFY2(upgrade.waitForExit(20000), upgrade.errors.constData());
     QCOMPARE(upgrade.process.exitCode(), 0);
-    const QJsonObject versions = events(upgrade.output, QStringLiteral("versions")).value(0);
+    const QJsonObject versions = jsonEvents(upgrade.output, QStringLiteral("versions")).value(0);
     QCOMPARE(versions.value(QStringLiteral("ver_before")).toString(), QStringLiteral("1.0"));
     QCOMPARE(versions.value(QStringLiteral("ver_after")).toString(), QStringLiteral("1.1"));
-    const QJsonArray summary = events(upgrade.output, QStringLiteral("summary"))
+    const QJsonArray summary = jsonEvents(upgrade.output, QStringLiteral("summary"))
                                        .value(0)
                                        .value(QStringLiteral("devices"))
                                        .toArray();

@@ -25,6 +25,8 @@ private slots:
     void broadcastSelection_data();
     void broadcastSelection();
     void senderReplacedAndRestored();
+    void interfacesByState_data();
+    void interfacesByState();
 };
 
 void tst_DeviceNetwork::cleanup()
@@ -92,6 +94,27 @@ void tst_DeviceNetwork::senderReplacedAndRestored()
     QByteArray datagram(16, '\0');
     datagram.truncate(int(receiver.readDatagram(datagram.data(), datagram.size())));
     QCOMPARE(datagram, QByteArray("two"));
+}
+
+void tst_DeviceNetwork::interfacesByState_data()
+{
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<bool>("used");
+
+    using Flag = QNetworkInterface::InterfaceFlag;
+    const QNetworkInterface::InterfaceFlags up = Flag::IsUp | Flag::IsRunning | Flag::CanBroadcast;
+    QTest::newRow("up") << int(up) << true;
+    // Windows lists a disconnected adapter with its addresses; elsewhere the
+    // window's search still sends on it.
+    QTest::newRow("down") << int(Flag::CanBroadcast) << !DeviceNetwork::skips_down_interfaces;
+    QTest::newRow("upButNotRunning") << int(Flag::IsUp) << true;
+}
+
+void tst_DeviceNetwork::interfacesByState()
+{
+    QFETCH(int, flags);
+    QFETCH(bool, used);
+    QCOMPARE(DeviceNetwork::uses_interface(QNetworkInterface::InterfaceFlags(flags)), used);
 }
 
 QTEST_GUILESS_MAIN(tst_DeviceNetwork)

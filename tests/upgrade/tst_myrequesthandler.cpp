@@ -454,6 +454,15 @@ void tst_MyRequestHandler::traversalRefused_data()
     QTest::newRow("trailingDotDot") << QByteArray("GET") << QByteArray("/sub/..");
     QTest::newRow("noLeadingSlash") << QByteArray("GET") << QByteArray("x/secret.img");
     QTest::newRow("zeroByteHidesNothing") << QByteArray("GET") << QByteArray("/..%00/a.img");
+    // Names Windows keeps for devices and streams, refused on every system.
+    QTest::newRow("deviceNul") << QByteArray("GET") << QByteArray("/NUL");
+    QTest::newRow("deviceWithExtension") << QByteArray("GET") << QByteArray("/con.txt");
+    QTest::newRow("deviceCom1Head") << QByteArray("HEAD") << QByteArray("/COM1");
+    QTest::newRow("deviceInSubFolder") << QByteArray("GET") << QByteArray("/sub/aux.img");
+    QTest::newRow("alternateStream") << QByteArray("GET") << QByteArray("/a.img:hidden");
+    QTest::newRow("encodedStream") << QByteArray("GET") << QByteArray("/a.img%3a%3a$DATA");
+    QTest::newRow("trailingDot") << QByteArray("GET") << QByteArray("/a.img.");
+    QTest::newRow("folderWithTrailingSpace") << QByteArray("GET") << QByteArray("/sub%20/a.img");
 }
 
 void tst_MyRequestHandler::traversalRefused()

@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "consolestream.h"
 #include "optiontable.h"
 
 #include <QCommandLineParser>
@@ -36,16 +37,24 @@ QString alternatives(const QList<Subcommand> &subcommands)
 
 } // namespace
 
+ConsoleStream &errorDevice()
+{
+    // Never destroyed: Qt's messages may come until the process ends.
+    static auto *device = new ConsoleStream(stderr);
+    return *device;
+}
+
 QTextStream &out()
 {
-    static QTextStream stream(stdout);
+    static ConsoleStream device(stdout);
+    static QTextStream stream(&device);
     stream.setCodec("UTF-8");
     return stream;
 }
 
 QTextStream &err()
 {
-    static QTextStream stream(stderr);
+    static QTextStream stream(&errorDevice());
     stream.setCodec("UTF-8");
     return stream;
 }

@@ -7,11 +7,12 @@
 
 #include <functional>
 
+class ConsoleStream;
 class QCommandLineParser;
 class QTextStream;
 
 // What every ondaspa-cli command shares: the exit statuses, the UTF-8 output
-// streams, one error style ("ondaspa-cli minifs build: reason" on stderr) and
+// streams (with Qt's messages on stderr), one error style ("ondaspa-cli minifs build: reason" on stderr) and
 // the options every command takes (-h/--help on stdout, --version). Main
 // thread only.
 namespace CommandLine {
@@ -26,8 +27,11 @@ constexpr int exitUsage = 2;
 // "command" below is the command's words after the program's name, such as
 // "minifs build"; empty for the program itself.
 
+// stdout and stderr, as ConsoleStream writes them.
 QTextStream &out();
 QTextStream &err();
+// The device under err(), which Qt's messages share.
+ConsoleStream &errorDevice();
 
 // Writes "ondaspa-cli COMMAND: message" to stderr; returns status.
 int fail(const QString &command, const QString &message, int status = exitFailure);

@@ -1,5 +1,6 @@
 #include "fleetconsole.h"
 
+#include "commandline.h"
 #include "logtime.h"
 #include "outsidetext.h"
 
@@ -38,10 +39,9 @@ QString seconds(qint64 milliseconds)
 } // namespace
 
 FleetConsole::FleetConsole(const FleetEngine &engine, const FleetEngine::Run &planned, bool json)
-    : engine(engine), planned(planned), json(json), human(stderr), machine(stdout)
+    : engine(engine), planned(planned), json(json), human(CommandLine::err()),
+      machine(CommandLine::out())
 {
-    human.setCodec("UTF-8");
-    machine.setCodec("UTF-8");
 }
 
 void FleetConsole::preflight(const FleetPreflight &checked)

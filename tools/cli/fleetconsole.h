@@ -60,8 +60,9 @@ private:
     const FleetEngine &engine;
     const FleetEngine::Run planned;
     const bool json;
-    QTextStream human;
-    QTextStream machine;
+    // stderr and stdout (CommandLine's).
+    QTextStream &human;
+    QTextStream &machine;
     // Per device, the tenths of its download reported so far.
     QHash<int, int> reportedSteps;
 };

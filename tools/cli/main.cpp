@@ -3,6 +3,7 @@
 
 #include "commandline.h"
 #include "commands.h"
+#include "consolestream.h"
 #include "httpdescriptorlimit.h"
 
 #include <QCoreApplication>
@@ -29,6 +30,7 @@ int main(int argc, char *argv[])
 {
     // Like the program, the commands run with every descriptor the system grants without privileges.
     quenmar::HttpDescriptorLimit::raiseSoftLimit();
+    ConsoleStream::installMessageHandler(&CommandLine::errorDevice());
     QCoreApplication application(argc, argv);
     const int status = CommandLine::dispatch(QString(), QCoreApplication::arguments().mid(1),
             { { QStringLiteral("minifs"), minifsCommand },

@@ -7,6 +7,7 @@
 #include "minifsbuildlistener.h"
 #include "minifsimage.h"
 #include "minifslogging.h"
+#include "windowsfilenames.h"
 
 #include "extractfolder.h"
 #include "outsidetext.h"
@@ -81,7 +82,10 @@ const char extractHelp[] =
         "or a zero byte are refused, and so are names an earlier entry had and names\n"
         "that exist in DIR; the other entries are still written. Each file is written\n"
         "to a temporary file in DIR that takes its name only when whole. Links in DIR\n"
-        "are never followed.\n"
+        "are never followed. Names that Windows cannot hold (device names such as CON,\n"
+        "NUL or COM1, also with an extension; ':', '*', '?', '\"', '<', '>', '|'; a dot\n"
+        "or a space at the end) are refused on Windows and written with a warning\n"
+        "elsewhere.\n"
         "\n"
         "  --force     replace existing files (a link is replaced itself)\n"
         "  -h, --help  show this text\n"
@@ -237,6 +241,15 @@ int extract(const QStringList &arguments)
         const MiniFsImage::Entry &entry = entries.at(index);
         const QString name = QString::fromUtf8(entry.name);
         QString refused = MiniFsImage::unsafeNameReason(entry.name);
+        const QString unfit = refused.isEmpty() ? WindowsFileNames::unfit_reason(name) : QString();
+        if (!unfit.isEmpty() && WindowsFileNames::system_refuses)
+            refused = unfit;
+        else if (!unfit.isEmpty())
+            warn(command,
+                    QStringLiteral("%1: entry %2 \"%3\" cannot be unpacked on Windows: %4")
+                            .arg(file.fileName())
+                            .arg(index)
+                            .arg(OutsideText::escaped_name(entry.name), unfit));
         if (refused.isEmpty())
             refused = target.refusal(name, index);
         if (!refused.isEmpty()) {

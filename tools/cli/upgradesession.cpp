@@ -4,9 +4,9 @@
 #include "httpconnectionhandlerpool.h"
 #include "httplistener.h"
 #include "myrequesthandler.h"
+#include "portrefusal.h"
 #include "servedfolder.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 
 namespace {
@@ -116,19 +116,11 @@ bool UpgradeSession::startServer()
     listener.reset(new quenmar::HttpListener(serverSettings.get(), handler.get()));
     if (listener->isListening())
         return true;
-    QString advice = QStringLiteral("choose another port with --port");
-    if (listener->serverError() == QAbstractSocket::SocketAccessError)
-        advice = QStringLiteral("ports below 1024 need root or a capability: grant it once with "
-                                "\"sudo setcap cap_net_bind_service=+ep %1\", or %2")
-                         .arg(QCoreApplication::applicationFilePath(), advice);
-    else if (listener->serverError() == QAbstractSocket::AddressInUseError)
-        advice = QStringLiteral("another program holds it (a running Ondaspa window holds port "
-                                "%1); ")
-                         .arg(DeviceMessages::http_server_port)
-                + advice;
     console.error(QStringLiteral("cannot listen on TCP port %1: %2; %3")
                           .arg(options.port)
-                          .arg(listener->errorString(), advice));
+                          .arg(listener->errorString(),
+                                  PortRefusal::advice(listener->serverError(),
+                                          DeviceMessages::http_server_port)));
     return false;
 }
 

@@ -17,7 +17,9 @@ struct DownloadReport
         // The download ended before its last byte, or the peer stopped taking the rest of it.
         Interrupted,
         NotFound, // no such regular file in the served folder
-        Refused, // a path leaving the served folder, or a method that fetches nothing (POST)
+        // A path leaving the served folder or naming a Windows device or stream, or a method
+        // that fetches nothing (POST).
+        Refused,
     };
 
     // Connections to a dual-stack listener show IPv4 peers in their

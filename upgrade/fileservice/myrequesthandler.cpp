@@ -8,8 +8,10 @@
 #include "regularfile.h"
 #include "servedfolder.h"
 #include "upgradelogging.h"
+#include "windowsfilenames.h"
 
 #include <QFile>
+#include <QStringList>
 #include <QThread>
 
 namespace {
@@ -50,6 +52,30 @@ private:
     const FileStamp named;
 };
 
+// True when no step of path would make Windows open something other than the file named: a
+// device, an alternate stream of a file, or another file once it drops a trailing dot or space.
+// None is a file a device should fetch, so such paths are refused on every system. "." steps
+// stay allowed, as on disk.
+bool names_plain_files(const QString &path)
+{
+    const QStringList segments = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (const QString &segment : segments) {
+        if (segment != QLatin1String(".") && !WindowsFileNames::misread_reason(segment).isEmpty())
+            return false;
+    }
+    return true;
+}
+
+// What is wrong with path, ending in a colon; null when it may be looked up.
+const char *refusal(const QString &folder, const QString &path)
+{
+    if (!ServedFolder::holds_resolved(folder, path))
+        return "a path outside the served folder:";
+    if (!names_plain_files(path))
+        return "a name Windows keeps for devices or streams:";
+    return nullptr;
+}
+
 } // namespace
 
 MyRequestHandler::MyRequestHandler(QObject *parent) : quenmar::HttpRequestHandler(parent) { }
@@ -75,9 +101,8 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
     }
 
     const QString folder = ServedFolder::current();
-    if (!ServedFolder::holds_resolved(folder, report.path)) {
-        qCWarning(upgradeLog) << "MyRequestHandler: refused a path outside the served folder:"
-                              << report.path;
+    if (const char *refused = refusal(folder, report.path)) {
+        qCWarning(upgradeLog) << "MyRequestHandler: refused" << refused << report.path;
         response.setStatus(403, "Forbidden");
         response.write("403 forbidden", true);
         report.outcome = DownloadReport::Outcome::Refused;

@@ -28,7 +28,8 @@ public:
     explicit MyRequestHandler(QObject *parent = nullptr);
 
     // Answers one request on the calling connection thread: the file with
-    // status 200; 403 for a path that leaves the served folder; 501 for
+    // status 200; 403 for a path that leaves the served folder or names
+    // what Windows keeps for devices and streams (WindowsFileNames); 501 for
     // anything that is not a regular file; nothing for POST (the connection
     // handler then sends its empty answer).
     void service(quenmar::HttpRequest &request, quenmar::HttpResponse &response) override;

@@ -21,8 +21,10 @@ QList<QNetworkAddressEntry> system_address_entries()
 {
     QList<QNetworkAddressEntry> entries;
     const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &network_interface : interfaces)
-        entries += network_interface.addressEntries();
+    for (const QNetworkInterface &network_interface : interfaces) {
+        if (DeviceNetwork::uses_interface(network_interface.flags()))
+            entries += network_interface.addressEntries();
+    }
     return entries;
 }
 
@@ -31,6 +33,11 @@ QList<QNetworkAddressEntry> system_address_entries()
 QList<QNetworkAddressEntry> DeviceNetwork::address_entries()
 {
     return entry_provider() ? entry_provider()() : system_address_entries();
+}
+
+bool DeviceNetwork::uses_interface(QNetworkInterface::InterfaceFlags flags)
+{
+    return !skips_down_interfaces || flags.testFlag(QNetworkInterface::IsUp);
 }
 
 QList<QHostAddress> DeviceNetwork::broadcast_addresses(const QList<QNetworkAddressEntry> &entries)

@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QNetworkAddressEntry>
+#include <QNetworkInterface>
 
 #include <functional>
 
@@ -23,9 +24,21 @@ public:
     using Sender = std::function<qint64(QUdpSocket &socket, const QByteArray &datagram,
             const QHostAddress &address, quint16 port)>;
 
-    // The current provider's entries (by default those of all interfaces,
-    // whatever their state).
+    // True where interfaces that are down are left out: on Windows a
+    // disconnected adapter keeps its addresses in the list, and probes for it
+    // would leave by another network or fail. Elsewhere every interface is
+    // used, whatever its state.
+#ifdef Q_OS_WIN
+    static constexpr bool skips_down_interfaces = true;
+#else
+    static constexpr bool skips_down_interfaces = false;
+#endif
+
+    // The current provider's entries (by default those of all interfaces that
+    // uses_interface() takes, in the platform's order).
     static QList<QNetworkAddressEntry> address_entries();
+    // Whether the default entries include those of an interface with flags.
+    static bool uses_interface(QNetworkInterface::InterfaceFlags flags);
     // Broadcast address of every entry that is IPv4, not 127.0.0.1 and has
     // a broadcast address, in entry order.
     static QList<QHostAddress> broadcast_addresses(const QList<QNetworkAddressEntry> &entries);

@@ -1,14 +1,12 @@
+// StopSignals on Unix: SIGINT and SIGTERM.
+
 #include "stopsignals.h"
 
 #include <QSocketNotifier>
 
-#ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
-#endif
-
-#ifdef Q_OS_UNIX
 
 namespace {
 
@@ -54,8 +52,9 @@ bool StopSignals::install()
 {
     if (notifier || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, wakeUp) != 0)
         return notifier != nullptr;
-    notifier = new QSocketNotifier(wakeUp[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, &StopSignals::readWakeUp);
+    auto *socketNotifier = new QSocketNotifier(wakeUp[0], QSocketNotifier::Read, this);
+    connect(socketNotifier, &QSocketNotifier::activated, this, &StopSignals::readWakeUp);
+    notifier = socketNotifier;
     setHandler(SIGINT, onStopSignal);
     setHandler(SIGTERM, onStopSignal);
     return true;
@@ -68,18 +67,3 @@ void StopSignals::readWakeUp()
         return;
     emit received(number == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"));
 }
-
-#else
-
-StopSignals::StopSignals(QObject *parent) : QObject(parent) { }
-
-StopSignals::~StopSignals() = default;
-
-bool StopSignals::install()
-{
-    return false;
-}
-
-void StopSignals::readWakeUp() { }
-
-#endif
