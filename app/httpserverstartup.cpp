@@ -32,7 +32,7 @@ quenmar::HttpListener *start_http_server(upgrade &upgrade_window, QCoreApplicati
                           << "- the server and the windows run on the values in memory";
     // The file service serves this folder for the whole run, whatever the file holds later or
     // when it could not be written: a folder read back from an unwritten file would be "/html".
-    const QString served = ProgramPaths::html_folder(program_folder);
+    QString served = ProgramPaths::html_folder(program_folder);
     ServedFolder::set_provider([served] { return served; });
 
     auto *listener = new quenmar::HttpListener(settings, &upgrade_window.handler, &application);

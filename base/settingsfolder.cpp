@@ -39,7 +39,7 @@ QString SettingsFolder::apply()
 {
     if (!moves_when_unwritable)
         return QString();
-    const QString working = QDir::currentPath();
+    QString working = QDir::currentPath();
     const QString chosen = choose(working, per_user_folder());
     if (QDir::cleanPath(chosen) == QDir::cleanPath(working) || !QDir::setCurrent(chosen))
         return QString();

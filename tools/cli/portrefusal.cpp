@@ -2,7 +2,7 @@
 
 QString PortRefusal::advice(QAbstractSocket::SocketError error, quint16 windowPort)
 {
-    const QString otherPort = QStringLiteral("choose another port with --port");
+    QString otherPort = QStringLiteral("choose another port with --port");
     if (error == QAbstractSocket::SocketAccessError)
         return accessRefused(otherPort);
     if (error == QAbstractSocket::AddressInUseError)
