@@ -2,8 +2,9 @@
 """Draws the launcher's button pictures, the small numbered icons and the
 program's desktop icon.
 
-Writes 32-bit ICO files (BMP with alpha) into picture/ and the desktop icon as
-PNG files, one per size of the hicolor theme, into icons/. Shapes are sampled
+Writes 32-bit ICO files (BMP with alpha) into picture/, the desktop icon as
+PNG files, one per size of the hicolor theme, into icons/, and all of them as the
+Windows program icon icons/ondaspa.ico. Shapes are sampled
 4 x 4 per pixel for smooth edges. Run it again after changing a drawing.
 """
 import math
@@ -108,7 +109,8 @@ def render(size, layers):
     return pixels
 
 
-def write_ico(path, pixels):
+def bmp_entry(pixels):
+    """One icon image as a 32-bit BMP with alpha, bottom row first."""
     size = len(pixels)
     xor = bytearray()
     for row in reversed(pixels):
@@ -117,15 +119,23 @@ def write_ico(path, pixels):
     mask_row = ((size + 31) // 32) * 4
     mask = bytes(mask_row * size)
     header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(xor) + len(mask), 0, 0, 0, 0)
-    image = header + bytes(xor) + mask
-    dim = 0 if size >= 256 else size
-    icondir = struct.pack("<HHH", 0, 1, 1)
-    entry = struct.pack("<BBBBHHII", dim, dim, 0, 0, 1, 32, len(image), 6 + 16)
+    return size, header + bytes(xor) + mask
+
+
+def write_ico(path, entries):
+    """An ICO file of (size, image bytes) entries, BMP or PNG images alike."""
+    icondir = struct.pack("<HHH", 0, 1, len(entries))
+    offset = 6 + 16 * len(entries)
+    directory = b""
+    for size, image in entries:
+        dim = 0 if size >= 256 else size
+        directory += struct.pack("<BBBBHHII", dim, dim, 0, 0, 1, 32, len(image), offset)
+        offset += len(image)
     with open(path, "wb") as f:
-        f.write(icondir + entry + image)
+        f.write(icondir + directory + b"".join(image for _, image in entries))
 
 
-def write_png(path, pixels):
+def png_bytes(pixels):
     """RGBA, 8 bits per channel, no ancillary chunks: the same drawing gives the same bytes."""
     size = len(pixels)
 
@@ -134,9 +144,8 @@ def write_png(path, pixels):
 
     raw = b"".join(b"\0" + bytes(c for pixel in row for c in pixel) for row in pixels)
     header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9))
-                + chunk(b"IEND", b""))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9))
+            + chunk(b"IEND", b""))
 
 
 def tile(size, top, bottom):
@@ -222,13 +231,19 @@ def desktop_icon(s):
 def main():
     os.makedirs(OUT, exist_ok=True)
     os.makedirs(ICONS, exist_ok=True)
-    write_ico(os.path.join(OUT, "minifs.ico"), minifs_picture())
-    write_ico(os.path.join(OUT, "sound_type.ico"), sound_picture())
-    write_ico(os.path.join(OUT, "update.ico"), update_picture())
+    write_ico(os.path.join(OUT, "minifs.ico"), [bmp_entry(minifs_picture())])
+    write_ico(os.path.join(OUT, "sound_type.ico"), [bmp_entry(sound_picture())])
+    write_ico(os.path.join(OUT, "update.ico"), [bmp_entry(update_picture())])
     for n in range(11):
-        write_ico(os.path.join(OUT, "N%d.ico" % n), number_picture(n))
+        write_ico(os.path.join(OUT, "N%d.ico" % n), [bmp_entry(number_picture(n))])
+    program_icon = []
     for size in icon_sizes():
-        write_png(os.path.join(ICONS, "ondaspa-%d.png" % size), desktop_icon(size))
+        drawing = desktop_icon(size)
+        with open(os.path.join(ICONS, "ondaspa-%d.png" % size), "wb") as f:
+            f.write(png_bytes(drawing))
+        # Explorer reads PNG only in the 256-pixel image; the small ones stay BMP for every reader.
+        program_icon.append((size, png_bytes(drawing)) if size >= 256 else bmp_entry(drawing))
+    write_ico(os.path.join(ICONS, "ondaspa.ico"), program_icon)
 
 
 if __name__ == "__main__":
