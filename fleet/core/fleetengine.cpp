@@ -367,8 +367,11 @@ void FleetEngine::download_ended(int index, const DownloadReport &report)
 // that fetched something else was not upgraded.
 bool FleetEngine::is_run_file(const DownloadReport &report) const
 {
-    return QDir::cleanPath(report.path)
-            == QDir::cleanPath(QLatin1Char('/') + current_run.file_name);
+    // Below a folder, as the file service joins them: on Windows a path of its own that starts
+    // with "//" would be a network share and keep its slashes.
+    const QString below = QStringLiteral("/served");
+    return QDir::cleanPath(below + report.path)
+            == QDir::cleanPath(below + QLatin1Char('/') + current_run.file_name);
 }
 
 // A download counts as complete only with every byte of the file sent.

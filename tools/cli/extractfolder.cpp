@@ -61,22 +61,27 @@ bool ExtractFolder::open_temporary(QFile &file, QString *error)
 bool ExtractFolder::place(QFile &file, const QString &name, QString *error)
 {
     file.close();
-    const QByteArray from = QFile::encodeName(file.fileName());
-    const QByteArray to = QFile::encodeName(QDir(path).filePath(name));
+    const QString target = QDir(path).filePath(name);
 #ifdef Q_OS_UNIX
+    const QByteArray from = QFile::encodeName(file.fileName());
+    const QByteArray to = QFile::encodeName(target);
     // rename() replaces a link itself; link() refuses any existing name, so
     // a file that appeared since the check is not overwritten either.
     const bool placed = force
             ? std::rename(from.constData(), to.constData()) == 0
             : ::link(from.constData(), to.constData()) == 0 && ::unlink(from.constData()) == 0;
-#else
-    if (force)
-        QFile::remove(QFile::decodeName(to));
-    const bool placed = std::rename(from.constData(), to.constData()) == 0;
-#endif
     if (placed)
         return true;
     *error = qt_error_string(errno);
+#else
+    // QFile::rename refuses an existing name, as link() does, and takes any name the system
+    // can hold, where the C library would go through the ANSI code page.
+    if (force)
+        QFile::remove(target);
+    if (file.rename(target))
+        return true;
+    *error = file.errorString();
+#endif
     QFile::remove(file.fileName());
     return false;
 }
