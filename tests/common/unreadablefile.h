@@ -13,9 +13,11 @@
 #include <algorithm>
 #include <iterator>
 
+#ifdef Q_OS_LINUX
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 // Makes the file at path unreadable for anyone whose permissions are enforced.
 inline bool makeUnreadable(const QString &path)
@@ -23,6 +25,7 @@ inline bool makeUnreadable(const QString &path)
     return QFile::setPermissions(path, QFile::Permissions());
 }
 
+#ifdef Q_OS_LINUX
 // While it lives, the calling thread's effective capabilities lack
 // CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH, so file permissions hold for
 // root too; the permitted set keeps them and the destructor restores them.
@@ -65,4 +68,5 @@ inline QStringList filePermissionsEnforcedPrefix()
         QStringLiteral("--bounding-set=-dac_override,-dac_read_search"), QStringLiteral("--") };
 }
 
+#endif // Q_OS_LINUX
 #endif // UNREADABLEFILE_H

@@ -9,6 +9,7 @@
 #include "httprequesthandler.h"
 #include "httpresponse.h"
 #include "messagecapture.h"
+#include "rawsocket.h"
 
 #include <QAtomicInt>
 #include <QDeadlineTimer>
@@ -23,11 +24,6 @@
 
 #include <cerrno>
 #include <memory>
-
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 // Longest wait for any single event in these tests, in milliseconds.
 constexpr int eventWaitMilliseconds = 10000;
@@ -248,8 +244,8 @@ class RawClient
 public:
     ~RawClient()
     {
-        if (descriptor >= 0)
-            ::close(descriptor);
+        if (descriptor != rawsocket::none)
+            rawsocket::close(descriptor);
     }
 
     // receiveBuffer > 0 shrinks the receive queue, so a client that does not read stalls the
@@ -258,10 +254,11 @@ public:
     bool connectTo(quint16 port, int receiveBuffer = 0, quint32 sourceAddress = 0)
     {
         descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (descriptor < 0)
+        if (descriptor == rawsocket::none)
             return false;
         if (receiveBuffer > 0)
-            ::setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+            ::setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF,
+                    reinterpret_cast<const char *>(&receiveBuffer), sizeof receiveBuffer);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         if (sourceAddress != 0) {
@@ -271,14 +268,16 @@ public:
         }
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return ::connect(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+        if (::connect(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+            return false;
+        rawsocket::makeNonBlocking(descriptor);
+        return true;
     }
 
     // Sends what the system takes without blocking; returns the number of bytes taken.
     qint64 send(const QByteArray &data)
     {
-        const ssize_t sent = ::send(
-                descriptor, data.constData(), size_t(data.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+        const auto sent = ::send(descriptor, data.constData(), data.size(), rawsocket::sendFlags);
         return sent < 0 ? 0 : sent;
     }
 
@@ -289,14 +288,14 @@ public:
     {
         char chunk[4096];
         forever {
-            const ssize_t count = ::recv(descriptor, chunk, sizeof chunk, MSG_DONTWAIT);
+            const auto count = ::recv(descriptor, chunk, sizeof chunk, rawsocket::receiveFlags);
             if (count > 0) {
                 received.append(chunk, int(count));
                 continue;
             }
             if (count == 0)
                 return Ended;
-            return errno == EAGAIN || errno == EWOULDBLOCK ? Open : Reset;
+            return rawsocket::wouldBlock() ? Open : Reset;
         }
     }
 
@@ -314,17 +313,17 @@ public:
     bool peerClosed()
     {
         pollfd entry{ descriptor, POLLIN, 0 };
-        if (::poll(&entry, 1, 0) <= 0)
+        if (rawsocket::poll(&entry) <= 0)
             return false;
         if (entry.revents & (POLLHUP | POLLERR))
             return true;
         char probe;
-        const ssize_t count = ::recv(descriptor, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-        return count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+        const auto count = ::recv(descriptor, &probe, 1, MSG_PEEK | rawsocket::receiveFlags);
+        return count == 0 || (count < 0 && !rawsocket::wouldBlock());
     }
 
 private:
-    int descriptor = -1;
+    rawsocket::Descriptor descriptor = rawsocket::none;
 };
 
 #endif // HTTPSERVERFIXTURE_H

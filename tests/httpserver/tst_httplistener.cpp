@@ -11,7 +11,9 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_UNIX
 #include <sys/resource.h>
+#endif
 
 using quenmar::HttpConnectionHandlerPool;
 using quenmar::HttpListener;
@@ -303,6 +305,9 @@ void tst_HttpListener::tlsWithGeneratedCertificate()
     // A failed handshake is ended by the read timeout.
     ListenerFixture fixture({ { QStringLiteral("readTimeout"), 1000 } });
     QDir(fixture.settings.folder()).mkdir(QStringLiteral("tls"));
+#ifdef Q_OS_WIN
+    QSKIP("the certificate is made by the openssl program, which Windows does not have");
+#endif
     QVERIFY(makeCertificate(fixture.settings.folder() + "/tls"));
     // Relative to the settings file's folder, not to the working directory.
     fixture.settings->setValue(QStringLiteral("sslKeyFile"), QStringLiteral("tls/key.pem"));
@@ -337,6 +342,11 @@ void tst_HttpListener::tlsWithGeneratedCertificate()
 
 void tst_HttpListener::closingDuringADownloadEndsQuickly()
 {
+#ifdef Q_OS_WIN
+    // Seen under wine 8.0: the handler's send into the stalled socket is not woken by the
+    // stop and holds the thread for the stall limit.
+    QSKIP("under wine a send into a full socket does not end when the server stops");
+#endif
     ListenerFixture fixture;
     fixture.start();
     RawClient stalled;
@@ -434,6 +444,7 @@ void tst_HttpListener::connectionsPerAddressAreCapped()
 
 void tst_HttpListener::softDescriptorLimitIsRaisedToHardLimit()
 {
+#ifdef Q_OS_UNIX
     rlimit previous{};
     QCOMPARE(getrlimit(RLIMIT_NOFILE, &previous), 0);
     rlimit lowered = previous;
@@ -446,10 +457,14 @@ void tst_HttpListener::softDescriptorLimitIsRaisedToHardLimit()
     setrlimit(RLIMIT_NOFILE, &previous);
     QCOMPARE(raised.rlim_cur, previous.rlim_max);
     QCOMPARE(raised.rlim_max, previous.rlim_max);
+#else
+    QSKIP("open-file limits (rlimits) exist on POSIX systems only");
+#endif
 }
 
 void tst_HttpListener::survivesRunningOutOfDescriptors()
 {
+#ifdef Q_OS_UNIX
     // Far too few descriptors for the connections: a handler thread that could not make its
     // event loop's wake-up descriptor would abort the server.
     constexpr int descriptorLimit = 64;
@@ -506,6 +521,9 @@ void tst_HttpListener::survivesRunningOutOfDescriptors()
     const int warnings =
             errors.count(QStringLiteral("HttpListener: too few file descriptors left"));
     QVERIFY2(warnings == 1, qPrintable(errors));
+#else
+    QSKIP("open-file limits (rlimits) exist on POSIX systems only");
+#endif
 }
 
 QTEST_GUILESS_MAIN(tst_HttpListener)

@@ -13,8 +13,10 @@
 #include <algorithm>
 #include <cerrno>
 
+#ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -254,6 +256,7 @@ void tst_MiniFsBuilder::chineseFolder()
 
 void tst_MiniFsBuilder::listingTakesRegularFilesOnly()
 {
+#ifdef Q_OS_UNIX
     QVERIFY(writeFile(source + QStringLiteral("/plain.txt"), "plain"));
     QVERIFY(writeFile(source + QStringLiteral("/.hidden"), "hidden"));
     QVERIFY(QDir(source).mkdir(QStringLiteral("sub")));
@@ -273,6 +276,9 @@ void tst_MiniFsBuilder::listingTakesRegularFilesOnly()
     MiniFsBuilder builder(listener);
     QCOMPARE(builder.build(source, QString(), imagePath), MiniFsBuilder::Built);
     QCOMPARE(contents(imagePath).keys(), QList<QByteArray>({ ".hidden", "plain.txt" }));
+#else
+    QSKIP("symbolic links and FIFOs are POSIX files");
+#endif
 }
 
 void tst_MiniFsBuilder::emptyFileSharesOffset()
@@ -449,6 +455,7 @@ void tst_MiniFsBuilder::swappedAfterListing_data()
 // link's target is never packed, and a FIFO neither hangs nor packs as empty.
 void tst_MiniFsBuilder::swappedAfterListing()
 {
+#ifdef Q_OS_UNIX
     QFETCH(bool, fifo);
     const QString secret = work->filePath(QStringLiteral("secret.txt"));
     QVERIFY(writeFile(secret, "secret"));
@@ -472,10 +479,14 @@ void tst_MiniFsBuilder::swappedAfterListing()
     const auto packed = contents(imagePath);
     QCOMPARE(packed.keys(), QList<QByteArray>({ "b.bin" }));
     QVERIFY(!readFile(imagePath).contains("secret"));
+#else
+    QSKIP("symbolic links and FIFOs are POSIX files");
+#endif
 }
 
 void tst_MiniFsBuilder::nonUtf8NameReported()
 {
+#ifdef Q_OS_UNIX
     QVERIFY(writeFile(source + QStringLiteral("/ok.txt"), "ok"));
     const QByteArray raw = QFile::encodeName(source) + "/caf\xe9\n.txt";
     QFile file;
@@ -486,6 +497,9 @@ void tst_MiniFsBuilder::nonUtf8NameReported()
     QVERIFY2(listener.lines.contains(QStringLiteral("跳过:caf\\xe9\\x0a.txt(文件名不是UTF-8)")),
             qPrintable(listener.lines.join(QLatin1Char('\n'))));
     QCOMPARE(contents(imagePath).keys(), QList<QByteArray>({ "ok.txt" }));
+#else
+    QSKIP("names that are not UTF-8 exist on POSIX file systems only");
+#endif
 }
 
 void tst_MiniFsBuilder::duplicateStoredNames()
@@ -569,6 +583,7 @@ void tst_MiniFsBuilder::writeFailureKeepsOldImage_data()
 
 void tst_MiniFsBuilder::writeFailureKeepsOldImage()
 {
+#ifdef Q_OS_UNIX
     QFETCH(int, fileSize);
     constexpr rlim_t fileSizeLimit = 64 * 1024;
     QVERIFY(writeFile(source + QStringLiteral("/big.bin"), pattern(fileSize, 'b')));
@@ -592,6 +607,9 @@ void tst_MiniFsBuilder::writeFailureKeepsOldImage()
     QCOMPARE(QDir(QFileInfo(imagePath).path()).entryList(QDir::Files | QDir::Hidden),
             QStringList({ "minifs_rom.img" }));
     QCOMPARE(MiniFsBuilder::warningText(outcome), QStringLiteral("写入失败!"));
+#else
+    QSKIP("file size limits (rlimits) are POSIX");
+#endif
 }
 
 void tst_MiniFsBuilder::fourGibibytesRefused()

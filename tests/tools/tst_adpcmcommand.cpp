@@ -97,12 +97,16 @@ void tst_AdpcmCommand::tooLargeFileIsASkip()
 // A name that would set the terminal's title reaches it escaped.
 void tst_AdpcmCommand::controlCharactersInNamesEscaped()
 {
+#ifdef Q_OS_UNIX
     QVERIFY(tone(100, 16000).write(in + QStringLiteral("/a\x1b]0;owned\x07.wav")));
     const CommandRun result = runCli({ QStringLiteral("compress"), in, QStringLiteral("-o"), out });
     QCOMPARE(result.exitCode, 0);
     QVERIFY2(result.out.contains(QStringLiteral("压缩:a\\x1b]0;owned\\x07.wav >> ")),
             qPrintable(result.out));
     QVERIFY(!result.out.contains(QLatin1Char('\x1b')));
+#else
+    QSKIP("Windows file names cannot hold control characters");
+#endif
 }
 
 void tst_AdpcmCommand::compressExitCodes_data()
@@ -156,6 +160,7 @@ void tst_AdpcmCommand::compressExitCodes()
 
 void tst_AdpcmCommand::unreadableFileFailsTheRun()
 {
+#ifdef Q_OS_LINUX
     QVERIFY(tone(100, 8000).write(in + QStringLiteral("/a.wav")));
     QVERIFY(tone(100, 8000).write(in + QStringLiteral("/b.wav")));
     QVERIFY(makeUnreadable(in + QStringLiteral("/b.wav")));
@@ -168,6 +173,9 @@ void tst_AdpcmCommand::unreadableFileFailsTheRun()
     QCOMPARE(result.err,
             QStringLiteral("ondaspa-cli adpcm compress: cannot read %1/b.wav: %2\n")
                     .arg(in, qt_error_string(EACCES)));
+#else
+    QSKIP("unreadable files for root need Linux capabilities");
+#endif
 }
 
 // The devices' files, fed to the compressor again, are named for what they

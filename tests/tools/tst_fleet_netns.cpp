@@ -158,9 +158,8 @@ void tst_FleetNetns::cleanupTestCase()
 QByteArray tst_FleetNetns::logs() const
 {
     QByteArray all;
-    for (const NamespaceSimulator *simulator :
-            { fleet.get(), ignoring.get(), dropping.get(), rebooting.get(), impostor.get(),
-                    genuine.get(), wrong_file.get() }) {
+    for (const NamespaceSimulator *simulator : { fleet.get(), ignoring.get(), dropping.get(),
+                 rebooting.get(), impostor.get(), genuine.get(), wrong_file.get() }) {
         if (simulator)
             all += simulator->log();
     }
@@ -289,8 +288,8 @@ void tst_FleetNetns::wrongFileIsNoSuccess()
     QVERIFY(wrong_file->start(
             { "--sn", "WRONG-1", "--bind", "198.18.0.59", "--fs-path", "/other.bin" }));
 
-    last_run = run_cli(QStringList{ "fs", "--ip", "198.18.0.59", "--timeout", "3", "--retries",
-                               "0", "--json" }
+    last_run = run_cli(
+            QStringList{ "fs", "--ip", "198.18.0.59", "--timeout", "3", "--retries", "0", "--json" }
             + served());
 
     QCOMPARE(last_run.exit_code, 1);

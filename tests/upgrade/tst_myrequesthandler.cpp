@@ -1,16 +1,20 @@
 #include "downloadobserver.h"
 #include "downloadreports.h"
+#include "filereplace.h"
 #include "handoverserver.h"
 #include "httplistener.h"
+#include "httpnativesocket.h"
 #include "httpresponse.h"
 #include "httptestclient.h"
 #include "myrequesthandler.h"
+#include "rawsocket.h"
 #include "servedfolder.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMutex>
+#include <QSaveFile>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -20,11 +24,9 @@
 #include <cstdio>
 #include <thread>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
+#ifdef Q_OS_UNIX
 #include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
+#endif
 
 // Receives the handler's signals on the GUI thread, as the upgrade window does.
 class SignalRecorder : public QObject
@@ -82,21 +84,22 @@ public:
     SlowDevice(quint16 port, int chunk, int pause_ms, std::atomic<qint64> &received)
     {
         const int asked = 8192;
-        ::setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &asked, sizeof asked);
+        ::setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&asked),
+                sizeof asked);
         socklen_t length = sizeof receive_buffer;
-        ::getsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &receive_buffer, &length);
+        ::getsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char *>(&receive_buffer),
+                &length);
         sockaddr_in server{};
         server.sin_family = AF_INET;
         server.sin_port = htons(port);
         server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         const QByteArray request = HttpTestClient::request("GET", "/slow.img");
         connected = ::connect(descriptor, reinterpret_cast<sockaddr *>(&server), sizeof server) == 0
-                && ::send(descriptor, request.constData(), size_t(request.size()), 0)
-                        == request.size();
+                && ::send(descriptor, request.constData(), request.size(), 0) == request.size();
         reader = std::thread([this, chunk, pause_ms, &received] {
             QByteArray buffer(qMax(chunk, 1), Qt::Uninitialized);
             while (connected && chunk > 0) {
-                const ssize_t count = ::recv(descriptor, buffer.data(), size_t(chunk), 0);
+                const auto count = ::recv(descriptor, buffer.data(), chunk, 0);
                 if (count <= 0)
                     break;
                 received += count;
@@ -106,12 +109,12 @@ public:
     }
     ~SlowDevice()
     {
-        ::shutdown(descriptor, SHUT_RDWR);
+        ::shutdown(descriptor, rawsocket::shutBoth);
         reader.join();
-        ::close(descriptor);
+        rawsocket::close(descriptor);
     }
 
-    const int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
+    const rawsocket::Descriptor descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
     // As the system granted it, its own overhead included.
     int receive_buffer = 0;
     bool connected = false;
@@ -494,6 +497,7 @@ void tst_MyRequestHandler::traversalRefused()
 
 void tst_MyRequestHandler::linksOutOfFolderRefused()
 {
+#ifdef Q_OS_UNIX
     QFile outside(work.filePath(QStringLiteral("elsewhere.img")));
     QVERIFY(outside.open(QIODevice::WriteOnly));
     outside.write(content(3000));
@@ -520,6 +524,9 @@ void tst_MyRequestHandler::linksOutOfFolderRefused()
     QCOMPARE(served.status, 200);
     QVERIFY(served.body == content(3000));
     QTRY_COMPARE(recorder->codes, (QList<int>{ 0, 100, 100 }));
+#else
+    QSKIP("symbolic links and FIFOs are POSIX files");
+#endif
 }
 
 void tst_MyRequestHandler::onlyRegularFilesServed_data()
@@ -535,6 +542,7 @@ void tst_MyRequestHandler::onlyRegularFilesServed_data()
 
 void tst_MyRequestHandler::onlyRegularFilesServed()
 {
+#ifdef Q_OS_UNIX
     QFETCH(QByteArray, path);
     const QString html = base + QStringLiteral("/html");
     if (!QFileInfo::exists(html + QStringLiteral("/fifo"))) {
@@ -556,6 +564,9 @@ void tst_MyRequestHandler::onlyRegularFilesServed()
     QCOMPARE(reply.body, QByteArray("501 not implemented"));
     QCOMPARE(recorder->missing, QStringList{ QStringLiteral("/html") + QString::fromUtf8(path) });
     QVERIFY(recorder->codes.isEmpty());
+#else
+    QSKIP("symbolic links and FIFOs are POSIX files");
+#endif
 }
 
 void tst_MyRequestHandler::clientClosingMidDownloadIsInterrupted()
@@ -581,6 +592,10 @@ void tst_MyRequestHandler::clientClosingMidDownloadIsInterrupted()
 
 void tst_MyRequestHandler::serverClosingMidDownloadIsInterrupted()
 {
+#ifdef Q_OS_WIN
+    // Seen under wine 8.0, as in the listener's test of the same stop.
+    QSKIP("under wine a send into a full socket does not end when the server stops");
+#endif
     write_file(QStringLiteral("big.img"), QByteArray(64 * 1024 * 1024, 'x'));
     // A device that stops reading: its socket takes 64 KiB, then the
     // server's writes stall.
@@ -643,10 +658,12 @@ void tst_MyRequestHandler::fileChangingDuringDownload()
         QVERIFY(file.seek(size - 1024 * 1024));
         QVERIFY(file.write(QByteArray(1024 * 1024, 'y')) > 0);
     } else {
-        write_file(QStringLiteral("new.img"), QByteArray(size, 'y'));
-        QVERIFY(::rename(QFile::encodeName(base + QStringLiteral("/html/new.img")).constData(),
-                        QFile::encodeName(name).constData())
-                == 0);
+        // As the builder replaces the image: on Windows the open old file is renamed aside.
+        QSaveFile replacement(name);
+        QVERIFY(replacement.open(QIODevice::WriteOnly));
+        QVERIFY(replacement.write(QByteArray(size, 'y')) == size);
+        QString reason;
+        QCOMPARE(FileReplace::commit(replacement, &reason), FileReplace::Replaced);
     }
     file.close();
     device.setReadBufferSize(0);
@@ -812,6 +829,17 @@ void tst_MyRequestHandler::completeOnceDeviceHasAll_data()
 // bytes handed to the system.
 void tst_MyRequestHandler::completeOnceDeviceHasAll()
 {
+    {
+        // Where the system cannot tell what the peer has, completion means handed to the system.
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        QTcpSocket peer;
+        peer.connectToHost(QHostAddress::LocalHost, probe.serverPort());
+        QVERIFY(peer.waitForConnected(HttpTestClient::step_timeout));
+        if (quenmar::HttpNativeSocket::unacknowledgedBytes(peer.socketDescriptor())
+                == quenmar::HttpNativeSocket::OutputQueueUnknown)
+            QSKIP("this system does not tell which bytes the peer has acknowledged");
+    }
     QFETCH(int, size);
     QFETCH(int, chunk);
     QFETCH(int, pause_ms);

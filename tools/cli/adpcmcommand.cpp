@@ -25,14 +25,15 @@ namespace {
 
 using namespace CommandLine;
 
-const char usage[] = "usage: ondaspa-cli adpcm compress FOLDER [-o DIR]\n"
-                     "       ondaspa-cli adpcm decode INPUT OUTPUT\n"
-                     "\n"
-                     "Compresses WAV files to the devices' 4-bit IMA ADPCM, and back for\n"
-                     "listening. Each command takes -h/--help; --version prints the program's\n"
-                     "version.\n"
-                     "\n"
-                     "Exit status: 0 success, 1 failure (reason on stderr), 2 bad arguments.\n";
+const char adpcmUsage[] =
+        "usage: ondaspa-cli adpcm compress FOLDER [-o DIR]\n"
+        "       ondaspa-cli adpcm decode INPUT OUTPUT\n"
+        "\n"
+        "Compresses WAV files to the devices' 4-bit IMA ADPCM, and back for\n"
+        "listening. Each command takes -h/--help; --version prints the program's\n"
+        "version.\n"
+        "\n"
+        "Exit status: 0 success, 1 failure (reason on stderr), 2 bad arguments.\n";
 
 const char compressHelp[] =
         "usage: ondaspa-cli adpcm compress FOLDER [-o DIR]\n"
@@ -234,5 +235,5 @@ int adpcmCommand(const QStringList &arguments)
 {
     return dispatch(QStringLiteral("adpcm"), arguments,
             { { QStringLiteral("compress"), compress }, { QStringLiteral("decode"), decode } },
-            usage);
+            adpcmUsage);
 }

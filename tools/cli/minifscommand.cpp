@@ -31,7 +31,7 @@ constexpr int versionLength = 8;
 // Highest character code Latin-1 holds, the version field's encoding.
 constexpr uint maxLatin1 = 0xff;
 
-const char usage[] =
+const char minifsUsage[] =
         "usage: ondaspa-cli minifs build FOLDER [--image-version TEXT] [-o FILE]\n"
         "       ondaspa-cli minifs list IMAGE\n"
         "       ondaspa-cli minifs extract [--force] IMAGE DIR\n"
@@ -291,5 +291,5 @@ int minifsCommand(const QStringList &arguments)
     return dispatch(QStringLiteral("minifs"), arguments,
             { { QStringLiteral("build"), build }, { QStringLiteral("list"), list },
                     { QStringLiteral("extract"), extract } },
-            usage);
+            minifsUsage);
 }

@@ -42,7 +42,10 @@ bool save(QWidget *window, const QString &folder)
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    // Fusion gives the same pictures on every Linux desktop; on Windows the pictures show the
+    // system's own style, as users see it.
+    if (QGuiApplication::platformName() != QLatin1String("windows"))
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     if (argc != 2) {
         QTextStream(stderr) << "usage: ondaspa-screenshot OUTPUT_FOLDER\n";
         return 2;
