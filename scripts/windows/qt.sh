@@ -125,14 +125,16 @@ build_tree() {
 }
 
 seed_tree() { # ARCHIVE SUMS
-    local archive=$1 sums=$2 expected actual unpack top
+    local archive=$1 sums=$2 expected actual top
     expected=$(awk -v name="$(basename "$archive")" '$2 == name || $2 == "*" name { print $1 }' "$sums")
     actual=$(sha256sum "$archive" | cut -d' ' -f1)
     [ -n "$expected" ] || fail "$sums does not list $(basename "$archive")"
     [ "$expected" = "$actual" ] || fail "$archive does not match its checksum in $sums"
     clear_prefix
-    unpack=$(mktemp -d "$PREFIX.seed.XXXXXX")
-    trap 'rm -rf "$unpack"' EXIT
+    # Global, not local: the exit trap that removes it runs after this function has returned.
+    SEED_UNPACK=$(mktemp -d "$PREFIX.seed.XXXXXX")
+    trap 'rm -rf "$SEED_UNPACK"' EXIT
+    local unpack=$SEED_UNPACK
     tar xJf "$archive" -C "$unpack"
     top=$(find "$unpack" -mindepth 1 -maxdepth 1 -type d)
     [ "$(echo "$top" | wc -l)" -eq 1 ] || fail "$archive holds more than one tree"
