@@ -76,6 +76,9 @@ private slots:
     void closesWhenTheApplicationQuits();
     void connectionsPerAddressAreCapped_data();
     void connectionsPerAddressAreCapped();
+    void oneAddressLeavesRoomForOthers();
+    void slowReadersGiveWayToANewcomer_data();
+    void slowReadersGiveWayToANewcomer();
     void softDescriptorLimitIsRaisedToHardLimit();
     void survivesRunningOutOfDescriptors();
 };
@@ -430,6 +433,86 @@ void tst_HttpListener::connectionsPerAddressAreCapped()
     QVERIFY(again.send("GET /len HTTP/1.0\r\n\r\n") > 0);
     QVERIFY(again.readUntilClosed(received));
     QVERIFY(received.endsWith("hello"));
+}
+
+void tst_HttpListener::oneAddressLeavesRoomForOthers()
+{
+    // The default cap (16) is above the share of a pool of four: all but a quarter of it.
+    ListenerFixture fixture(
+            { { QStringLiteral("maxThreads"), 4 }, { QStringLiteral("readTimeout"), 60000 } });
+    fixture.start();
+    std::vector<std::unique_ptr<RawClient>> holders;
+    for (int i = 0; i < 3; ++i) {
+        holders.push_back(std::make_unique<RawClient>());
+        QVERIFY(holders.back()->connectTo(fixture.port));
+    }
+    QVERIFY(spinUntil(
+            [&] { return fixture.listener->connectionHandlerPool()->handlerCount() == 3; }));
+
+    RawClient over;
+    QVERIFY(over.connectTo(fixture.port));
+    QByteArray received;
+    QVERIFY(over.readUntilClosed(received));
+    QCOMPARE(received, QByteArray(HttpListener::tooManyConnectionsAnswer));
+    QCOMPARE(fixture.log.messages(QtDebugMsg)
+                     .count(QStringLiteral("HttpListener: Too many connections from 127.0.0.1")),
+            1);
+
+    constexpr quint32 otherLoopbackAddress = 0x7f000002;
+    RawClient other;
+    QVERIFY(other.connectTo(fixture.port, 0, otherLoopbackAddress));
+    QVERIFY(other.send("GET /len HTTP/1.0\r\n\r\n") > 0);
+    QVERIFY(other.readUntilClosed(received));
+    QVERIFY(received.endsWith("hello"));
+}
+
+void tst_HttpListener::slowReadersGiveWayToANewcomer_data()
+{
+    QTest::addColumn<int>("minTransferRate");
+    QTest::addColumn<bool>("served");
+
+    QTest::newRow("floor-newcomerServed") << 1024 << true;
+    QTest::newRow("floorOff-newcomerRefused") << 0 << false;
+}
+
+void tst_HttpListener::slowReadersGiveWayToANewcomer()
+{
+    QFETCH(int, minTransferRate);
+    QFETCH(bool, served);
+    constexpr int maxThreads = 4;
+    constexpr int windowSeconds = 1;
+    ListenerFixture fixture({ { QStringLiteral("maxThreads"), maxThreads },
+            { QStringLiteral("readTimeout"), 60000 },
+            { QStringLiteral("minTransferRate"), minTransferRate },
+            { QStringLiteral("transferRateWindow"), windowSeconds } });
+    fixture.start();
+    // Readers from addresses of their own that stop reading: every handler is stuck writing, well
+    // within the write-stall limit.
+    std::vector<std::unique_ptr<RawClient>> slowReaders;
+    for (int i = 0; i < maxThreads; ++i) {
+        slowReaders.push_back(std::make_unique<RawClient>());
+        QVERIFY(slowReaders.back()->connectTo(fixture.port, 4096, 0x7f000002 + quint32(i)));
+        QVERIFY(slowReaders.back()->send("GET /endless HTTP/1.1\r\n\r\n") > 0);
+    }
+    QVERIFY(spinUntil([&] { return fixture.requestHandler.served.loadAcquire() == maxThreads; }));
+    // Two windows: the first holds the bytes that filled the buffers.
+    QTest::qWait(2 * windowSeconds * 1000 + 500);
+
+    TestClient newcomer;
+    QVERIFY(newcomer.connectTo(fixture.port));
+    newcomer.send("GET /len HTTP/1.0\r\n\r\n");
+    QByteArray received;
+    QVERIFY(newcomer.readUntilClosed(received));
+    QCOMPARE(received.endsWith("hello"), served);
+    QCOMPARE(received == HttpListener::tooManyConnectionsAnswer, !served);
+    const QStringList debug = fixture.log.messages(QtDebugMsg);
+    QCOMPARE(debug.filter(QStringLiteral("HttpConnectionHandlerPool: closed a slow connection"))
+                     .size(),
+            served ? 1 : 0);
+    // Only the one slow reader that gave way lost its handler; the others still hold theirs.
+    HttpConnectionHandlerPool *pool = fixture.listener->connectionHandlerPool();
+    QVERIFY(spinUntil([&] { return pool->idleHandlerCount() == (served ? 1 : 0); }));
+    QCOMPARE(pool->handlerCount(), maxThreads);
 }
 
 void tst_HttpListener::softDescriptorLimitIsRaisedToHardLimit()
