@@ -115,7 +115,7 @@ private:
     QElapsedTimer lastDescriptorShortage;
     struct WaitingConnection
     {
-        tSocketDescriptor descriptor;
+        tSocketDescriptor descriptor = -1;
         QDeadlineTimer deadline;
     };
     // Admitted connections for which a slow one was closed, oldest first.
