@@ -35,4 +35,7 @@ cp -u "${MINGW_DLLS[@]}" "$QT"/bin/{Qt5Core,Qt5Gui,Qt5Widgets,Qt5Network,Qt5Test
     "$QT"/bin/{libssl-3,libcrypto-3}.dll "$RUNTIME/"
 cp -u "$QT"/plugins/platforms/{qwindows,qoffscreen,qminimal}.dll "$RUNTIME/platforms/"
 cp -u "$QT/plugins/imageformats/qico.dll" "$RUNTIME/imageformats/"
+# Qt's own texts in Chinese; the program looks in translations/ beside itself first.
+mkdir -p "$RUNTIME/translations"
+cp -u /usr/share/qt5/translations/qtbase_zh_CN.qm "$RUNTIME/translations/"
 echo "Built into $RUNTIME"

@@ -4,6 +4,7 @@
 // Usage: ondaspa-screenshot OUTPUT_FOLDER
 
 #include "fleetdialogscene.h"
+#include "qttranslation.h"
 #include "widget.h"
 
 #include <QApplication>
@@ -43,6 +44,7 @@ int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QtTranslation::install(QCoreApplication::applicationDirPath());
     if (argc != 2) {
         QTextStream(stderr) << "usage: ondaspa-screenshot OUTPUT_FOLDER\n";
         return 2;
