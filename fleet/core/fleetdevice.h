@@ -23,6 +23,7 @@ struct FleetDevice
         NotFound, // asked for a file the server does not have (or refuses)
         Back, // came back after the download: missed a probe, then answered, or answered with another "ver"
         NotBack, // did not come back within the confirmation time
+        NotStarted, // a stop came before its command: neither upgraded nor failed
     };
 
     QString serial_number;

@@ -272,8 +272,8 @@ void FleetEngine::stop()
     for (int index : qAsConst(queue)) {
         tracking[index].queued = false;
         // A device waiting for its retry has ended its attempt already.
-        if (devices.at(index).state != State::Listed)
-            end_device(index, devices.at(index).state);
+        const State state = devices.at(index).state;
+        end_device(index, state == State::Listed ? State::NotStarted : state);
     }
     queue.clear();
     advance();
@@ -521,11 +521,12 @@ void FleetEngine::finish_run()
         const FleetDevice &device = devices.at(index);
         if (device.state == current_run.goal())
             ++summary.succeeded;
+        else if (device.state == State::NotStarted)
+            ++summary.not_started;
         else
             ++summary.failed;
-        if (device.state == State::Listed)
-            ++summary.not_started;
-        last_end = qMax(last_end, device.ended_ms);
+        if (device.state != State::NotStarted)
+            last_end = qMax(last_end, device.ended_ms);
     }
     if (first_command_ms >= 0)
         summary.elapsed_ms = last_end - first_command_ms;

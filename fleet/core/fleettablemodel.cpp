@@ -156,6 +156,8 @@ QString FleetTableModel::state_text(FleetDevice::State state, bool queued)
         return QStringLiteral("已重启");
     case State::NotBack:
         return QStringLiteral("未重启");
+    case State::NotStarted:
+        return QStringLiteral("未开始");
     }
     return QString();
 }
@@ -210,11 +212,14 @@ QString FleetTableModel::summary_line(const FleetEngine::Summary &summary) const
             QStringLiteral("成功 %1 台, 失败 %2 台").arg(summary.succeeded).arg(summary.failed);
     QStringList failed;
     for (int index : summary.devices) {
-        if (engine.device(index).state != engine.run().goal())
+        const State state = engine.device(index).state;
+        if (state != engine.run().goal() && state != State::NotStarted)
             failed << engine.device(index).serial_number;
     }
     if (!failed.isEmpty())
         line += QStringLiteral(": ") + failed.join(QStringLiteral(", "));
+    if (summary.not_started > 0)
+        line += QStringLiteral(", 未开始 %1 台").arg(summary.not_started);
     QStringList notes;
     if (summary.stopped)
         notes << QStringLiteral("已停止");

@@ -60,7 +60,8 @@ public:
     static QString elapsed_text(qint64 milliseconds);
 
     // Log lines: a device was found, a device's state changed, a run ended
-    // ("成功 N 台, 失败 M 台" and the failed serial numbers).
+    // ("成功 N 台, 失败 M 台", the failed serial numbers, and "未开始 K 台"
+    // for those a stop kept from starting).
     QString found_line(int index) const;
     QString state_line(int index) const;
     QString summary_line(const FleetEngine::Summary &summary) const;

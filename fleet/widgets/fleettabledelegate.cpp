@@ -14,6 +14,8 @@ constexpr int bar_margin = 2;
 // a white table, not as a large label.
 const QColor success_colour(0, 150, 0);
 const QColor failure_colour(210, 0, 0);
+// Neither: a stop came first.
+const QColor not_started_colour(120, 120, 120);
 
 } // namespace
 
@@ -64,6 +66,9 @@ void FleetTableDelegate::initStyleOption(
     case FleetDevice::State::NotFound:
     case FleetDevice::State::NotBack:
         option->palette.setColor(QPalette::Text, failure_colour);
+        break;
+    case FleetDevice::State::NotStarted:
+        option->palette.setColor(QPalette::Text, not_started_colour);
         break;
     default:
         break;

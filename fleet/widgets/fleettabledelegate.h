@@ -4,7 +4,8 @@
 #include <QStyledItemDelegate>
 
 // Draws the fleet table's rows: a progress bar in the progress column and
-// the state in green for success, red for failure. GUI thread.
+// the state in green for success, red for failure, grey for not started.
+// GUI thread.
 class FleetTableDelegate : public QStyledItemDelegate
 {
     Q_OBJECT

@@ -26,6 +26,7 @@ private slots:
     void init();
     void rowFollowsEvents_data();
     void rowFollowsEvents();
+    void stoppedRunCountsNotStartedApart();
 
 private:
     QString cell(int row, int column, int role = Qt::DisplayRole) const
@@ -153,6 +154,35 @@ void tst_FleetTableModel::rowFollowsEvents()
     if (steps.value(0).startsWith(QLatin1String("start")) && fleet->engine.is_running()
             && fleet->engine.device(1).state == FleetDevice::State::Listed)
         QCOMPARE(cell(1, FleetTableModel::StateColumn), QStringLiteral("排队"));
+}
+
+// Devices a stop kept from their command are neither failed nor waiting.
+void tst_FleetTableModel::stoppedRunCountsNotStartedApart()
+{
+    for (int device = 0; device < 3; ++device)
+        fleet->engine.add_device(QStringLiteral("SN-%1").arg(device), QStringLiteral("1.0"),
+                QString(), device_address(device));
+    FleetEngine::Run run;
+    run.type = QStringLiteral("fs");
+    run.file_name = QStringLiteral("image.bin");
+    run.parallel = 1;
+    run.timeout_ms = timeout;
+    run.retries = 0;
+    QVERIFY(fleet->engine.start(run, { 0, 1, 2 }));
+    model->run_started({ 0, 1, 2 });
+    QCOMPARE(cell(1, FleetTableModel::StateColumn), QStringLiteral("排队"));
+    fleet->engine.stop();
+    QCOMPARE(cell(1, FleetTableModel::StateColumn), QStringLiteral("未开始"));
+    QCOMPARE(model->state_line(2), QStringLiteral("SN-2 (198.18.0.12) 未开始"));
+    QCOMPARE(cell(2, FleetTableModel::ElapsedColumn), QString());
+
+    QSignalSpy finished(&fleet->engine, &FleetEngine::run_finished);
+    fleet->clock.advance(timeout);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(model->summary_line(finished.first().first().value<FleetEngine::Summary>()),
+            QStringLiteral("成功 0 台, 失败 1 台: SN-0, 未开始 2 台 (已停止, 用时 0:10)"));
+    // After the run too: not "就绪", which would read as never chosen.
+    QCOMPARE(cell(1, FleetTableModel::StateColumn), QStringLiteral("未开始"));
 }
 
 QTEST_GUILESS_MAIN(tst_FleetTableModel)
