@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QScreen>
 
 namespace {
 
@@ -131,6 +132,7 @@ void FleetDialog::showEvent(QShowEvent *event)
 {
     refresh_checklist();
     QWidget::showEvent(event);
+    keep_on_screen();
 }
 
 // Coming back from the MiniFs window, the image may be new.
@@ -180,6 +182,8 @@ void FleetDialog::on_stop_button_clicked()
     log(QStringLiteral("停止: 不再发送新命令, 正在下载的设备照常结束"));
     stopping = true;
     fleet.stop();
+    if (fleet.is_running())
+        ui->run_status->set_full_text(QStringLiteral("停止中: 等待进行中的设备结束…"));
     update_controls();
 }
 
@@ -224,7 +228,7 @@ void FleetDialog::start_run(const QString &type)
     if (fleet.is_running()) {
         model.run_started(devices);
         elapsed_timer.start();
-        ui->run_status->setText(QStringLiteral("升级中…"));
+        ui->run_status->set_full_text(QStringLiteral("升级中…"));
     }
     update_controls();
 }
@@ -269,7 +273,7 @@ void FleetDialog::run_finished(const FleetEngine::Summary &summary)
     model.refresh_elapsed();
     const QString line = model.summary_line(summary);
     log(line);
-    ui->run_status->setText(line);
+    ui->run_status->set_full_text(line);
     update_controls();
 }
 
@@ -300,6 +304,16 @@ void FleetDialog::update_controls()
     }
     ui->blocked_label->setText(reasons.join(QLatin1Char('\n')));
     ui->blocked_label->setVisible(!reasons.isEmpty());
+}
+
+// A window wider or taller than its screen hides its panel and buttons, and
+// maximising would not bring them back.
+void FleetDialog::keep_on_screen()
+{
+    const QRect available = screen()->availableGeometry();
+    setMaximumSize(available.size());
+    if (width() > available.width() || height() > available.height())
+        resize(size().boundedTo(available.size()));
 }
 
 void FleetDialog::log(const QString &line)

@@ -76,6 +76,7 @@ private:
     void save_settings() const;
     void run_finished(const FleetEngine::Summary &summary);
     void update_controls();
+    void keep_on_screen();
     void log(const QString &line);
     void show_warning(const QString &text);
 

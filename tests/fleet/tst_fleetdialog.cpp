@@ -1,4 +1,5 @@
 #include "devicemessages.h"
+#include "fittedlabel.h"
 #include "fleetdialog.h"
 #include "logboxmenu.h"
 #include "logtime.h"
@@ -13,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTableView>
@@ -45,6 +47,9 @@ private slots:
     void preflightPanel();
     void settingsRoundTrip();
     void runOfSelectedDevicesEndsWithSummary();
+    void summaryFitsItsLines_data();
+    void summaryFitsItsLines();
+    void longSummaryKeepsDialogWidth();
 
 private:
     std::unique_ptr<FleetDialog> make_dialog(bool listening = true);
@@ -244,7 +249,7 @@ void tst_FleetDialog::runOfSelectedDevicesEndsWithSummary()
     clock.advance(5000);
 
     const QString summary = QStringLiteral("成功 1 台, 失败 1 台: SN-2 (用时 0:05)");
-    QCOMPARE(child<QLabel>(*dialog, "run_status")->text(), summary);
+    QCOMPARE(child<QLabel>(*dialog, "run_status")->toolTip(), summary);
     QVERIFY(start->isEnabled());
     QVERIFY(!child<QPushButton>(*dialog, "stop_button")->isEnabled());
     const QStringList lines =
@@ -267,6 +272,88 @@ void tst_FleetDialog::runOfSelectedDevicesEndsWithSummary()
     for (int i = 0; i < lines.size(); ++i)
         QCOMPARE(saved_lines.at(i).mid(LogTime::format().size()), lines.at(i).mid(8));
     QCOMPARE(boxes.texts().size(), 1);
+}
+
+void tst_FleetDialog::summaryFitsItsLines_data()
+{
+    QTest::addColumn<int>("names");
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<bool>("elided");
+    QTest::newRow("short") << 1 << 1 << false;
+    QTest::newRow("wraps") << 12 << 2 << false;
+    QTest::newRow("elided") << 200 << FittedLabel::max_lines << true;
+}
+
+void tst_FleetDialog::summaryFitsItsLines()
+{
+    QFETCH(int, names);
+    QStringList failed;
+    for (int name = 0; name < names; ++name)
+        failed << QStringLiteral("FLT-%1").arg(name, 2, 10, QLatin1Char('0'));
+    const QString text = QStringLiteral("成功 5 台, 失败 %1 台: ").arg(names)
+            + failed.join(QStringLiteral(", ")) + QStringLiteral(" (已停止, 用时 1:00)");
+    const QFont font;
+    const QFontMetrics metrics(font);
+    // Room for some twelve names a line.
+    const int width = metrics.horizontalAdvance(QStringLiteral("FLT-00, ")) * 12;
+    const QStringList fitted =
+            FittedLabel::fit(text, font, width, FittedLabel::max_lines).split(QLatin1Char('\n'));
+
+    QFETCH(int, lines);
+    QCOMPARE(fitted.size(), lines);
+    for (const QString &line : fitted)
+        QVERIFY2(metrics.horizontalAdvance(line) <= width, qPrintable(line));
+    QFETCH(bool, elided);
+    QCOMPARE(fitted.last().endsWith(QStringLiteral("…")), elided);
+    // Broken at spaces, nothing lost.
+    if (!elided)
+        QCOMPARE(fitted.join(QString()).remove(QLatin1Char(' ')),
+                QString(text).remove(QLatin1Char(' ')));
+}
+
+// A stopped run of many failures: the summary wraps and is cut in the dialog,
+// whole in its tool tip and the log, and the dialog keeps its width.
+void tst_FleetDialog::longSummaryKeepsDialogWidth()
+{
+    QFile image(work.filePath(QStringLiteral("html/minifs_rom.img")));
+    QVERIFY(image.open(QIODevice::WriteOnly));
+    QCOMPARE(image.write(QByteArray(image_size, 'x')), qint64(image_size));
+    image.close();
+    const auto dialog = make_dialog();
+    constexpr int fleet = 60;
+    for (int device = 0; device < fleet; ++device)
+        dialog->engine().add_device(QStringLiteral("FLEET-DEVICE-%1").arg(device),
+                QStringLiteral("1.0"), QString(), device_address(device));
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    const int width = dialog->width();
+    const int least = dialog->minimumSizeHint().width();
+    child<QSpinBox>(*dialog, "parallel_box")->setValue(FleetSettings::max_parallel);
+    child<QSpinBox>(*dialog, "timeout_box")->setValue(5);
+    child<QSpinBox>(*dialog, "retries_box")->setValue(0);
+    child<QPushButton>(*dialog, "select_all_button")->click();
+    child<QPushButton>(*dialog, "file_system_button")->click();
+    child<QPushButton>(*dialog, "stop_button")->click();
+    clock.advance(5000);
+
+    auto *status = child<FittedLabel>(*dialog, "run_status");
+    const QString summary = status->toolTip();
+    QVERIFY2(summary.startsWith(QStringLiteral("成功 0 台, 失败 32 台: FLEET-DEVICE-0, ")),
+            qPrintable(summary));
+    QVERIFY(summary.endsWith(QStringLiteral(", 未开始 28 台 (已停止, 用时 0:05)")));
+    QVERIFY(status->text().split(QLatin1Char('\n')).size() <= FittedLabel::max_lines);
+    QVERIFY(status->text().endsWith(QStringLiteral("…")));
+    QVERIFY(child<QPlainTextEdit>(*dialog, "log_box")->toPlainText().endsWith(summary));
+    QTest::qWait(50);
+    QCOMPARE(dialog->width(), width);
+    QVERIFY2(dialog->minimumSizeHint().width() <= least,
+            qPrintable(QString::number(dialog->minimumSizeHint().width())));
+    // Brought inside the screen as far as its content allows, and that fits
+    // a screen 1280 pixels wide.
+    const QRect available = dialog->screen()->availableGeometry();
+    QVERIFY(dialog->height() <= available.height());
+    QVERIFY(dialog->width() <= qMax(available.width(), least));
+    QVERIFY2(least < 1280, qPrintable(QString::number(least)));
 }
 
 QTEST_MAIN(tst_FleetDialog)
