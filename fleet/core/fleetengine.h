@@ -169,7 +169,8 @@ signals:
     // Every change of a device's state; a retry shows as "interrupted" or
     // "no answer" followed by "command sent" with one more attempt.
     void state_changed(int index, FleetDevice::State state);
-    // The percentage of a download changed.
+    // The percentage of a download changed: of the bytes the device has
+    // acknowledged where the system tells (FleetDevice::percent).
     void progress_changed(int index, int percent);
     // A device came back after its download (it missed a probe, then answered, or it answered
     // with another "ver"): its "ver" before and after.

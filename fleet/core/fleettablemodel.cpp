@@ -55,6 +55,8 @@ QVariant FleetTableModel::data(const QModelIndex &index, int role) const
         QString tip = QStringLiteral("第 %1 次命令").arg(device.attempts);
         if (!device.path.isEmpty())
             tip += QStringLiteral(", %1, %2 字节").arg(device.path).arg(device.bytes);
+        if (device.acknowledged >= 0)
+            tip += QStringLiteral(", 设备已确认 %1 字节").arg(device.acknowledged);
         return tip;
     }
     if (role != Qt::DisplayRole)

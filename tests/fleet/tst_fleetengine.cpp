@@ -52,6 +52,7 @@ private slots:
     void fileRecheckedAtRunEnd();
     void endedDeviceFollowedWhileRunGoesOn();
     void stopSendsNoFurtherCommands();
+    void percentFollowsWhatDeviceHas();
 
 private:
     void add_devices(int count);
@@ -525,6 +526,30 @@ void tst_FleetEngine::stopSendsNoFurtherCommands()
     QCOMPARE(summary.not_started, 2);
     QCOMPARE(summary.failed, 1);
     QCOMPARE(summary.succeeded, 0);
+}
+
+// The system's buffers take most of an image long before the device has it:
+// the percentage counts what the device acknowledged, where that is known.
+void tst_FleetEngine::percentFollowsWhatDeviceHas()
+{
+    add_devices(2);
+    QSignalSpy progress(&fleet->engine, &FleetEngine::progress_changed);
+    QVERIFY(start(2));
+    DownloadReport buffered = report(0, "GET", Outcome::InProgress, 900);
+    buffered.bytes_acknowledged = 120;
+    fleet->engine.take_report(buffered);
+    QCOMPARE(fleet->engine.device(0).percent, 12);
+    QCOMPARE(fleet->engine.device(0).bytes, quint64(900));
+    QCOMPARE(fleet->engine.device(0).acknowledged, qint64(120));
+    buffered.bytes_sent = image_size;
+    buffered.bytes_acknowledged = 640;
+    fleet->engine.take_report(buffered);
+    QCOMPARE(fleet->engine.device(0).percent, 64);
+    // Where the system cannot tell, the bytes handed over are all there is.
+    fleet->engine.take_report(report(1, "GET", Outcome::InProgress, 900));
+    QCOMPARE(fleet->engine.device(1).percent, 90);
+    QCOMPARE(fleet->engine.device(1).acknowledged, qint64(-1));
+    QCOMPARE(progress.count(), 3);
 }
 
 QTEST_GUILESS_MAIN(tst_FleetEngine)

@@ -176,6 +176,9 @@ void FleetConsole::progressChanged(int index, int percent)
     QJsonObject object = deviceObject(index);
     object.insert(QStringLiteral("percent"), percent);
     object.insert(QStringLiteral("bytes"), qint64(engine.device(index).bytes));
+    const qint64 acknowledged = engine.device(index).acknowledged;
+    object.insert(QStringLiteral("acknowledged"),
+            acknowledged >= 0 ? QJsonValue(acknowledged) : QJsonValue());
     event(QStringLiteral("progress"), object);
 }
 
