@@ -87,11 +87,14 @@ FleetDialog::~FleetDialog()
     delete ui;
 }
 
-void FleetDialog::take_datagram(const QByteArray &datagram, const QHostAddress &sender)
+void FleetDialog::take_datagram(
+        const QByteArray &datagram, const QHostAddress &sender, const QDateTime &heard)
 {
+    line_time = heard;
     const int known = fleet.find_device(sender);
     if (fleet.take_datagram(datagram, sender) && known >= 0)
         model.refresh_device(known);
+    line_time = QDateTime();
 }
 
 void FleetDialog::refresh_checklist()
@@ -318,8 +321,10 @@ void FleetDialog::keep_on_screen()
 
 void FleetDialog::log(const QString &line)
 {
-    ui->log_box->appendPlainText(
-            QDateTime::currentDateTime().toString(log_time_format) + QLatin1Char(' ') + line);
+    const QDateTime time = line_time.isValid() ? line_time : QDateTime::currentDateTime();
+    ui->log_box->appendPlainText(time.toString(log_time_format) + QLatin1Char(' ') + line);
+    if (line_time.isValid())
+        log_menu->setLastLineTime(line_time);
 }
 
 void FleetDialog::show_warning(const QString &text)

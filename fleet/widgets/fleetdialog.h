@@ -5,6 +5,7 @@
 #include "fleetsettings.h"
 #include "fleettablemodel.h"
 
+#include <QDateTime>
 #include <QTimer>
 #include <QWidget>
 
@@ -50,7 +51,9 @@ public:
 
     FleetEngine &engine() { return fleet; }
     // A datagram from the shared socket: replies add devices or update them.
-    void take_datagram(const QByteArray &datagram, const QHostAddress &sender);
+    // heard, when given, is when it arrived, for the lines it causes; else now.
+    void take_datagram(const QByteArray &datagram, const QHostAddress &sender,
+            const QDateTime &heard = QDateTime());
     // Checks the files, addresses and ports again.
     void refresh_checklist();
 
@@ -91,6 +94,9 @@ private:
     QTimer elapsed_timer;
     // 停止 was pressed; the run ends once its downloads have.
     bool stopping = false;
+    // The time of the lines being logged, while a datagram heard earlier is
+    // taken; invalid: now.
+    QDateTime line_time;
     // Why each upgrade button is off; empty when it may start.
     QString firmware_refusal;
     QString file_system_refusal;
