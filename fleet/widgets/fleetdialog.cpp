@@ -41,12 +41,16 @@ FleetDialog::FleetDialog(FleetTransport &transport, const Services &services,
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("批量升级"));
 
-    ui->device_table_view->setModel(&model);
+    sorted.setSourceModel(&model);
+    ui->device_table_view->setModel(&sorted);
     ui->device_table_view->setItemDelegate(new FleetTableDelegate(ui->device_table_view));
     QHeaderView *header = ui->device_table_view->horizontalHeader();
     for (int column = 0; column < FleetTableModel::ColumnCount; ++column)
         header->resizeSection(column, column_widths[column]);
     header->setSectionResizeMode(FleetTableModel::StateColumn, QHeaderView::Stretch);
+    // In the order found until a column is clicked.
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    ui->device_table_view->setSortingEnabled(true);
     ui->device_table_view->verticalHeader()->setDefaultSectionSize(
             ui->device_table_view->fontMetrics().height() + 10);
 
@@ -75,6 +79,9 @@ FleetDialog::FleetDialog(FleetTransport &transport, const Services &services,
                        : QStringLiteral("检查失败: ") + FleetChecklist::refusal(checked));
     });
     connect(&fleet, &FleetEngine::run_finished, this, &FleetDialog::run_finished);
+    probe_timer.setSingleShot(true);
+    probe_timer.setInterval(ProbeTally::answer_time_ms);
+    connect(&probe_timer, &QTimer::timeout, this, [this] { log(probe_tally.finish()); });
     elapsed_timer.setInterval(elapsed_refresh_ms);
     connect(&elapsed_timer, &QTimer::timeout, &model, &FleetTableModel::refresh_elapsed);
 
@@ -92,8 +99,11 @@ void FleetDialog::take_datagram(
 {
     line_time = heard;
     const int known = fleet.find_device(sender);
-    if (fleet.take_datagram(datagram, sender) && known >= 0)
-        model.refresh_device(known);
+    if (fleet.take_datagram(datagram, sender)) {
+        probe_tally.take(sender);
+        if (known >= 0)
+            model.refresh_device(known);
+    }
     line_time = QDateTime();
 }
 
@@ -162,6 +172,10 @@ void FleetDialog::on_add_address_button_clicked()
         return;
     fleet.probe(addresses);
     log(QStringLiteral("探测 %1 个地址").arg(addresses.size()));
+    if (probe_tally.is_open())
+        log(probe_tally.finish());
+    probe_tally.start(addresses);
+    probe_timer.start();
 }
 
 void FleetDialog::on_select_all_button_clicked()
@@ -241,7 +255,7 @@ QVector<int> FleetDialog::selected_devices() const
     QVector<int> devices;
     const QModelIndexList rows = ui->device_table_view->selectionModel()->selectedRows();
     for (const QModelIndex &row : rows)
-        devices << row.row();
+        devices << sorted.device(row.row());
     std::sort(devices.begin(), devices.end());
     return devices;
 }

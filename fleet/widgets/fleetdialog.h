@@ -3,7 +3,9 @@
 
 #include "fleetengine.h"
 #include "fleetsettings.h"
+#include "fleetsortmodel.h"
 #include "fleettablemodel.h"
+#include "probetally.h"
 
 #include <QDateTime>
 #include <QTimer>
@@ -90,6 +92,11 @@ private:
     FleetClock *clock;
     FleetEngine fleet;
     FleetTableModel model;
+    // The rows as the view shows them, sorted by the column clicked.
+    FleetSortModel sorted;
+    // Who answered the latest 按IP添加…, logged once the replies had their time.
+    ProbeTally probe_tally;
+    QTimer probe_timer;
     LogBoxMenu *log_menu = nullptr;
     QTimer elapsed_timer;
     // 停止 was pressed; the run ends once its downloads have.

@@ -50,6 +50,7 @@ private slots:
     void summaryFitsItsLines_data();
     void summaryFitsItsLines();
     void longSummaryKeepsDialogWidth();
+    void sortedRowsStartTheirDevices();
 
 private:
     std::unique_ptr<FleetDialog> make_dialog(bool listening = true);
@@ -354,6 +355,27 @@ void tst_FleetDialog::longSummaryKeepsDialogWidth()
     QVERIFY(dialog->height() <= available.height());
     QVERIFY(dialog->width() <= qMax(available.width(), least));
     QVERIFY2(least < 1280, qPrintable(QString::number(least)));
+}
+
+// A row chosen in a sorted table starts the device it shows.
+void tst_FleetDialog::sortedRowsStartTheirDevices()
+{
+    QFile image(work.filePath(QStringLiteral("html/minifs_rom.img")));
+    QVERIFY(image.open(QIODevice::WriteOnly));
+    QCOMPARE(image.write(QByteArray(image_size, 'x')), qint64(image_size));
+    image.close();
+    const auto dialog = make_dialog();
+    for (int device = 0; device < 3; ++device)
+        dialog->engine().add_device(QStringLiteral("SN-%1").arg(device), QStringLiteral("1.0"),
+                QString(), device_address(device));
+    auto *view = child<QTableView>(*dialog, "device_table_view");
+    QCOMPARE(view->model()->index(0, 0).data().toString(), QStringLiteral("SN-0"));
+    view->sortByColumn(FleetTableModel::SerialColumn, Qt::DescendingOrder);
+    QCOMPARE(view->model()->index(0, 0).data().toString(), QStringLiteral("SN-2"));
+    view->selectRow(0);
+    child<QPushButton>(*dialog, "file_system_button")->click();
+    QCOMPARE(transport.sent.size(), 1);
+    QCOMPARE(transport.count_to(device_address(2), "\"type\": \"fs\""), 1);
 }
 
 QTEST_MAIN(tst_FleetDialog)
