@@ -19,7 +19,7 @@ QStringList QtTranslation::folders(const QString &program_folder)
 QString QtTranslation::install(const QString &program_folder)
 {
     for (const QString &folder : folders(program_folder)) {
-        const QString path = QDir(folder).filePath(file_name());
+        QString path = QDir(folder).filePath(file_name());
         auto *translator = new QTranslator(QCoreApplication::instance());
         if (translator->load(path) && QCoreApplication::installTranslator(translator))
             return path;
