@@ -42,6 +42,9 @@ QVariant FleetTableModel::data(const QModelIndex &index, int role) const
         return QVariant();
     const FleetDevice &device = engine.device(index.row());
     const bool queued = device.state == State::Listed && in_run.contains(index.row());
+    // Sent, and the run waits for it to come back from its restart.
+    const bool rebooting = device.state == State::FileSent && in_run.contains(index.row())
+            && engine.run().confirm_ms > 0;
     if (role == StateRole)
         return int(device.state);
     // No bar until a download has begun: an empty one would read as stuck.
@@ -73,7 +76,7 @@ QVariant FleetTableModel::data(const QModelIndex &index, int role) const
     case AddressColumn:
         return device.address.toString();
     case StateColumn:
-        return state_text(device.state, queued);
+        return rebooting ? QStringLiteral("等待重启") : state_text(device.state, queued);
     case ProgressColumn:
         return no_bar ? QString() : QStringLiteral("%1%").arg(device.percent);
     case ElapsedColumn: {
@@ -195,6 +198,8 @@ QString FleetTableModel::state_line(int index) const
     case State::FileSent:
     case State::Interrupted:
         line += QStringLiteral(" (%1, %2 字节)").arg(device.path).arg(device.bytes);
+        if (device.state == State::FileSent && engine.run().confirm_ms > 0)
+            line += QStringLiteral(", 等待重启");
         break;
     case State::NotFound:
         line += QStringLiteral(" (%1)").arg(device.path);

@@ -54,7 +54,8 @@ public:
     void refresh_elapsed();
 
     // The state as the dialog shows it; a listed device is "就绪", or
-    // "排队" while it waits in a run.
+    // "排队" while it waits in a run. (A row sent in a run with confirmation
+    // shows "等待重启" till it is back.)
     static QString state_text(FleetDevice::State state, bool queued = false);
     // Minutes and seconds, "m:ss".
     static QString elapsed_text(qint64 milliseconds);

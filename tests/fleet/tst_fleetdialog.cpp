@@ -260,6 +260,11 @@ void tst_FleetDialog::runOfSelectedDevicesEndsWithSummary()
         QVERIFY2(timed.match(line).hasMatch(), qPrintable(line));
     QVERIFY(lines.last().endsWith(summary));
     QVERIFY(lines.filter(QStringLiteral("SN-2 (198.18.0.12) 无响应")).size() == 1);
+    // A saved log says how the run was set.
+    QCOMPARE(lines.filter(QStringLiteral("文件更新 2 台: minifs_rom.img, 并行 8, 超时 5 秒, 重试 0 "
+                                         "次, 重启确认 关闭"))
+                     .size(),
+            1);
 
     const QString saved = work.filePath(QStringLiteral("fleet.txt"));
     dialog->findChild<LogBoxMenu *>()->setFileChooser(

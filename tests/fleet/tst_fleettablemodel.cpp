@@ -121,6 +121,10 @@ void tst_FleetTableModel::rowFollowsEvents_data()
     QTest::newRow("notFound") << QStringList{ "start", "missing" } << "未找到"
                               << "" << -1 << "0:00"
                               << "1.0";
+    QTest::newRow("waitingForReboot")
+            << QStringList{ "start:confirm", "done", "wait:2000" } << "等待重启"
+            << "100%" << 100 << "0:02"
+            << "1.0";
     QTest::newRow("back") << QStringList{ "start:confirm", "done", "wait:2000", "reply:2.0" }
                           << "已重启"
                           << "100%" << 100 << "0:02"
