@@ -1,6 +1,7 @@
 #include "devicemessages.h"
 #include "fittedlabel.h"
 #include "fleetdialog.h"
+#include "fleettabledelegate.h"
 #include "logboxmenu.h"
 #include "logtime.h"
 #include "manualfleetclock.h"
@@ -17,6 +18,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -51,6 +53,7 @@ private slots:
     void summaryFitsItsLines();
     void longSummaryKeepsDialogWidth();
     void sortedRowsStartTheirDevices();
+    void selectionKeepsStateColours();
 
 private:
     std::unique_ptr<FleetDialog> make_dialog(bool listening = true);
@@ -381,6 +384,39 @@ void tst_FleetDialog::sortedRowsStartTheirDevices()
     child<QPushButton>(*dialog, "file_system_button")->click();
     QCOMPARE(transport.sent.size(), 1);
     QCOMPARE(transport.count_to(device_address(2), "\"type\": \"fs\""), 1);
+}
+
+namespace {
+
+class OpenDelegate : public FleetTableDelegate
+{
+public:
+    using FleetTableDelegate::FleetTableDelegate;
+    using FleetTableDelegate::initStyleOption;
+};
+
+} // namespace
+
+// 全选 selects a whole run: its states keep their colours.
+void tst_FleetDialog::selectionKeepsStateColours()
+{
+    QStandardItemModel rows(2, FleetTableModel::ColumnCount);
+    rows.setData(rows.index(0, FleetTableModel::StateColumn), int(FleetDevice::State::NoAnswer),
+            FleetTableModel::StateRole);
+    rows.setData(rows.index(1, FleetTableModel::StateColumn), int(FleetDevice::State::Listed),
+            FleetTableModel::StateRole);
+    OpenDelegate delegate;
+    QStyleOptionViewItem failed;
+    failed.state |= QStyle::State_Selected;
+    const QColor selection = failed.palette.color(QPalette::Highlight);
+    delegate.initStyleOption(&failed, rows.index(0, FleetTableModel::StateColumn));
+    QCOMPARE(failed.palette.color(QPalette::HighlightedText),
+            FleetTableDelegate::state_colour(rows.index(0, FleetTableModel::StateColumn)));
+    QCOMPARE(failed.palette.color(QPalette::HighlightedText), QColor(210, 0, 0));
+    QVERIFY(failed.palette.color(QPalette::Highlight).lightness() > selection.lightness());
+    QStyleOptionViewItem listed;
+    delegate.initStyleOption(&listed, rows.index(1, FleetTableModel::StateColumn));
+    QCOMPARE(listed.palette.color(QPalette::Highlight), selection);
 }
 
 QTEST_MAIN(tst_FleetDialog)
