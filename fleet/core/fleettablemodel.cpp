@@ -54,8 +54,12 @@ QVariant FleetTableModel::data(const QModelIndex &index, int role) const
         return no_bar ? -1 : device.percent;
     if (role == Qt::TextAlignmentRole && index.column() >= ProgressColumn)
         return int(Qt::AlignRight | Qt::AlignVCenter);
-    if (role == Qt::ToolTipRole && index.column() == StateColumn && device.attempts > 0) {
-        QString tip = QStringLiteral("第 %1 次命令").arg(device.attempts);
+    if (role == Qt::ToolTipRole && index.column() == StateColumn
+            && run_labels.contains(index.row())) {
+        // Rows outside the latest run keep their results: say from which run.
+        QString tip = run_labels.value(index.row());
+        if (device.attempts > 0)
+            tip += QStringLiteral(", 第 %1 次命令").arg(device.attempts);
         if (!device.path.isEmpty())
             tip += QStringLiteral(", %1, %2 字节").arg(device.path).arg(device.bytes);
         if (device.acknowledged >= 0)
@@ -117,6 +121,10 @@ QVariant FleetTableModel::headerData(int section, Qt::Orientation orientation, i
 void FleetTableModel::run_started(const QVector<int> &device_indexes)
 {
     in_run = QSet<int>(device_indexes.cbegin(), device_indexes.cend());
+    ++runs;
+    for (int device : device_indexes)
+        run_labels.insert(
+                device, QStringLiteral("第 %1 次升级 (%2)").arg(runs).arg(engine.run().file_name));
     if (rows > 0)
         emit dataChanged(index(0, 0), index(rows - 1, ColumnCount - 1));
 }

@@ -4,6 +4,7 @@
 #include "fleetengine.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QSet>
 
 class FleetClock;
@@ -48,6 +49,8 @@ public:
     // command leaves, and every row is read again (the engine resets the
     // devices of a run without a signal).
     void run_started(const QVector<int> &device_indexes);
+    // Runs started so far; the log names a run by its number.
+    int run_count() const { return runs; }
     // Reads a device's row again, e.g. after a reply changed its "ver".
     void refresh_device(int index);
     // Reads the elapsed times again; the view calls it while a run goes on.
@@ -77,6 +80,10 @@ private:
     const FleetClock &clock;
     int rows = 0;
     QSet<int> in_run;
+    // Runs started so far.
+    int runs = 0;
+    // The latest run of each device that was in one, as its tool tip names it.
+    QHash<int, QString> run_labels;
 };
 
 #endif // FLEETTABLEMODEL_H

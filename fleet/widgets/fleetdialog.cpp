@@ -227,17 +227,18 @@ void FleetDialog::start_run(const QString &type)
     run.http_port = services.http_port ? services.http_port() : 0;
     run.file_name = DeviceMessages::file_for(type);
     settings.apply_to(&run);
-    log(QStringLiteral("%1 %2 台: %3, 并行 %4, 超时 %5 秒, 重试 %6 次, 重启确认 %7")
-                    .arg(type == DeviceMessages::firmware_type() ? QStringLiteral("固件升级")
-                                                                 : QStringLiteral("文件更新"))
-                    .arg(devices.size())
-                    .arg(run.file_name)
-                    .arg(run.parallel)
-                    .arg(settings.timeout_seconds)
-                    .arg(settings.retries)
-                    .arg(settings.confirm_seconds > 0
-                                    ? QStringLiteral("%1 秒").arg(settings.confirm_seconds)
-                                    : QStringLiteral("关闭")));
+    log(QStringLiteral("第 %1 次: ").arg(model.run_count() + 1)
+            + QStringLiteral("%1 %2 台: %3, 并行 %4, 超时 %5 秒, 重试 %6 次, 重启确认 %7")
+                      .arg(type == DeviceMessages::firmware_type() ? QStringLiteral("固件升级")
+                                                                   : QStringLiteral("文件更新"))
+                      .arg(devices.size())
+                      .arg(run.file_name)
+                      .arg(run.parallel)
+                      .arg(settings.timeout_seconds)
+                      .arg(settings.retries)
+                      .arg(settings.confirm_seconds > 0
+                                      ? QStringLiteral("%1 秒").arg(settings.confirm_seconds)
+                                      : QStringLiteral("关闭")));
     QString error;
     if (!fleet.start(run, devices, &error)) {
         log(QStringLiteral("无法开始: ") + error);
@@ -293,7 +294,7 @@ void FleetDialog::run_finished(const FleetEngine::Summary &summary)
     elapsed_timer.stop();
     model.refresh_elapsed();
     const QString line = model.summary_line(summary);
-    log(line);
+    log(QStringLiteral("第 %1 次: ").arg(model.run_count()) + line);
     ui->run_status->set_full_text(line);
     update_controls();
 }

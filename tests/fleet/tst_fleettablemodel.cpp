@@ -27,6 +27,7 @@ private slots:
     void rowFollowsEvents_data();
     void rowFollowsEvents();
     void stoppedRunCountsNotStartedApart();
+    void rowsNameTheirRun();
 
 private:
     QString cell(int row, int column, int role = Qt::DisplayRole) const
@@ -187,6 +188,24 @@ void tst_FleetTableModel::stoppedRunCountsNotStartedApart()
             QStringLiteral("成功 0 台, 失败 1 台: SN-0, 未开始 2 台 (已停止, 用时 0:10)"));
     // After the run too: not "就绪", which would read as never chosen.
     QCOMPARE(cell(1, FleetTableModel::StateColumn), QStringLiteral("未开始"));
+}
+
+void tst_FleetTableModel::rowsNameTheirRun()
+{
+    fleet->engine.take_datagram(reply(QStringLiteral("A")), device_address(0));
+    fleet->engine.take_datagram(reply(QStringLiteral("B")), device_address(1));
+    step(QStringLiteral("start"));
+    step(QStringLiteral("done"));
+    fleet->clock.advance(timeout);
+    QVERIFY(!fleet->engine.is_running());
+    FleetEngine::Run run = fleet->engine.run();
+    QVERIFY(fleet->engine.start(run, { 1 }));
+    model->run_started({ 1 });
+    QCOMPARE(model->run_count(), 2);
+    QCOMPARE(cell(0, FleetTableModel::StateColumn, Qt::ToolTipRole),
+            QStringLiteral("第 1 次升级 (image.bin), 第 1 次命令, /image.bin, 1000 字节"));
+    QCOMPARE(cell(1, FleetTableModel::StateColumn, Qt::ToolTipRole),
+            QStringLiteral("第 2 次升级 (image.bin), 第 1 次命令"));
 }
 
 QTEST_GUILESS_MAIN(tst_FleetTableModel)
