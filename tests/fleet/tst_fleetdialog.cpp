@@ -57,6 +57,10 @@ private slots:
 
 private:
     std::unique_ptr<FleetDialog> make_dialog(bool listening = true);
+    // minifs_rom.img in the served folder; false when it cannot be written.
+    bool write_image();
+    // count devices, "ver" 1.0, named by name with their number.
+    static void add_devices(FleetDialog &dialog, int count, const QString &name);
     template <typename T> T *child(FleetDialog &dialog, const char *name)
     {
         T *found = dialog.findChild<T *>(QLatin1String(name));
@@ -103,6 +107,20 @@ std::unique_ptr<FleetDialog> tst_FleetDialog::make_dialog(bool listening)
     return std::unique_ptr<FleetDialog>(new FleetDialog(transport,
             { [] { return quint16(81); }, [listening] { return listening; }, [] { return true; } },
             &clock));
+}
+
+bool tst_FleetDialog::write_image()
+{
+    QFile image(work.filePath(QStringLiteral("html/minifs_rom.img")));
+    return image.open(QIODevice::WriteOnly)
+            && image.write(QByteArray(image_size, 'x')) == qint64(image_size);
+}
+
+void tst_FleetDialog::add_devices(FleetDialog &dialog, int count, const QString &name)
+{
+    for (int device = 0; device < count; ++device)
+        dialog.engine().add_device(
+                name.arg(device), QStringLiteral("1.0"), QString(), device_address(device));
 }
 
 void tst_FleetDialog::wiringHasNoWarnings()
@@ -214,14 +232,9 @@ void tst_FleetDialog::settingsRoundTrip()
 
 void tst_FleetDialog::runOfSelectedDevicesEndsWithSummary()
 {
-    QFile image(work.filePath(QStringLiteral("html/minifs_rom.img")));
-    QVERIFY(image.open(QIODevice::WriteOnly));
-    QCOMPARE(image.write(QByteArray(image_size, 'x')), qint64(image_size));
-    image.close();
+    QVERIFY(write_image());
     const auto dialog = make_dialog();
-    for (int device = 0; device < 3; ++device)
-        dialog->engine().add_device(QStringLiteral("SN-%1").arg(device), QStringLiteral("1.0"),
-                QString(), device_address(device));
+    add_devices(*dialog, 3, QStringLiteral("SN-%1"));
     child<QSpinBox>(*dialog, "timeout_box")->setValue(5);
     child<QSpinBox>(*dialog, "retries_box")->setValue(0);
     auto *start = child<QPushButton>(*dialog, "file_system_button");
@@ -324,15 +337,10 @@ void tst_FleetDialog::summaryFitsItsLines()
 // whole in its tool tip and the log, and the dialog keeps its width.
 void tst_FleetDialog::longSummaryKeepsDialogWidth()
 {
-    QFile image(work.filePath(QStringLiteral("html/minifs_rom.img")));
-    QVERIFY(image.open(QIODevice::WriteOnly));
-    QCOMPARE(image.write(QByteArray(image_size, 'x')), qint64(image_size));
-    image.close();
+    QVERIFY(write_image());
     const auto dialog = make_dialog();
     constexpr int fleet = 60;
-    for (int device = 0; device < fleet; ++device)
-        dialog->engine().add_device(QStringLiteral("FLEET-DEVICE-%1").arg(device),
-                QStringLiteral("1.0"), QString(), device_address(device));
+    add_devices(*dialog, fleet, QStringLiteral("FLEET-DEVICE-%1"));
     dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     const int width = dialog->width();
@@ -368,14 +376,9 @@ void tst_FleetDialog::longSummaryKeepsDialogWidth()
 // A row chosen in a sorted table starts the device it shows.
 void tst_FleetDialog::sortedRowsStartTheirDevices()
 {
-    QFile image(work.filePath(QStringLiteral("html/minifs_rom.img")));
-    QVERIFY(image.open(QIODevice::WriteOnly));
-    QCOMPARE(image.write(QByteArray(image_size, 'x')), qint64(image_size));
-    image.close();
+    QVERIFY(write_image());
     const auto dialog = make_dialog();
-    for (int device = 0; device < 3; ++device)
-        dialog->engine().add_device(QStringLiteral("SN-%1").arg(device), QStringLiteral("1.0"),
-                QString(), device_address(device));
+    add_devices(*dialog, 3, QStringLiteral("SN-%1"));
     auto *view = child<QTableView>(*dialog, "device_table_view");
     QCOMPARE(view->model()->index(0, 0).data().toString(), QStringLiteral("SN-0"));
     view->sortByColumn(FleetTableModel::SerialColumn, Qt::DescendingOrder);

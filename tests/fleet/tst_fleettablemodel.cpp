@@ -36,6 +36,8 @@ private:
     }
     // Runs a step of rowFollowsEvents on device 0.
     void step(const QString &what);
+    // A file-system run of image.bin, one device at a time, no retries.
+    static FleetEngine::Run one_at_a_time(bool confirmed);
 
     QTemporaryDir folder;
     std::unique_ptr<FleetEngineRig> fleet;
@@ -55,19 +57,24 @@ void tst_FleetTableModel::init()
     model.reset(new FleetTableModel(fleet->engine, fleet->clock));
 }
 
+FleetEngine::Run tst_FleetTableModel::one_at_a_time(bool confirmed)
+{
+    FleetEngine::Run run;
+    run.type = QStringLiteral("fs");
+    run.file_name = QStringLiteral("image.bin");
+    run.parallel = 1;
+    run.timeout_ms = timeout;
+    run.retries = 0;
+    run.confirm_ms = confirmed ? confirm : 0;
+    return run;
+}
+
 void tst_FleetTableModel::step(const QString &what)
 {
     const QString verb = what.section(QLatin1Char(':'), 0, 0);
     const QString value = what.section(QLatin1Char(':'), 1);
     if (verb == QLatin1String("start")) {
-        FleetEngine::Run run;
-        run.type = QStringLiteral("fs");
-        run.file_name = QStringLiteral("image.bin");
-        run.parallel = 1;
-        run.timeout_ms = timeout;
-        run.retries = 0;
-        run.confirm_ms = value == QLatin1String("confirm") ? confirm : 0;
-        QVERIFY(fleet->engine.start(run, { 0, 1 }));
+        QVERIFY(fleet->engine.start(one_at_a_time(value == QLatin1String("confirm")), { 0, 1 }));
         model->run_started({ 0, 1 });
     } else if (verb == QLatin1String("wait")) {
         fleet->clock.advance(value.toInt());
@@ -167,13 +174,7 @@ void tst_FleetTableModel::stoppedRunCountsNotStartedApart()
     for (int device = 0; device < 3; ++device)
         fleet->engine.add_device(QStringLiteral("SN-%1").arg(device), QStringLiteral("1.0"),
                 QString(), device_address(device));
-    FleetEngine::Run run;
-    run.type = QStringLiteral("fs");
-    run.file_name = QStringLiteral("image.bin");
-    run.parallel = 1;
-    run.timeout_ms = timeout;
-    run.retries = 0;
-    QVERIFY(fleet->engine.start(run, { 0, 1, 2 }));
+    QVERIFY(fleet->engine.start(one_at_a_time(false), { 0, 1, 2 }));
     model->run_started({ 0, 1, 2 });
     QCOMPARE(cell(1, FleetTableModel::StateColumn), QStringLiteral("排队"));
     fleet->engine.stop();
