@@ -4,6 +4,7 @@
 #include "guieventloop.h"
 #include "httpdescriptorlimit.h"
 #include "httpserverstartup.h"
+#include "qttranslation.h"
 #include "settingsfolder.h"
 #include "widget.h"
 
@@ -18,6 +19,10 @@ int run_launcher_program(int argc, char *argv[], const std::function<void(Widget
     GuiEventLoop::choose();
     QApplication application(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    if (QtTranslation::install(QCoreApplication::applicationDirPath()).isEmpty())
+        qCInfo(appLog) << "Qt's own texts stay in English:" << QtTranslation::file_name()
+                       << "is in none of"
+                       << QtTranslation::folders(QCoreApplication::applicationDirPath());
     // Before the windows open their settings.
     const QString unwritable = SettingsFolder::apply();
     if (!unwritable.isEmpty())

@@ -76,6 +76,15 @@ void LogBoxMenu::timeNewLines(int position, int removed, int added)
     }
 }
 
+void LogBoxMenu::setLastLineTime(const QDateTime &time)
+{
+    QTextBlock block = box->document()->lastBlock();
+    if (block.text().isEmpty())
+        block = block.previous();
+    if (block.isValid())
+        block.setUserData(new LineTime(time));
+}
+
 QMenu *LogBoxMenu::createMenu(const QPoint &pos)
 {
     QMenu *menu = box->createStandardContextMenu(pos);

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class QDateTime;
 class QMenu;
 class QPlainTextEdit;
 class QPoint;
@@ -36,6 +37,10 @@ public:
     // "HH:mm:ss") and a space: a saved line then carries the full time in
     // its place, so every saved log has one time per line in one layout.
     void setLineTimeFormat(const QString &format);
+
+    // Dates the box's last line at time instead of its arrival, for an event
+    // heard before the line could be written.
+    void setLastLineTime(const QDateTime &time);
 
     // A new menu for pos, in the box's viewport coordinates; the caller owns it.
     QMenu *createMenu(const QPoint &pos);

@@ -128,16 +128,26 @@ void HttpResponse::flush()
     socket->flush();
 }
 
-bool HttpResponse::waitUntilAcknowledged()
+qint64 HttpResponse::queuedInSocket() const
 {
-    const auto pendingInSocket = [this] {
-        qint64 pending = socket->bytesToWrite();
-        if (auto *sslSocket = qobject_cast<QSslSocket *>(socket))
-            pending += sslSocket->encryptedBytesToWrite();
-        return pending;
-    };
-    while (isConnected() && pendingInSocket() > 0) {
-        if (!socket->waitForBytesWritten(stallTimeout) && pendingInSocket() > 0) {
+    qint64 pending = socket->bytesToWrite();
+    if (auto *sslSocket = qobject_cast<QSslSocket *>(socket))
+        pending += sslSocket->encryptedBytesToWrite();
+    return pending;
+}
+
+qint64 HttpResponse::unacknowledgedBytes() const
+{
+    if (!isConnected())
+        return -1;
+    const qint64 queued = HttpNativeSocket::unacknowledgedBytes(socket->socketDescriptor());
+    return queued < 0 ? -1 : queued + queuedInSocket();
+}
+
+bool HttpResponse::waitUntilAcknowledged(const std::function<void(qint64)> &sampled)
+{
+    while (isConnected() && queuedInSocket() > 0) {
+        if (!socket->waitForBytesWritten(stallTimeout) && queuedInSocket() > 0) {
             socket->abort();
             return false;
         }
@@ -146,6 +156,8 @@ bool HttpResponse::waitUntilAcknowledged()
     QDeadlineTimer stalled(stallTimeout);
     while (isConnected()) {
         const qint64 queued = HttpNativeSocket::unacknowledgedBytes(socket->socketDescriptor());
+        if (queued >= 0 && sampled)
+            sampled(queued);
         if (queued == HttpNativeSocket::OutputQueueUnknown || queued == 0)
             return true;
         if (queued == HttpNativeSocket::OutputQueueFailed || stalled.hasExpired()

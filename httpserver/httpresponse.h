@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QMap>
 
+#include <functional>
+
 class QFileDevice;
 class QTcpSocket;
 
@@ -77,8 +79,13 @@ public:
     // peer, whose buffers hold hundreds of KiB. The stall rule applies: when the queue does not
     // shrink for writeStallTimeout() ms, the connection fails or the thread is asked to stop, the
     // connection is aborted and false is returned. Where the system cannot tell its send queue,
-    // returns once the socket's own queue is handed over.
-    bool waitUntilAcknowledged();
+    // returns once the socket's own queue is handed over. sampled, when given, is called with
+    // each count of the system's queue looked at (0 last, on success), for progress.
+    bool waitUntilAcknowledged(const std::function<void(qint64 unacknowledged)> &sampled = {});
+    // Bytes written so far that the peer's TCP stack has not acknowledged yet: those queued in
+    // the socket and those in the system's send queue (HttpNativeSocket::unacknowledgedBytes).
+    // -1 where the system cannot tell, or once the connection has ended.
+    qint64 unacknowledgedBytes() const;
     // True while the socket is open and connected; false after the peer went away or a stalled
     // write aborted the connection.
     bool isConnected() const;
@@ -95,6 +102,8 @@ private:
     // Returns false when the socket reported an error or stalled (and was then aborted); true
     // when everything was handed over or the connection had already ended.
     bool sendToSocket(const QByteArray &data);
+    // Output still in the socket's own queue, encrypted bytes included.
+    qint64 queuedInSocket() const;
 
     QMap<QByteArray, QByteArray> headerFields;
     QTcpSocket *socket;

@@ -56,7 +56,7 @@ check "maintainer filled in" grep -q '<.*@.*>' <<<"$(field Maintainer)"
 echo "Depends: $(field Depends)"
 field Depends | tr ',|' '\n\n' | sed 's/^ *//; s/ .*//' >"$WORK/dependencies"
 for dependency in libc6 libstdc++6 libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5 \
-    acl adduser libcap2-bin; do
+    acl adduser libcap2-bin qttranslations5-l10n; do
     check "depends on $dependency" grep -qxF "$dependency" "$WORK/dependencies"
 done
 

@@ -5,8 +5,9 @@
 ROOT_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
-# What every build needs: compiler, CMake, Qt 5 and a font for the Chinese texts.
-BASE_PACKAGES=(g++ make cmake qtbase5-dev qtbase5-dev-tools fonts-wqy-microhei)
+# What every build needs: compiler, CMake, Qt 5, a font for the Chinese texts and Qt's own
+# texts in Chinese.
+BASE_PACKAGES=(g++ make cmake qtbase5-dev qtbase5-dev-tools fonts-wqy-microhei qttranslations5-l10n)
 
 ensure_packages() {
     local missing=()

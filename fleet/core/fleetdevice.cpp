@@ -23,6 +23,8 @@ QString FleetDevice::state_name(State state)
         return QStringLiteral("back");
     case State::NotBack:
         return QStringLiteral("not back");
+    case State::NotStarted:
+        return QStringLiteral("not started");
     }
     return QString();
 }

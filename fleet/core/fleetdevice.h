@@ -23,6 +23,7 @@ struct FleetDevice
         NotFound, // asked for a file the server does not have (or refuses)
         Back, // came back after the download: missed a probe, then answered, or answered with another "ver"
         NotBack, // did not come back within the confirmation time
+        NotStarted, // a stop came before its command: neither upgraded nor failed
     };
 
     QString serial_number;
@@ -32,10 +33,14 @@ struct FleetDevice
     QHostAddress address;
 
     State state = State::Listed;
-    // Of the current download, 0 to 100.
+    // Of the current download, 0 to 100: of the bytes the device has
+    // acknowledged, or of those handed to it where the system cannot tell.
     int percent = 0;
     // Body bytes handed to the device in its latest download.
     quint64 bytes = 0;
+    // Of those, the bytes its TCP stack acknowledged; -1 where the system
+    // cannot tell.
+    qint64 acknowledged = -1;
     // Path of the device's latest request.
     QString path;
     // "ver" of the answer after the download, with confirmation on.

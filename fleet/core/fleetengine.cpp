@@ -251,6 +251,7 @@ bool FleetEngine::start(const Run &run, const QVector<int> &device_indexes, QStr
         device.state = State::Listed;
         device.percent = 0;
         device.bytes = 0;
+        device.acknowledged = -1;
         device.path.clear();
         device.version_after.clear();
         device.attempts = 0;
@@ -272,8 +273,8 @@ void FleetEngine::stop()
     for (int index : qAsConst(queue)) {
         tracking[index].queued = false;
         // A device waiting for its retry has ended its attempt already.
-        if (devices.at(index).state != State::Listed)
-            end_device(index, devices.at(index).state);
+        const State state = devices.at(index).state;
+        end_device(index, state == State::Listed ? State::NotStarted : state);
     }
     queue.clear();
     advance();
@@ -308,9 +309,13 @@ void FleetEngine::take_report(const DownloadReport &report)
         // The server ends a download that makes no progress; no time-out here.
         track.deadline = -1;
         device.bytes = report.bytes_sent;
+        device.acknowledged = report.bytes_acknowledged;
         set_state(index, State::Downloading);
-        const int percent =
-                report.file_size > 0 ? int(report.bytes_sent * 100 / quint64(report.file_size)) : 0;
+        // What the device has: the system's buffers take much of a slow device's image long
+        // before it has read it.
+        const qint64 has = report.bytes_acknowledged >= 0 ? report.bytes_acknowledged
+                                                          : qint64(report.bytes_sent);
+        const int percent = report.file_size > 0 ? int(has * 100 / report.file_size) : 0;
         if (percent != device.percent) {
             device.percent = percent;
             emit progress_changed(index, percent);
@@ -336,6 +341,7 @@ void FleetEngine::download_ended(int index, const DownloadReport &report)
     Tracking &track = tracking[index];
     track.deadline = -1;
     device.bytes = report.bytes_sent;
+    device.acknowledged = report.bytes_acknowledged;
     switch (whole_download(report)) {
     case DownloadReport::Outcome::Complete:
         if (device.percent != 100) {
@@ -422,6 +428,7 @@ void FleetEngine::send_command(int index)
     ++device.attempts;
     device.percent = 0;
     device.bytes = 0;
+    device.acknowledged = -1;
     if (device.started_ms < 0)
         device.started_ms = now;
     if (first_command_ms < 0)
@@ -524,11 +531,12 @@ void FleetEngine::finish_run()
         const FleetDevice &device = devices.at(index);
         if (device.state == current_run.goal())
             ++summary.succeeded;
+        else if (device.state == State::NotStarted)
+            ++summary.not_started;
         else
             ++summary.failed;
-        if (device.state == State::Listed)
-            ++summary.not_started;
-        last_end = qMax(last_end, device.ended_ms);
+        if (device.state != State::NotStarted)
+            last_end = qMax(last_end, device.ended_ms);
     }
     if (first_command_ms >= 0)
         summary.elapsed_ms = last_end - first_command_ms;

@@ -82,8 +82,9 @@ public:
         QVector<int> devices;
         // Reached the run's goal().
         int succeeded = 0;
-        // Everything else, the devices a stop kept from starting included.
+        // Got a command and did not reach the goal.
         int failed = 0;
+        // A stop came before their command ("not started").
         int not_started = 0;
         // From the first command to the last device's end, in ms; -1 when no
         // command was sent.
@@ -148,8 +149,8 @@ public:
     // invalid settings or indexes, or when the pre-flight fails (reported
     // by preflight_checked first).
     bool start(const Run &run, const QVector<int> &device_indexes, QString *error = nullptr);
-    // No further commands and no retries: devices not yet started stay
-    // "listed"; those under way end as they will. run_finished follows when
+    // No further commands and no retries: devices not yet started become
+    // "not started" at once; those under way end as they will. run_finished follows when
     // the last one has ended.
     void stop();
     bool is_running() const { return running; }
@@ -168,7 +169,8 @@ signals:
     // Every change of a device's state; a retry shows as "interrupted" or
     // "no answer" followed by "command sent" with one more attempt.
     void state_changed(int index, FleetDevice::State state);
-    // The percentage of a download changed.
+    // The percentage of a download changed: of the bytes the device has
+    // acknowledged where the system tells (FleetDevice::percent).
     void progress_changed(int index, int percent);
     // A device came back after its download (it missed a probe, then answered, or it answered
     // with another "ver"): its "ver" before and after.

@@ -42,6 +42,9 @@ QVariant FleetTableModel::data(const QModelIndex &index, int role) const
         return QVariant();
     const FleetDevice &device = engine.device(index.row());
     const bool queued = device.state == State::Listed && in_run.contains(index.row());
+    // Sent, and the run waits for it to come back from its restart.
+    const bool rebooting = device.state == State::FileSent && in_run.contains(index.row())
+            && engine.run().confirm_ms > 0;
     if (role == StateRole)
         return int(device.state);
     // No bar until a download has begun: an empty one would read as stuck.
@@ -51,10 +54,16 @@ QVariant FleetTableModel::data(const QModelIndex &index, int role) const
         return no_bar ? -1 : device.percent;
     if (role == Qt::TextAlignmentRole && index.column() >= ProgressColumn)
         return int(Qt::AlignRight | Qt::AlignVCenter);
-    if (role == Qt::ToolTipRole && index.column() == StateColumn && device.attempts > 0) {
-        QString tip = QStringLiteral("第 %1 次命令").arg(device.attempts);
+    if (role == Qt::ToolTipRole && index.column() == StateColumn
+            && run_labels.contains(index.row())) {
+        // Rows outside the latest run keep their results: say from which run.
+        QString tip = run_labels.value(index.row());
+        if (device.attempts > 0)
+            tip += QStringLiteral(", 第 %1 次命令").arg(device.attempts);
         if (!device.path.isEmpty())
             tip += QStringLiteral(", %1, %2 字节").arg(device.path).arg(device.bytes);
+        if (device.acknowledged >= 0)
+            tip += QStringLiteral(", 设备已确认 %1 字节").arg(device.acknowledged);
         return tip;
     }
     if (role != Qt::DisplayRole)
@@ -71,7 +80,7 @@ QVariant FleetTableModel::data(const QModelIndex &index, int role) const
     case AddressColumn:
         return device.address.toString();
     case StateColumn:
-        return state_text(device.state, queued);
+        return rebooting ? QStringLiteral("等待重启") : state_text(device.state, queued);
     case ProgressColumn:
         return no_bar ? QString() : QStringLiteral("%1%").arg(device.percent);
     case ElapsedColumn: {
@@ -112,6 +121,10 @@ QVariant FleetTableModel::headerData(int section, Qt::Orientation orientation, i
 void FleetTableModel::run_started(const QVector<int> &device_indexes)
 {
     in_run = QSet<int>(device_indexes.cbegin(), device_indexes.cend());
+    ++runs;
+    for (int device : device_indexes)
+        run_labels.insert(
+                device, QStringLiteral("第 %1 次升级 (%2)").arg(runs).arg(engine.run().file_name));
     if (rows > 0)
         emit dataChanged(index(0, 0), index(rows - 1, ColumnCount - 1));
 }
@@ -156,6 +169,8 @@ QString FleetTableModel::state_text(FleetDevice::State state, bool queued)
         return QStringLiteral("已重启");
     case State::NotBack:
         return QStringLiteral("未重启");
+    case State::NotStarted:
+        return QStringLiteral("未开始");
     }
     return QString();
 }
@@ -191,6 +206,8 @@ QString FleetTableModel::state_line(int index) const
     case State::FileSent:
     case State::Interrupted:
         line += QStringLiteral(" (%1, %2 字节)").arg(device.path).arg(device.bytes);
+        if (device.state == State::FileSent && engine.run().confirm_ms > 0)
+            line += QStringLiteral(", 等待重启");
         break;
     case State::NotFound:
         line += QStringLiteral(" (%1)").arg(device.path);
@@ -210,11 +227,14 @@ QString FleetTableModel::summary_line(const FleetEngine::Summary &summary) const
             QStringLiteral("成功 %1 台, 失败 %2 台").arg(summary.succeeded).arg(summary.failed);
     QStringList failed;
     for (int index : summary.devices) {
-        if (engine.device(index).state != engine.run().goal())
+        const State state = engine.device(index).state;
+        if (state != engine.run().goal() && state != State::NotStarted)
             failed << engine.device(index).serial_number;
     }
     if (!failed.isEmpty())
         line += QStringLiteral(": ") + failed.join(QStringLiteral(", "));
+    if (summary.not_started > 0)
+        line += QStringLiteral(", 未开始 %1 台").arg(summary.not_started);
     QStringList notes;
     if (summary.stopped)
         notes << QStringLiteral("已停止");

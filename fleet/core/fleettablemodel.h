@@ -4,6 +4,7 @@
 #include "fleetengine.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QSet>
 
 class FleetClock;
@@ -48,19 +49,23 @@ public:
     // command leaves, and every row is read again (the engine resets the
     // devices of a run without a signal).
     void run_started(const QVector<int> &device_indexes);
+    // Runs started so far; the log names a run by its number.
+    int run_count() const { return runs; }
     // Reads a device's row again, e.g. after a reply changed its "ver".
     void refresh_device(int index);
     // Reads the elapsed times again; the view calls it while a run goes on.
     void refresh_elapsed();
 
     // The state as the dialog shows it; a listed device is "就绪", or
-    // "排队" while it waits in a run.
+    // "排队" while it waits in a run. (A row sent in a run with confirmation
+    // shows "等待重启" till it is back.)
     static QString state_text(FleetDevice::State state, bool queued = false);
     // Minutes and seconds, "m:ss".
     static QString elapsed_text(qint64 milliseconds);
 
     // Log lines: a device was found, a device's state changed, a run ended
-    // ("成功 N 台, 失败 M 台" and the failed serial numbers).
+    // ("成功 N 台, 失败 M 台", the failed serial numbers, and "未开始 K 台"
+    // for those a stop kept from starting).
     QString found_line(int index) const;
     QString state_line(int index) const;
     QString summary_line(const FleetEngine::Summary &summary) const;
@@ -75,6 +80,10 @@ private:
     const FleetClock &clock;
     int rows = 0;
     QSet<int> in_run;
+    // Runs started so far.
+    int runs = 0;
+    // The latest run of each device that was in one, as its tool tip names it.
+    QHash<int, QString> run_labels;
 };
 
 #endif // FLEETTABLEMODEL_H

@@ -37,6 +37,52 @@ bool parse_range_end(const QString &text, quint32 first, quint32 *last)
     return true;
 }
 
+// One item of the list, without the spaces around it, and where it ends.
+struct Item
+{
+    QString text;
+    int end = 0;
+    bool is_range = false;
+    quint32 first = 0;
+    quint32 last = 0;
+};
+
+QVector<Item> split_items(const QString &text)
+{
+    QVector<Item> items;
+    int start = 0;
+    for (const QString &raw : text.split(QLatin1Char(','))) {
+        Item item;
+        item.text = raw.trimmed();
+        const int leading = raw.indexOf(item.text);
+        item.end = start + (item.text.isEmpty() ? 0 : leading + int(item.text.size()));
+        items.append(item);
+        start += int(raw.size()) + 1;
+    }
+    return items;
+}
+
+// Why item names no addresses, or Kind::None with its first and last set.
+Ipv4AddressList::Error::Kind check_item(Item &item)
+{
+    using Kind = Ipv4AddressList::Error::Kind;
+    if (item.text.isEmpty())
+        return Kind::Empty;
+    const int dash = item.text.indexOf(QLatin1Char('-'));
+    item.is_range = dash >= 0;
+    bool valid = false;
+    if (dash < 0) {
+        valid = parse_address(item.text, &item.first);
+        item.last = item.first;
+    } else {
+        valid = parse_address(item.text.left(dash).trimmed(), &item.first)
+                && parse_range_end(item.text.mid(dash + 1).trimmed(), item.first, &item.last);
+    }
+    if (!valid)
+        return Kind::Malformed;
+    return item.last < item.first ? Kind::Reversed : Kind::None;
+}
+
 } // namespace
 
 bool Ipv4AddressList::parse(const QString &text, QVector<Entry> *entries, Error *error)
@@ -44,37 +90,41 @@ bool Ipv4AddressList::parse(const QString &text, QVector<Entry> *entries, Error 
     QSet<quint32> known;
     for (const Entry &entry : qAsConst(*entries))
         known.insert(entry.address.toIPv4Address());
-    const QStringList items = text.split(QLatin1Char(','));
-    for (const QString &raw : items) {
-        const QString item = raw.trimmed();
-        const int dash = item.indexOf(QLatin1Char('-'));
-        quint32 first = 0;
-        quint32 last = 0;
-        bool valid = false;
-        if (dash < 0) {
-            valid = parse_address(item, &first);
-            last = first;
-        } else {
-            valid = parse_address(item.left(dash).trimmed(), &first)
-                    && parse_range_end(item.mid(dash + 1).trimmed(), first, &last);
-        }
-        Error::Kind refusal = Error::Kind::None;
-        if (!valid)
-            refusal = Error::Kind::Malformed;
-        else if (last < first)
-            refusal = Error::Kind::Reversed;
-        else if (quint64(last - first) + 1 + quint64(entries->size()) > quint64(max_addresses))
+    QVector<Item> items = split_items(text);
+    for (Item &item : items) {
+        Error::Kind refusal = check_item(item);
+        if (refusal == Error::Kind::None
+                && quint64(item.last - item.first) + 1 + quint64(entries->size())
+                        > quint64(max_addresses))
             refusal = Error::Kind::TooMany;
         if (refusal != Error::Kind::None) {
-            *error = { refusal, item, max_addresses };
+            *error = { refusal, item.text, max_addresses, item.end };
             return false;
         }
-        for (quint64 address = first; address <= last; ++address) {
+        for (quint64 address = item.first; address <= item.last; ++address) {
             if (!known.contains(quint32(address))) {
                 known.insert(quint32(address));
-                entries->append({ QHostAddress(quint32(address)), dash >= 0 });
+                entries->append({ QHostAddress(quint32(address)), item.is_range });
             }
         }
     }
     return true;
+}
+
+QVector<Ipv4AddressList::Error> Ipv4AddressList::problems(const QString &text)
+{
+    QVector<Error> found;
+    QVector<Item> items = split_items(text);
+    for (Item &item : items) {
+        const Error::Kind refusal = check_item(item);
+        if (refusal != Error::Kind::None)
+            found.append({ refusal, item.text, max_addresses, item.end });
+    }
+    if (found.isEmpty()) {
+        QVector<Entry> entries;
+        Error error;
+        if (!parse(text, &entries, &error))
+            found.append(error);
+    }
+    return found;
 }

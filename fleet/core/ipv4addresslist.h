@@ -31,11 +31,14 @@ public:
             Malformed, // the item is no IPv4 address or range
             Reversed, // the range ends before it starts
             TooMany, // the item would make more than limit addresses in all
+            Empty, // nothing between two commas, or after the last
         };
         Kind kind = Kind::None;
         // The offending item as written, without the spaces around it.
         QString item;
         int limit = 0;
+        // Where item ends in the text, for putting the cursor there.
+        int end = 0;
     };
 
     // Appends the addresses of text to entries, skipping any already there,
@@ -43,6 +46,9 @@ public:
     // item, a reversed range or too many addresses returns false with the
     // reason in error; entries then holds what came before.
     static bool parse(const QString &text, QVector<Entry> *entries, Error *error);
+    // Every reason to refuse text, in the order written: each bad item, then
+    // too many addresses in all; empty when parse() takes it.
+    static QVector<Error> problems(const QString &text);
 };
 
 #endif // IPV4ADDRESSLIST_H

@@ -1,6 +1,9 @@
 #include "deviceaddressprompt.h"
 
 #include <QInputDialog>
+#include <QLineEdit>
+#include <QStringList>
+#include <QTimer>
 
 namespace {
 
@@ -18,16 +21,28 @@ QString &last_text()
     return text;
 }
 
-QString ask_with_dialog(QWidget *parent, const QString &text, const QString &problem)
+// cursor: where to put it in text, with nothing selected; -1 selects all.
+QString ask_with_dialog(QWidget *parent, const QString &text, const QString &problem, int cursor)
 {
     QString label = QStringLiteral("设备的IPv4地址, 用逗号分隔, 可写范围\n"
                                    "(如 192.168.1.20-60 或 10.0.0.250-10.0.1.10):");
     if (!problem.isEmpty())
         label += QStringLiteral("\n\n格式错误: ") + problem;
-    bool accepted = false;
-    const QString typed = QInputDialog::getText(
-            parent, QStringLiteral("按IP添加设备"), label, QLineEdit::Normal, text, &accepted);
-    return accepted ? typed : QString();
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(QStringLiteral("按IP添加设备"));
+    dialog.setLabelText(label);
+    dialog.setTextValue(text);
+    if (cursor >= 0) {
+        // The dialog selects its whole text once shown; a long list corrected
+        // must not go with the first keystroke.
+        QTimer::singleShot(0, &dialog, [&dialog, cursor] {
+            if (auto *edit = dialog.findChild<QLineEdit *>()) {
+                edit->deselect();
+                edit->setCursorPosition(cursor);
+            }
+        });
+    }
+    return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
 }
 
 } // namespace
@@ -36,8 +51,10 @@ QList<QHostAddress> DeviceAddressPrompt::ask(QWidget *parent)
 {
     QString text = last_text();
     QString problem;
+    int cursor = -1;
     forever {
-        text = asker() ? asker()(parent, text, problem) : ask_with_dialog(parent, text, problem);
+        text = asker() ? asker()(parent, text, problem)
+                       : ask_with_dialog(parent, text, problem, cursor);
         if (text.trimmed().isEmpty())
             return {};
         QVector<Ipv4AddressList::Entry> entries;
@@ -49,7 +66,9 @@ QList<QHostAddress> DeviceAddressPrompt::ask(QWidget *parent)
                 addresses << entry.address;
             return addresses;
         }
-        problem = problem_text(error);
+        const QVector<Ipv4AddressList::Error> errors = Ipv4AddressList::problems(text);
+        problem = problems_text(errors);
+        cursor = errors.isEmpty() ? error.end : errors.first().end;
     }
 }
 
@@ -62,10 +81,24 @@ QString DeviceAddressPrompt::problem_text(const Ipv4AddressList::Error &error)
         return QStringLiteral("\"%1\" 范围的结尾小于开头").arg(error.item);
     case Ipv4AddressList::Error::Kind::TooMany:
         return QStringLiteral("\"%1\" 超过 %2 个地址").arg(error.item).arg(error.limit);
+    case Ipv4AddressList::Error::Kind::Empty:
+        return QStringLiteral("多了一个逗号 (逗号之间或最后没有地址)");
     case Ipv4AddressList::Error::Kind::None:
         break;
     }
     return QString();
+}
+
+QString DeviceAddressPrompt::problems_text(const QVector<Ipv4AddressList::Error> &errors)
+{
+    QStringList lines;
+    for (const Ipv4AddressList::Error &error : errors) {
+        const QString line = problem_text(error);
+        // Several doubled commas are one slip.
+        if (!lines.contains(line))
+            lines << line;
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 void DeviceAddressPrompt::set_asker(Asker chosen)

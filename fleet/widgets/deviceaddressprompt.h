@@ -13,8 +13,9 @@ class QWidget;
 
 // Asks the user for the IPv4 addresses of devices that a broadcast cannot
 // reach: a list and ranges such as 192.168.1.20-60. A malformed text is
-// shown again with the reason until it parses or the user cancels. The input
-// dialog can be replaced, so tests never block. GUI thread only.
+// shown again with every reason, the cursor after the first bad item and
+// nothing selected, until it parses or the user cancels. The input dialog can
+// be replaced, so tests never block. GUI thread only.
 class DeviceAddressPrompt
 {
 public:
@@ -32,6 +33,8 @@ public:
     static void set_asker(Asker asker);
     // Why a text was refused, in the interface's words.
     static QString problem_text(const Ipv4AddressList::Error &error);
+    // Every reason, one a line.
+    static QString problems_text(const QVector<Ipv4AddressList::Error> &errors);
 };
 
 #endif // DEVICEADDRESSPROMPT_H

@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QScreen>
 
 namespace {
 
@@ -40,12 +41,16 @@ FleetDialog::FleetDialog(FleetTransport &transport, const Services &services,
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("批量升级"));
 
-    ui->device_table_view->setModel(&model);
+    sorted.setSourceModel(&model);
+    ui->device_table_view->setModel(&sorted);
     ui->device_table_view->setItemDelegate(new FleetTableDelegate(ui->device_table_view));
     QHeaderView *header = ui->device_table_view->horizontalHeader();
     for (int column = 0; column < FleetTableModel::ColumnCount; ++column)
         header->resizeSection(column, column_widths[column]);
     header->setSectionResizeMode(FleetTableModel::StateColumn, QHeaderView::Stretch);
+    // In the order found until a column is clicked.
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    ui->device_table_view->setSortingEnabled(true);
     ui->device_table_view->verticalHeader()->setDefaultSectionSize(
             ui->device_table_view->fontMetrics().height() + 10);
 
@@ -74,6 +79,9 @@ FleetDialog::FleetDialog(FleetTransport &transport, const Services &services,
                        : QStringLiteral("检查失败: ") + FleetChecklist::refusal(checked));
     });
     connect(&fleet, &FleetEngine::run_finished, this, &FleetDialog::run_finished);
+    probe_timer.setSingleShot(true);
+    probe_timer.setInterval(ProbeTally::answer_time_ms);
+    connect(&probe_timer, &QTimer::timeout, this, [this] { log(probe_tally.finish()); });
     elapsed_timer.setInterval(elapsed_refresh_ms);
     connect(&elapsed_timer, &QTimer::timeout, &model, &FleetTableModel::refresh_elapsed);
 
@@ -86,11 +94,17 @@ FleetDialog::~FleetDialog()
     delete ui;
 }
 
-void FleetDialog::take_datagram(const QByteArray &datagram, const QHostAddress &sender)
+void FleetDialog::take_datagram(
+        const QByteArray &datagram, const QHostAddress &sender, const QDateTime &heard)
 {
+    line_time = heard;
     const int known = fleet.find_device(sender);
-    if (fleet.take_datagram(datagram, sender) && known >= 0)
-        model.refresh_device(known);
+    if (fleet.take_datagram(datagram, sender)) {
+        probe_tally.take(sender);
+        if (known >= 0)
+            model.refresh_device(known);
+    }
+    line_time = QDateTime();
 }
 
 void FleetDialog::refresh_checklist()
@@ -131,6 +145,7 @@ void FleetDialog::showEvent(QShowEvent *event)
 {
     refresh_checklist();
     QWidget::showEvent(event);
+    keep_on_screen();
 }
 
 // Coming back from the MiniFs window, the image may be new.
@@ -157,6 +172,10 @@ void FleetDialog::on_add_address_button_clicked()
         return;
     fleet.probe(addresses);
     log(QStringLiteral("探测 %1 个地址").arg(addresses.size()));
+    if (probe_tally.is_open())
+        log(probe_tally.finish());
+    probe_tally.start(addresses);
+    probe_timer.start();
 }
 
 void FleetDialog::on_select_all_button_clicked()
@@ -180,6 +199,8 @@ void FleetDialog::on_stop_button_clicked()
     log(QStringLiteral("停止: 不再发送新命令, 正在下载的设备照常结束"));
     stopping = true;
     fleet.stop();
+    if (fleet.is_running())
+        ui->run_status->set_full_text(QStringLiteral("停止中: 等待进行中的设备结束…"));
     update_controls();
 }
 
@@ -206,13 +227,18 @@ void FleetDialog::start_run(const QString &type)
     run.http_port = services.http_port ? services.http_port() : 0;
     run.file_name = DeviceMessages::file_for(type);
     settings.apply_to(&run);
-    log(QStringLiteral("%1 %2 台: %3, 并行 %4, 超时 %5 秒")
-                    .arg(type == DeviceMessages::firmware_type() ? QStringLiteral("固件升级")
-                                                                 : QStringLiteral("文件更新"))
-                    .arg(devices.size())
-                    .arg(run.file_name)
-                    .arg(run.parallel)
-                    .arg(settings.timeout_seconds));
+    log(QStringLiteral("第 %1 次: ").arg(model.run_count() + 1)
+            + QStringLiteral("%1 %2 台: %3, 并行 %4, 超时 %5 秒, 重试 %6 次, 重启确认 %7")
+                      .arg(type == DeviceMessages::firmware_type() ? QStringLiteral("固件升级")
+                                                                   : QStringLiteral("文件更新"))
+                      .arg(devices.size())
+                      .arg(run.file_name)
+                      .arg(run.parallel)
+                      .arg(settings.timeout_seconds)
+                      .arg(settings.retries)
+                      .arg(settings.confirm_seconds > 0
+                                      ? QStringLiteral("%1 秒").arg(settings.confirm_seconds)
+                                      : QStringLiteral("关闭")));
     QString error;
     if (!fleet.start(run, devices, &error)) {
         log(QStringLiteral("无法开始: ") + error);
@@ -224,7 +250,7 @@ void FleetDialog::start_run(const QString &type)
     if (fleet.is_running()) {
         model.run_started(devices);
         elapsed_timer.start();
-        ui->run_status->setText(QStringLiteral("升级中…"));
+        ui->run_status->set_full_text(QStringLiteral("升级中…"));
     }
     update_controls();
 }
@@ -234,7 +260,7 @@ QVector<int> FleetDialog::selected_devices() const
     QVector<int> devices;
     const QModelIndexList rows = ui->device_table_view->selectionModel()->selectedRows();
     for (const QModelIndex &row : rows)
-        devices << row.row();
+        devices << sorted.device(row.row());
     std::sort(devices.begin(), devices.end());
     return devices;
 }
@@ -268,8 +294,8 @@ void FleetDialog::run_finished(const FleetEngine::Summary &summary)
     elapsed_timer.stop();
     model.refresh_elapsed();
     const QString line = model.summary_line(summary);
-    log(line);
-    ui->run_status->setText(line);
+    log(QStringLiteral("第 %1 次: ").arg(model.run_count()) + line);
+    ui->run_status->set_full_text(line);
     update_controls();
 }
 
@@ -302,10 +328,22 @@ void FleetDialog::update_controls()
     ui->blocked_label->setVisible(!reasons.isEmpty());
 }
 
+// A window wider or taller than its screen hides its panel and buttons, and
+// maximising would not bring them back.
+void FleetDialog::keep_on_screen()
+{
+    const QRect available = screen()->availableGeometry();
+    setMaximumSize(available.size());
+    if (width() > available.width() || height() > available.height())
+        resize(size().boundedTo(available.size()));
+}
+
 void FleetDialog::log(const QString &line)
 {
-    ui->log_box->appendPlainText(
-            QDateTime::currentDateTime().toString(log_time_format) + QLatin1Char(' ') + line);
+    const QDateTime time = line_time.isValid() ? line_time : QDateTime::currentDateTime();
+    ui->log_box->appendPlainText(time.toString(log_time_format) + QLatin1Char(' ') + line);
+    if (line_time.isValid())
+        log_menu->setLastLineTime(line_time);
 }
 
 void FleetDialog::show_warning(const QString &text)

@@ -3,8 +3,11 @@
 
 #include "fleetengine.h"
 #include "fleetsettings.h"
+#include "fleetsortmodel.h"
 #include "fleettablemodel.h"
+#include "probetally.h"
 
+#include <QDateTime>
 #include <QTimer>
 #include <QWidget>
 
@@ -50,7 +53,9 @@ public:
 
     FleetEngine &engine() { return fleet; }
     // A datagram from the shared socket: replies add devices or update them.
-    void take_datagram(const QByteArray &datagram, const QHostAddress &sender);
+    // heard, when given, is when it arrived, for the lines it causes; else now.
+    void take_datagram(const QByteArray &datagram, const QHostAddress &sender,
+            const QDateTime &heard = QDateTime());
     // Checks the files, addresses and ports again.
     void refresh_checklist();
 
@@ -76,6 +81,7 @@ private:
     void save_settings() const;
     void run_finished(const FleetEngine::Summary &summary);
     void update_controls();
+    void keep_on_screen();
     void log(const QString &line);
     void show_warning(const QString &text);
 
@@ -86,10 +92,18 @@ private:
     FleetClock *clock;
     FleetEngine fleet;
     FleetTableModel model;
+    // The rows as the view shows them, sorted by the column clicked.
+    FleetSortModel sorted;
+    // Who answered the latest 按IP添加…, logged once the replies had their time.
+    ProbeTally probe_tally;
+    QTimer probe_timer;
     LogBoxMenu *log_menu = nullptr;
     QTimer elapsed_timer;
     // 停止 was pressed; the run ends once its downloads have.
     bool stopping = false;
+    // The time of the lines being logged, while a datagram heard earlier is
+    // taken; invalid: now.
+    QDateTime line_time;
     // Why each upgrade button is off; empty when it may start.
     QString firmware_refusal;
     QString file_system_refusal;

@@ -14,6 +14,11 @@ constexpr int bar_margin = 2;
 // a white table, not as a large label.
 const QColor success_colour(0, 150, 0);
 const QColor failure_colour(210, 0, 0);
+// Neither: a stop came first.
+const QColor not_started_colour(120, 120, 120);
+// How much lighter a selected state cell's background is than other
+// selected cells (QColor::lighter's factor, in percent).
+constexpr int selection_lightness = 170;
 
 } // namespace
 
@@ -54,18 +59,31 @@ void FleetTableDelegate::initStyleOption(
     QStyledItemDelegate::initStyleOption(option, index);
     if (index.column() != FleetTableModel::StateColumn)
         return;
+    const QColor colour = state_colour(index);
+    if (!colour.isValid())
+        return;
+    option->palette.setColor(QPalette::Text, colour);
+    // Selected rows (全选 for a whole run) keep their state readable: the
+    // colour on a light selection.
+    option->palette.setColor(QPalette::HighlightedText, colour);
+    option->palette.setColor(QPalette::Highlight,
+            option->palette.color(QPalette::Highlight).lighter(selection_lightness));
+}
+
+QColor FleetTableDelegate::state_colour(const QModelIndex &index)
+{
     switch (FleetDevice::State(index.data(FleetTableModel::StateRole).toInt())) {
     case FleetDevice::State::FileSent:
     case FleetDevice::State::Back:
-        option->palette.setColor(QPalette::Text, success_colour);
-        break;
+        return success_colour;
     case FleetDevice::State::Interrupted:
     case FleetDevice::State::NoAnswer:
     case FleetDevice::State::NotFound:
     case FleetDevice::State::NotBack:
-        option->palette.setColor(QPalette::Text, failure_colour);
-        break;
+        return failure_colour;
+    case FleetDevice::State::NotStarted:
+        return not_started_colour;
     default:
-        break;
+        return QColor();
     }
 }

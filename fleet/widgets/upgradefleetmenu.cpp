@@ -44,8 +44,12 @@ QMenu *UpgradeFleetMenu::create_menu()
 FleetDialog *UpgradeFleetMenu::open_fleet_dialog()
 {
     // Kept for the window's lifetime: a closed dialog keeps its rows and its run.
-    if (!dialog)
+    if (!dialog) {
         dialog = new FleetDialog(transport, services, nullptr, list);
+        for (const HeardReplies::Reply &reply : heard.replies())
+            dialog->take_datagram(reply.datagram, reply.sender, reply.first_heard);
+        heard.clear();
+    }
     for (int slot = 0; slot < table.count(); ++slot) {
         const DeviceReply reply = table.reply(slot);
         dialog->engine().add_device(
@@ -69,6 +73,8 @@ void UpgradeFleetMenu::take_datagram(const QByteArray &datagram, const QHostAddr
 {
     if (dialog)
         dialog->take_datagram(datagram, sender);
+    else
+        heard.take(datagram, sender, QDateTime::currentDateTime());
 }
 
 void UpgradeFleetMenu::show_menu(const QPoint &pos)

@@ -2,6 +2,7 @@
 #define UPGRADEFLEETMENU_H
 
 #include "fleetdialog.h"
+#include "heardreplies.h"
 #include "socketfleettransport.h"
 
 #include <QObject>
@@ -14,7 +15,8 @@ class QPoint;
 class QUdpSocket;
 
 // The upgrade window's device list menu (right click or the menu key):
-// "批量升级…" opens the fleet dialog with the devices the window lists, and
+// "批量升级…" opens the fleet dialog with every device the window's socket
+// heard (the window lists ten at most) and those the window lists, and
 // "按IP添加设备…" sends the discovery probe by unicast from the window's own
 // socket, so the replies fill the window's table by its usual rules. The
 // fleet dialog sends from that socket too and gets every datagram the window
@@ -32,12 +34,14 @@ public:
 
     // A new menu; the caller owns it.
     QMenu *create_menu();
-    // "批量升级…": adds the window's devices to the fleet dialog and shows it.
+    // "批量升级…": adds the devices heard and the window's to the fleet
+    // dialog and shows it.
     FleetDialog *open_fleet_dialog();
     // "按IP添加设备…".
     void add_by_address();
     // A datagram the window's socket read, at most DeviceReply::max_size + 1
-    // bytes: handed on to the fleet dialog once it is open.
+    // bytes: handed on to the fleet dialog once it is open, and kept with its
+    // time till then.
     void take_datagram(const QByteArray &datagram, const QHostAddress &sender);
 
 private:
@@ -52,6 +56,7 @@ private:
     const FleetDialog::Services services;
     SocketFleetTransport transport;
     FleetDialog *dialog = nullptr;
+    HeardReplies heard;
 };
 
 #endif // UPGRADEFLEETMENU_H

@@ -47,4 +47,7 @@ cp -u "$QT"/plugins/platforms/{qwindows,qoffscreen,qminimal}.dll "$RUNTIME/platf
 cp -u "$QT/plugins/imageformats/qico.dll" "$RUNTIME/imageformats/"
 # Without it Qt draws its plain "windows" style instead of the system's look.
 cp -u "$QT/plugins/styles/qwindowsvistastyle.dll" "$RUNTIME/styles/"
+# Qt's own texts in Chinese; the program looks in translations/ beside itself first.
+mkdir -p "$RUNTIME/translations"
+cp -u /usr/share/qt5/translations/qtbase_zh_CN.qm "$RUNTIME/translations/"
 echo "Built into $RUNTIME"

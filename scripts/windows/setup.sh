@@ -7,7 +7,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../setup.sh"
 
 WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
     wine wine64 wine32:i386 nsis zip unzip ninja-build cmake g++ make perl dpkg-dev xz-utils
-    fonts-wqy-microhei)
+    fonts-wqy-microhei qttranslations5-l10n)
 DEB822=/etc/apt/sources.list.d/debian.sources
 LEGACY=/etc/apt/sources.list
 LEGACY_SRC=/etc/apt/sources.list.d/deb-src.list

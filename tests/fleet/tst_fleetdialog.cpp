@@ -1,5 +1,7 @@
 #include "devicemessages.h"
+#include "fittedlabel.h"
 #include "fleetdialog.h"
+#include "fleettabledelegate.h"
 #include "logboxmenu.h"
 #include "logtime.h"
 #include "manualfleetclock.h"
@@ -13,8 +15,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -45,9 +49,18 @@ private slots:
     void preflightPanel();
     void settingsRoundTrip();
     void runOfSelectedDevicesEndsWithSummary();
+    void summaryFitsItsLines_data();
+    void summaryFitsItsLines();
+    void longSummaryKeepsDialogWidth();
+    void sortedRowsStartTheirDevices();
+    void selectionKeepsStateColours();
 
 private:
     std::unique_ptr<FleetDialog> make_dialog(bool listening = true);
+    // minifs_rom.img in the served folder; false when it cannot be written.
+    bool write_image();
+    // count devices, "ver" 1.0, named by name with their number.
+    static void add_devices(FleetDialog &dialog, int count, const QString &name);
     template <typename T> T *child(FleetDialog &dialog, const char *name)
     {
         T *found = dialog.findChild<T *>(QLatin1String(name));
@@ -94,6 +107,20 @@ std::unique_ptr<FleetDialog> tst_FleetDialog::make_dialog(bool listening)
     return std::unique_ptr<FleetDialog>(new FleetDialog(transport,
             { [] { return quint16(81); }, [listening] { return listening; }, [] { return true; } },
             &clock));
+}
+
+bool tst_FleetDialog::write_image()
+{
+    QFile image(work.filePath(QStringLiteral("html/minifs_rom.img")));
+    return image.open(QIODevice::WriteOnly)
+            && image.write(QByteArray(image_size, 'x')) == qint64(image_size);
+}
+
+void tst_FleetDialog::add_devices(FleetDialog &dialog, int count, const QString &name)
+{
+    for (int device = 0; device < count; ++device)
+        dialog.engine().add_device(
+                name.arg(device), QStringLiteral("1.0"), QString(), device_address(device));
 }
 
 void tst_FleetDialog::wiringHasNoWarnings()
@@ -205,14 +232,9 @@ void tst_FleetDialog::settingsRoundTrip()
 
 void tst_FleetDialog::runOfSelectedDevicesEndsWithSummary()
 {
-    QFile image(work.filePath(QStringLiteral("html/minifs_rom.img")));
-    QVERIFY(image.open(QIODevice::WriteOnly));
-    QCOMPARE(image.write(QByteArray(image_size, 'x')), qint64(image_size));
-    image.close();
+    QVERIFY(write_image());
     const auto dialog = make_dialog();
-    for (int device = 0; device < 3; ++device)
-        dialog->engine().add_device(QStringLiteral("SN-%1").arg(device), QStringLiteral("1.0"),
-                QString(), device_address(device));
+    add_devices(*dialog, 3, QStringLiteral("SN-%1"));
     child<QSpinBox>(*dialog, "timeout_box")->setValue(5);
     child<QSpinBox>(*dialog, "retries_box")->setValue(0);
     auto *start = child<QPushButton>(*dialog, "file_system_button");
@@ -244,7 +266,7 @@ void tst_FleetDialog::runOfSelectedDevicesEndsWithSummary()
     clock.advance(5000);
 
     const QString summary = QStringLiteral("成功 1 台, 失败 1 台: SN-2 (用时 0:05)");
-    QCOMPARE(child<QLabel>(*dialog, "run_status")->text(), summary);
+    QCOMPARE(child<QLabel>(*dialog, "run_status")->toolTip(), summary);
     QVERIFY(start->isEnabled());
     QVERIFY(!child<QPushButton>(*dialog, "stop_button")->isEnabled());
     const QStringList lines =
@@ -254,6 +276,11 @@ void tst_FleetDialog::runOfSelectedDevicesEndsWithSummary()
         QVERIFY2(timed.match(line).hasMatch(), qPrintable(line));
     QVERIFY(lines.last().endsWith(summary));
     QVERIFY(lines.filter(QStringLiteral("SN-2 (198.18.0.12) 无响应")).size() == 1);
+    // A saved log says how the run was set.
+    QCOMPARE(lines.filter(QStringLiteral("文件更新 2 台: minifs_rom.img, 并行 8, 超时 5 秒, 重试 0 "
+                                         "次, 重启确认 关闭"))
+                     .size(),
+            1);
 
     const QString saved = work.filePath(QStringLiteral("fleet.txt"));
     dialog->findChild<LogBoxMenu *>()->setFileChooser(
@@ -267,6 +294,132 @@ void tst_FleetDialog::runOfSelectedDevicesEndsWithSummary()
     for (int i = 0; i < lines.size(); ++i)
         QCOMPARE(saved_lines.at(i).mid(LogTime::format().size()), lines.at(i).mid(8));
     QCOMPARE(boxes.texts().size(), 1);
+}
+
+void tst_FleetDialog::summaryFitsItsLines_data()
+{
+    QTest::addColumn<int>("names");
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<bool>("elided");
+    QTest::newRow("short") << 1 << 1 << false;
+    QTest::newRow("wraps") << 12 << 2 << false;
+    QTest::newRow("elided") << 200 << FittedLabel::max_lines << true;
+}
+
+void tst_FleetDialog::summaryFitsItsLines()
+{
+    QFETCH(int, names);
+    QStringList failed;
+    for (int name = 0; name < names; ++name)
+        failed << QStringLiteral("FLT-%1").arg(name, 2, 10, QLatin1Char('0'));
+    const QString text = QStringLiteral("成功 5 台, 失败 %1 台: ").arg(names)
+            + failed.join(QStringLiteral(", ")) + QStringLiteral(" (已停止, 用时 1:00)");
+    const QFont font;
+    const QFontMetrics metrics(font);
+    // Room for some twelve names a line.
+    const int width = metrics.horizontalAdvance(QStringLiteral("FLT-00, ")) * 12;
+    const QStringList fitted =
+            FittedLabel::fit(text, font, width, FittedLabel::max_lines).split(QLatin1Char('\n'));
+
+    QFETCH(int, lines);
+    QCOMPARE(fitted.size(), lines);
+    for (const QString &line : fitted)
+        QVERIFY2(metrics.horizontalAdvance(line) <= width, qPrintable(line));
+    QFETCH(bool, elided);
+    QCOMPARE(fitted.last().endsWith(QStringLiteral("…")), elided);
+    // Broken at spaces, nothing lost.
+    if (!elided)
+        QCOMPARE(fitted.join(QString()).remove(QLatin1Char(' ')),
+                QString(text).remove(QLatin1Char(' ')));
+}
+
+// A stopped run of many failures: the summary wraps and is cut in the dialog,
+// whole in its tool tip and the log, and the dialog keeps its width.
+void tst_FleetDialog::longSummaryKeepsDialogWidth()
+{
+    QVERIFY(write_image());
+    const auto dialog = make_dialog();
+    constexpr int fleet = 60;
+    add_devices(*dialog, fleet, QStringLiteral("FLEET-DEVICE-%1"));
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    const int width = dialog->width();
+    const int least = dialog->minimumSizeHint().width();
+    child<QSpinBox>(*dialog, "parallel_box")->setValue(FleetSettings::max_parallel);
+    child<QSpinBox>(*dialog, "timeout_box")->setValue(5);
+    child<QSpinBox>(*dialog, "retries_box")->setValue(0);
+    child<QPushButton>(*dialog, "select_all_button")->click();
+    child<QPushButton>(*dialog, "file_system_button")->click();
+    child<QPushButton>(*dialog, "stop_button")->click();
+    clock.advance(5000);
+
+    auto *status = child<FittedLabel>(*dialog, "run_status");
+    const QString summary = status->toolTip();
+    QVERIFY2(summary.startsWith(QStringLiteral("成功 0 台, 失败 32 台: FLEET-DEVICE-0, ")),
+            qPrintable(summary));
+    QVERIFY(summary.endsWith(QStringLiteral(", 未开始 28 台 (已停止, 用时 0:05)")));
+    QVERIFY(status->text().split(QLatin1Char('\n')).size() <= FittedLabel::max_lines);
+    QVERIFY(status->text().endsWith(QStringLiteral("…")));
+    QVERIFY(child<QPlainTextEdit>(*dialog, "log_box")->toPlainText().endsWith(summary));
+    QTest::qWait(50);
+    QCOMPARE(dialog->width(), width);
+    QVERIFY2(dialog->minimumSizeHint().width() <= least,
+            qPrintable(QString::number(dialog->minimumSizeHint().width())));
+    // Brought inside the screen as far as its content allows, and that fits
+    // a screen 1280 pixels wide.
+    const QRect available = dialog->screen()->availableGeometry();
+    QVERIFY(dialog->height() <= available.height());
+    QVERIFY(dialog->width() <= qMax(available.width(), least));
+    QVERIFY2(least < 1280, qPrintable(QString::number(least)));
+}
+
+// A row chosen in a sorted table starts the device it shows.
+void tst_FleetDialog::sortedRowsStartTheirDevices()
+{
+    QVERIFY(write_image());
+    const auto dialog = make_dialog();
+    add_devices(*dialog, 3, QStringLiteral("SN-%1"));
+    auto *view = child<QTableView>(*dialog, "device_table_view");
+    QCOMPARE(view->model()->index(0, 0).data().toString(), QStringLiteral("SN-0"));
+    view->sortByColumn(FleetTableModel::SerialColumn, Qt::DescendingOrder);
+    QCOMPARE(view->model()->index(0, 0).data().toString(), QStringLiteral("SN-2"));
+    view->selectRow(0);
+    child<QPushButton>(*dialog, "file_system_button")->click();
+    QCOMPARE(transport.sent.size(), 1);
+    QCOMPARE(transport.count_to(device_address(2), "\"type\": \"fs\""), 1);
+}
+
+namespace {
+
+class OpenDelegate : public FleetTableDelegate
+{
+public:
+    using FleetTableDelegate::FleetTableDelegate;
+    using FleetTableDelegate::initStyleOption;
+};
+
+} // namespace
+
+// 全选 selects a whole run: its states keep their colours.
+void tst_FleetDialog::selectionKeepsStateColours()
+{
+    QStandardItemModel rows(2, FleetTableModel::ColumnCount);
+    rows.setData(rows.index(0, FleetTableModel::StateColumn), int(FleetDevice::State::NoAnswer),
+            FleetTableModel::StateRole);
+    rows.setData(rows.index(1, FleetTableModel::StateColumn), int(FleetDevice::State::Listed),
+            FleetTableModel::StateRole);
+    OpenDelegate delegate;
+    QStyleOptionViewItem failed;
+    failed.state |= QStyle::State_Selected;
+    const QColor selection = failed.palette.color(QPalette::Highlight);
+    delegate.initStyleOption(&failed, rows.index(0, FleetTableModel::StateColumn));
+    QCOMPARE(failed.palette.color(QPalette::HighlightedText),
+            FleetTableDelegate::state_colour(rows.index(0, FleetTableModel::StateColumn)));
+    QCOMPARE(failed.palette.color(QPalette::HighlightedText), QColor(210, 0, 0));
+    QVERIFY(failed.palette.color(QPalette::Highlight).lightness() > selection.lightness());
+    QStyleOptionViewItem listed;
+    delegate.initStyleOption(&listed, rows.index(1, FleetTableModel::StateColumn));
+    QCOMPARE(listed.palette.color(QPalette::Highlight), selection);
 }
 
 QTEST_MAIN(tst_FleetDialog)

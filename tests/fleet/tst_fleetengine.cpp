@@ -54,6 +54,7 @@ private slots:
     void fileRecheckedAtRunEnd();
     void endedDeviceFollowedWhileRunGoesOn();
     void stopSendsNoFurtherCommands();
+    void percentFollowsWhatDeviceHas();
 
 private:
     void add_devices(int count);
@@ -515,8 +516,13 @@ void tst_FleetEngine::stopSendsNoFurtherCommands()
     add_devices(3);
     QSignalSpy finished(&fleet->engine, &FleetEngine::run_finished);
     QVERIFY(start(1, 2));
+    QSignalSpy changed(&fleet->engine, &FleetEngine::state_changed);
     fleet->engine.stop();
     QVERIFY(fleet->engine.is_running());
+    // Shown at once, not after the device under way has timed out.
+    QCOMPARE(changed.count(), 2);
+    QCOMPARE(fleet->engine.device(1).state, State::NotStarted);
+    QCOMPARE(fleet->engine.device(2).state, State::NotStarted);
     fleet->clock.advance(timeout);
     QCOMPARE(fleet->engine.device(0).state, State::NoAnswer);
     QCOMPARE(fleet->transport.sent.size(), 1);
@@ -524,7 +530,32 @@ void tst_FleetEngine::stopSendsNoFurtherCommands()
     const auto summary = finished.first().first().value<FleetEngine::Summary>();
     QVERIFY(summary.stopped);
     QCOMPARE(summary.not_started, 2);
-    QCOMPARE(summary.failed, 3);
+    QCOMPARE(summary.failed, 1);
+    QCOMPARE(summary.succeeded, 0);
+}
+
+// The system's buffers take most of an image long before the device has it:
+// the percentage counts what the device acknowledged, where that is known.
+void tst_FleetEngine::percentFollowsWhatDeviceHas()
+{
+    add_devices(2);
+    QSignalSpy progress(&fleet->engine, &FleetEngine::progress_changed);
+    QVERIFY(start(2));
+    DownloadReport buffered = report(0, "GET", Outcome::InProgress, 900);
+    buffered.bytes_acknowledged = 120;
+    fleet->engine.take_report(buffered);
+    QCOMPARE(fleet->engine.device(0).percent, 12);
+    QCOMPARE(fleet->engine.device(0).bytes, quint64(900));
+    QCOMPARE(fleet->engine.device(0).acknowledged, qint64(120));
+    buffered.bytes_sent = image_size;
+    buffered.bytes_acknowledged = 640;
+    fleet->engine.take_report(buffered);
+    QCOMPARE(fleet->engine.device(0).percent, 64);
+    // Where the system cannot tell, the bytes handed over are all there is.
+    fleet->engine.take_report(report(1, "GET", Outcome::InProgress, 900));
+    QCOMPARE(fleet->engine.device(1).percent, 90);
+    QCOMPARE(fleet->engine.device(1).acknowledged, qint64(-1));
+    QCOMPARE(progress.count(), 3);
 }
 
 QTEST_GUILESS_MAIN(tst_FleetEngine)

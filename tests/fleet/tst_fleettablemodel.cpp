@@ -26,6 +26,8 @@ private slots:
     void init();
     void rowFollowsEvents_data();
     void rowFollowsEvents();
+    void stoppedRunCountsNotStartedApart();
+    void rowsNameTheirRun();
 
 private:
     QString cell(int row, int column, int role = Qt::DisplayRole) const
@@ -34,6 +36,8 @@ private:
     }
     // Runs a step of rowFollowsEvents on device 0.
     void step(const QString &what);
+    // A file-system run of image.bin, one device at a time, no retries.
+    static FleetEngine::Run one_at_a_time(bool confirmed);
 
     QTemporaryDir folder;
     std::unique_ptr<FleetEngineRig> fleet;
@@ -53,19 +57,24 @@ void tst_FleetTableModel::init()
     model.reset(new FleetTableModel(fleet->engine, fleet->clock));
 }
 
+FleetEngine::Run tst_FleetTableModel::one_at_a_time(bool confirmed)
+{
+    FleetEngine::Run run;
+    run.type = QStringLiteral("fs");
+    run.file_name = QStringLiteral("image.bin");
+    run.parallel = 1;
+    run.timeout_ms = timeout;
+    run.retries = 0;
+    run.confirm_ms = confirmed ? confirm : 0;
+    return run;
+}
+
 void tst_FleetTableModel::step(const QString &what)
 {
     const QString verb = what.section(QLatin1Char(':'), 0, 0);
     const QString value = what.section(QLatin1Char(':'), 1);
     if (verb == QLatin1String("start")) {
-        FleetEngine::Run run;
-        run.type = QStringLiteral("fs");
-        run.file_name = QStringLiteral("image.bin");
-        run.parallel = 1;
-        run.timeout_ms = timeout;
-        run.retries = 0;
-        run.confirm_ms = value == QLatin1String("confirm") ? confirm : 0;
-        QVERIFY(fleet->engine.start(run, { 0, 1 }));
+        QVERIFY(fleet->engine.start(one_at_a_time(value == QLatin1String("confirm")), { 0, 1 }));
         model->run_started({ 0, 1 });
     } else if (verb == QLatin1String("wait")) {
         fleet->clock.advance(value.toInt());
@@ -120,6 +129,10 @@ void tst_FleetTableModel::rowFollowsEvents_data()
     QTest::newRow("notFound") << QStringList{ "start", "missing" } << "未找到"
                               << "" << -1 << "0:00"
                               << "1.0";
+    QTest::newRow("waitingForReboot")
+            << QStringList{ "start:confirm", "done", "wait:2000" } << "等待重启"
+            << "100%" << 100 << "0:02"
+            << "1.0";
     QTest::newRow("back") << QStringList{ "start:confirm", "done", "wait:2000", "reply:2.0" }
                           << "已重启"
                           << "100%" << 100 << "0:02"
@@ -153,6 +166,47 @@ void tst_FleetTableModel::rowFollowsEvents()
     if (steps.value(0).startsWith(QLatin1String("start")) && fleet->engine.is_running()
             && fleet->engine.device(1).state == FleetDevice::State::Listed)
         QCOMPARE(cell(1, FleetTableModel::StateColumn), QStringLiteral("排队"));
+}
+
+// Devices a stop kept from their command are neither failed nor waiting.
+void tst_FleetTableModel::stoppedRunCountsNotStartedApart()
+{
+    for (int device = 0; device < 3; ++device)
+        fleet->engine.add_device(QStringLiteral("SN-%1").arg(device), QStringLiteral("1.0"),
+                QString(), device_address(device));
+    QVERIFY(fleet->engine.start(one_at_a_time(false), { 0, 1, 2 }));
+    model->run_started({ 0, 1, 2 });
+    QCOMPARE(cell(1, FleetTableModel::StateColumn), QStringLiteral("排队"));
+    fleet->engine.stop();
+    QCOMPARE(cell(1, FleetTableModel::StateColumn), QStringLiteral("未开始"));
+    QCOMPARE(model->state_line(2), QStringLiteral("SN-2 (198.18.0.12) 未开始"));
+    QCOMPARE(cell(2, FleetTableModel::ElapsedColumn), QString());
+
+    QSignalSpy finished(&fleet->engine, &FleetEngine::run_finished);
+    fleet->clock.advance(timeout);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(model->summary_line(finished.first().first().value<FleetEngine::Summary>()),
+            QStringLiteral("成功 0 台, 失败 1 台: SN-0, 未开始 2 台 (已停止, 用时 0:10)"));
+    // After the run too: not "就绪", which would read as never chosen.
+    QCOMPARE(cell(1, FleetTableModel::StateColumn), QStringLiteral("未开始"));
+}
+
+void tst_FleetTableModel::rowsNameTheirRun()
+{
+    fleet->engine.take_datagram(reply(QStringLiteral("A")), device_address(0));
+    fleet->engine.take_datagram(reply(QStringLiteral("B")), device_address(1));
+    step(QStringLiteral("start"));
+    step(QStringLiteral("done"));
+    fleet->clock.advance(timeout);
+    QVERIFY(!fleet->engine.is_running());
+    FleetEngine::Run run = fleet->engine.run();
+    QVERIFY(fleet->engine.start(run, { 1 }));
+    model->run_started({ 1 });
+    QCOMPARE(model->run_count(), 2);
+    QCOMPARE(cell(0, FleetTableModel::StateColumn, Qt::ToolTipRole),
+            QStringLiteral("第 1 次升级 (image.bin), 第 1 次命令, /image.bin, 1000 字节"));
+    QCOMPARE(cell(1, FleetTableModel::StateColumn, Qt::ToolTipRole),
+            QStringLiteral("第 2 次升级 (image.bin), 第 1 次命令"));
 }
 
 QTEST_GUILESS_MAIN(tst_FleetTableModel)

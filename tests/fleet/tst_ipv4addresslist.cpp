@@ -13,6 +13,7 @@ private slots:
     void parse_data();
     void parse();
     void limitHolds();
+    void everyProblemNamed();
 };
 
 void tst_Ipv4AddressList::parse_data()
@@ -45,8 +46,10 @@ void tst_Ipv4AddressList::parse_data()
     QTest::newRow("hexadecimal") << "0x0a.0.0.1" << QStringList() << 0 << Kind::Malformed
                                  << "0x0a.0.0.1";
     QTest::newRow("ipv6") << "::1" << QStringList() << 0 << Kind::Malformed << "::1";
-    QTest::newRow("emptyItem") << "10.0.0.1," << QStringList{ "10.0.0.1" } << 0 << Kind::Malformed
-                               << "";
+    QTest::newRow("trailingComma")
+            << "10.0.0.1," << QStringList{ "10.0.0.1" } << 0 << Kind::Empty << "";
+    QTest::newRow("doubledComma") << "10.0.0.1, ,10.0.0.2" << QStringList{ "10.0.0.1" } << 0
+                                  << Kind::Empty << "";
     QTest::newRow("rangeEndMissing")
             << "10.0.0.1-" << QStringList() << 0 << Kind::Malformed << "10.0.0.1-";
 }
@@ -83,6 +86,26 @@ void tst_Ipv4AddressList::limitHolds()
     QCOMPARE(error.kind, Kind::TooMany);
     QCOMPARE(error.item, QStringLiteral("10.1.0.0"));
     QCOMPARE(error.limit, 4096);
+}
+
+void tst_Ipv4AddressList::everyProblemNamed()
+{
+    const QString text = QStringLiteral("10.0.0.1,,10.0.0.x, 10.0.0.9-3 ,10.0.0.4");
+    const QVector<Ipv4AddressList::Error> problems = Ipv4AddressList::problems(text);
+    QCOMPARE(problems.size(), 3);
+    QCOMPARE(problems.at(0).kind, Kind::Empty);
+    QCOMPARE(problems.at(0).end, 9);
+    QCOMPARE(problems.at(1).kind, Kind::Malformed);
+    QCOMPARE(problems.at(1).item, QStringLiteral("10.0.0.x"));
+    QCOMPARE(problems.at(1).end, 18);
+    QCOMPARE(problems.at(2).kind, Kind::Reversed);
+    QCOMPARE(text.left(problems.at(2).end), QStringLiteral("10.0.0.1,,10.0.0.x, 10.0.0.9-3"));
+    // Too many only once every item is good, as parse() counts.
+    const QVector<Ipv4AddressList::Error> total =
+            Ipv4AddressList::problems(QStringLiteral("10.0.0.0-10.0.15.255,10.1.0.0"));
+    QCOMPARE(total.size(), 1);
+    QCOMPARE(total.first().kind, Kind::TooMany);
+    QVERIFY(Ipv4AddressList::problems(QStringLiteral("10.0.0.1-5")).isEmpty());
 }
 
 QTEST_APPLESS_MAIN(tst_Ipv4AddressList)

@@ -2,6 +2,8 @@
 #include "devicemessages.h"
 #include "devicenetwork.h"
 #include "fleetdialog.h"
+#include "logboxmenu.h"
+#include "logtime.h"
 #include "modalboxcatcher.h"
 #include "upgrade.h"
 #include "upgradefleetmenu.h"
@@ -44,7 +46,7 @@ private slots:
     void initTestCase();
     void init();
     void addByAddressProbesEachAddressByUnicast();
-    void dialogTakesWindowDevicesAndRepliesBeyondTen();
+    void dialogTakesEveryDeviceHeard();
 
 private:
     // Sends a reply to the window from a loopback address of its own.
@@ -122,34 +124,54 @@ void tst_UpgradeFleetMenu::addByAddressProbesEachAddressByUnicast()
     QVERIFY(boxes.boxes().isEmpty());
 }
 
-void tst_UpgradeFleetMenu::dialogTakesWindowDevicesAndRepliesBeyondTen()
+// The window lists ten; the dialog opens with all its socket heard, each
+// found at the time it answered, and goes on hearing.
+void tst_UpgradeFleetMenu::dialogTakesEveryDeviceHeard()
 {
     upgrade window;
     window.port = 81;
     auto *list = window.findChild<QListWidget *>(QStringLiteral("list_device_widget"));
+    const QDateTime first_answer = QDateTime::currentDateTime();
     // The row text cannot tell "ver" from "snd": the dialog gets the reply's.
     reply(0, R"({"sn": "A0", "snd": "7"})");
     QTRY_COMPARE(list->item(2)->text(), QStringLiteral("A0,7"));
-    for (int device = 1; device < 10; ++device)
+    for (int device = 1; device < 12; ++device)
         reply(device, QStringLiteral(R"({"sn": "A%1", "ver": "1.0"})").arg(device).toUtf8());
     QTRY_COMPARE(list->item(11)->text(), QStringLiteral("A9,1.0"));
+    // A device that answers again is listed once, as it answered last.
+    reply(11, R"({"sn": "A11", "ver": "1.1"})");
+    QTest::qWait(200);
+    const QDateTime opened = QDateTime::currentDateTime();
 
     auto *menu = list->findChild<UpgradeFleetMenu *>();
     FleetDialog *dialog = menu->open_fleet_dialog();
     QVERIFY(dialog->isVisible());
     FleetEngine &engine = dialog->engine();
-    QCOMPARE(engine.device_count(), 10);
+    QCOMPARE(engine.device_count(), 12);
     QCOMPARE(engine.device(0).version, QString());
     QCOMPARE(engine.device(0).sound_version, QStringLiteral("7"));
     QCOMPARE(engine.device(9).address, QHostAddress(QStringLiteral("127.0.0.19")));
+    QCOMPARE(engine.device(11).version, QStringLiteral("1.1"));
+    const QString saved = work.filePath(QStringLiteral("found.txt"));
+    QVERIFY(dialog->findChild<LogBoxMenu *>()->save(saved));
+    QFile file(saved);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).trimmed().split('\n');
+    QCOMPARE(lines.size(), 12);
+    for (const QString &line : lines) {
+        const QDateTime time =
+                QDateTime::fromString(line.left(LogTime::format().size()), LogTime::format());
+        QVERIFY2(time >= first_answer.addMSecs(-1) && time < opened, qPrintable(line));
+        QVERIFY2(line.contains(QStringLiteral(" 发现设备 A")), qPrintable(line));
+    }
 
     // Two more answer: the window's ten rows stay, the dialog lists them all.
-    reply(10, R"({"sn": "A10"})");
-    reply(11, R"({"sn": "A11"})");
-    QTRY_COMPARE(engine.device_count(), 12);
+    reply(12, R"({"sn": "A12"})");
+    reply(13, R"({"sn": "A13"})");
+    QTRY_COMPARE(engine.device_count(), 14);
     QCOMPARE(list->item(11)->text(), QStringLiteral("A9,1.0"));
     QCOMPARE(menu->open_fleet_dialog(), dialog);
-    QCOMPARE(engine.device_count(), 12);
+    QCOMPARE(engine.device_count(), 14);
 
     // The dialog's search leaves from the window's socket too.
     QMetaObject::invokeMethod(dialog, "on_search_button_clicked");

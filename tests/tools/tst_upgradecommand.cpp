@@ -146,10 +146,13 @@ void tst_UpgradeCommand::interruptStopsInGoodOrder()
     QStringList states;
     for (const QJsonValue device : summary.value(QStringLiteral("devices")).toArray())
         states << device[QStringLiteral("state")].toString();
-    QCOMPARE(states, (QStringList{ "file sent", "listed" }));
+    QCOMPARE(states, (QStringList{ "file sent", "not started" }));
+    QCOMPARE(summary.value(QStringLiteral("not_started")).toInt(), 1);
+    QCOMPARE(summary.value(QStringLiteral("failed")).toInt(), 0);
     QVERIFY(devices->waitForLine("result complete"));
     QVERIFY(!devices->output.contains("sn=SIG-002"));
-    QVERIFY2(cli->errors.contains("SIGINT: stopping") && cli->errors.contains("(stopped)"),
+    QVERIFY2(cli->errors.contains("SIGINT: stopping") && cli->errors.contains("(stopped)")
+                    && cli->errors.contains("not started: SIG-002"),
             cli->errors.constData());
 }
 

@@ -126,6 +126,18 @@ class ReadAtAnswer : public DownloadObserver
 {
 public:
     ReadAtAnswer() { clock.start(); }
+    // What a device can have acknowledged is what it read and what its
+    // receive buffer holds.
+    void download_progress(const DownloadReport &report) override
+    {
+        if (report.bytes_acknowledged < last_acknowledged.load())
+            went_back = true;
+        last_acknowledged = report.bytes_acknowledged;
+        beyond_read = qMax(beyond_read.load(), report.bytes_acknowledged - received.load());
+        if (report.bytes_sent == quint64(report.file_size) && report.bytes_acknowledged >= 0
+                && report.bytes_acknowledged < report.file_size)
+            ++while_waiting;
+    }
     void request_answered(const DownloadReport &report) override
     {
         outcome = report.outcome;
@@ -138,6 +150,12 @@ public:
     std::atomic<DownloadReport::Outcome> outcome{ DownloadReport::Outcome::InProgress };
     std::atomic<qint64> read_then{ -1 };
     std::atomic<qint64> answered_after_ms{ -1 };
+    std::atomic<qint64> last_acknowledged{ -1 };
+    std::atomic<bool> went_back{ false };
+    // Most bytes a report said were acknowledged beyond those the device had read.
+    std::atomic<qint64> beyond_read{ 0 };
+    // Reports after the whole file was handed over, before the device had it.
+    std::atomic<int> while_waiting{ 0 };
 };
 
 } // namespace
@@ -752,7 +770,8 @@ void tst_MyRequestHandler::reportsEveryAnswer_data()
     QTest::addColumn<int>("progress");
 
     using Outcome = DownloadReport::Outcome;
-    // Progress: the start, then each block that changed the whole percentage.
+    // Progress: the start, then each block that changed the whole percentage
+    // sent, and more as the percentage acknowledged moves.
     QTest::newRow("get") << QByteArray("GET") << QByteArray("/r.img") << Outcome::Complete << 10000
                          << 10000 << 4;
     QTest::newRow("head") << QByteArray("HEAD") << QByteArray("/r.img") << Outcome::Complete << 0
@@ -785,7 +804,9 @@ void tst_MyRequestHandler::reportsEveryAnswer()
     QCOMPARE(report.outcome, outcome);
     QCOMPARE(report.bytes_sent, quint64(bytes));
     QCOMPARE(report.file_size, qint64(file_size));
-    QCOMPARE(reports->all(true).size(), progress);
+    const int reported = reports->all(true).size();
+    QVERIFY2(progress == 0 ? reported == 0 : reported >= progress,
+            qPrintable(QString::number(reported)));
 }
 
 void tst_MyRequestHandler::concurrentDownloads()
@@ -806,10 +827,13 @@ void tst_MyRequestHandler::concurrentDownloads()
     QTRY_COMPARE(recorder->codes.size(), clients * (size / 4096 + 2));
     QCOMPARE(recorder->codes.count(100), 2 * clients);
     QVERIFY(!recorder->codes.contains(-2));
-    // The observers hear every connection thread: a start and 100 whole
-    // percentages per download, then its answer.
+    // The observers hear every connection thread: a start, 100 whole
+    // percentages sent and at most 101 acknowledged per download, then its
+    // answer.
     QTRY_COMPARE(reports->all(false).size(), clients);
-    QCOMPARE(reports->all(true).size(), clients * 101);
+    const int reported = reports->all(true).size();
+    QVERIFY2(reported >= clients * 101 && reported <= clients * 202,
+            qPrintable(QString::number(reported)));
     for (const DownloadReport &report : reports->all(false))
         QCOMPARE(report.bytes_sent, quint64(size));
 }
@@ -859,11 +883,16 @@ void tst_MyRequestHandler::completeOnceDeviceHasAll()
     DownloadReports::remove_observer(&observer);
 
     QCOMPARE(observer.outcome.load(), outcome);
-    if (outcome == DownloadReport::Outcome::Complete)
+    QVERIFY(!observer.went_back);
+    QVERIFY2(observer.beyond_read <= device.receive_buffer,
+            qPrintable(QString::number(observer.beyond_read)));
+    if (outcome == DownloadReport::Outcome::Complete) {
         QVERIFY2(observer.read_then > size - device.receive_buffer,
                 qPrintable(
                         QStringLiteral("%1 of %2 bytes read").arg(observer.read_then).arg(size)));
-    else
+        // The progress goes on while the system's buffers drain.
+        QVERIFY(observer.while_waiting > 0);
+    } else
         QVERIFY(observer.answered_after_ms >= stall_ms);
     QTRY_COMPARE(recorder->codes.last(), 100);
 }

@@ -36,6 +36,19 @@ QString seconds(qint64 milliseconds)
     return QString::number(double(milliseconds) / 1000.0, 'f', 1);
 }
 
+// A device of a run's summary that is still "listed" was stopped before the
+// run began.
+QString summaryStateName(FleetDevice::State state)
+{
+    return FleetDevice::state_name(
+            state == FleetDevice::State::Listed ? FleetDevice::State::NotStarted : state);
+}
+
+bool notStarted(FleetDevice::State state)
+{
+    return state == FleetDevice::State::NotStarted || state == FleetDevice::State::Listed;
+}
+
 } // namespace
 
 FleetConsole::FleetConsole(const FleetEngine &engine, const FleetEngine::Run &planned, bool json)
@@ -163,6 +176,9 @@ void FleetConsole::progressChanged(int index, int percent)
     QJsonObject object = deviceObject(index);
     object.insert(QStringLiteral("percent"), percent);
     object.insert(QStringLiteral("bytes"), qint64(engine.device(index).bytes));
+    const qint64 acknowledged = engine.device(index).acknowledged;
+    object.insert(QStringLiteral("acknowledged"),
+            acknowledged >= 0 ? QJsonValue(acknowledged) : QJsonValue());
     event(QStringLiteral("progress"), object);
 }
 
@@ -204,15 +220,18 @@ void FleetConsole::summary(
 {
     printTable(summary, missingTargets);
     QStringList failed;
+    QStringList unstarted;
     QJsonArray devices;
     for (int index : summary.devices) {
         const FleetDevice &device = engine.device(index);
-        if (device.state != planned.goal())
+        if (notStarted(device.state))
+            unstarted << device.serial_number;
+        else if (device.state != planned.goal())
             failed << device.serial_number;
         QJsonObject object = deviceObject(index);
         object.insert(QStringLiteral("ver_before"), device.version);
         object.insert(QStringLiteral("ver_after"), device.version_after);
-        object.insert(QStringLiteral("state"), FleetDevice::state_name(device.state));
+        object.insert(QStringLiteral("state"), summaryStateName(device.state));
         object.insert(QStringLiteral("attempts"), device.attempts);
         object.insert(QStringLiteral("bytes"), qint64(device.bytes));
         object.insert(QStringLiteral("seconds"),
@@ -242,6 +261,8 @@ void FleetConsole::summary(
                              .arg(summary.devices.size() + missingTargets.size());
     if (!failed.isEmpty())
         totals += QStringLiteral(", failed: ") + failed.join(QStringLiteral(", "));
+    if (!unstarted.isEmpty())
+        totals += QStringLiteral(", not started: ") + unstarted.join(QStringLiteral(", "));
     if (summary.elapsed_ms >= 0)
         totals += QStringLiteral("; %1 s from the first command to the last end")
                           .arg(seconds(summary.elapsed_ms));
@@ -253,6 +274,7 @@ void FleetConsole::summary(
             { { "type", planned.type }, { "file", planned.file_name },
                     { "succeeded", summary.succeeded },
                     { "failed", summary.failed + missingTargets.size() },
+                    { "not_started", summary.not_started },
                     { "seconds",
                             summary.elapsed_ms >= 0
                                     ? QJsonValue(double(summary.elapsed_ms) / 1000.0)
@@ -335,7 +357,7 @@ void FleetConsole::printTable(
         rows.append({ device.serial_number, device.address.toString(),
                 planned.confirm_ms > 0 ? device.version + QStringLiteral(" -> ") + after
                                        : device.version,
-                FleetDevice::state_name(device.state), QString::number(device.bytes),
+                summaryStateName(device.state), QString::number(device.bytes),
                 device.started_ms >= 0 && device.ended_ms >= 0
                         ? seconds(device.ended_ms - device.started_ms)
                         : QStringLiteral("-") });

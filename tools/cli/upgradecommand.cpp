@@ -133,6 +133,8 @@ QString addressError(const Ipv4AddressList::Error &error)
         return QStringLiteral("\"%1\": the range ends before it starts").arg(error.item);
     case Ipv4AddressList::Error::Kind::TooMany:
         return QStringLiteral("\"%1\": more than %2 addresses").arg(error.item).arg(error.limit);
+    case Ipv4AddressList::Error::Kind::Empty:
+        return QStringLiteral("a comma too many: no address between two commas or after the last");
     case Ipv4AddressList::Error::Kind::None:
         break;
     }

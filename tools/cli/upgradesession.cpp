@@ -141,10 +141,10 @@ void UpgradeSession::stop(const QString &signalName)
         engine.stop();
         return;
     }
-    // Stopped while looking for the devices: those found stay "listed".
+    // Stopped while looking for the devices: none of those found was started.
     FleetEngine::Summary summary;
     summary.devices = chooseTargets();
-    summary.failed = summary.not_started = summary.devices.size();
+    summary.not_started = summary.devices.size();
     summary.stopped = true;
     console.summary(summary, missing, CommandLine::exitFailure);
     end(CommandLine::exitFailure);
@@ -297,7 +297,8 @@ void UpgradeSession::finish(const FleetEngine::Summary &summary)
 {
     runDevices = summary.devices;
     // A file that changed during the run leaves unknown which one each device got.
-    const int code = summary.failed == 0 && missing.isEmpty() && !summary.file_changed()
+    const int code = summary.failed == 0 && summary.not_started == 0 && missing.isEmpty()
+                    && !summary.file_changed()
             ? CommandLine::exitSuccess
             : CommandLine::exitFailure;
     console.summary(summary, missing, code);

@@ -37,7 +37,7 @@ DownloadReport report(int device, const char *method, DownloadReport::Outcome ou
 
 } // namespace
 
-FleetDialogScene::FleetDialogScene()
+FleetDialogScene::FleetDialogScene(Moment moment)
 {
     QFile image(served.filePath(QStringLiteral("minifs_rom.img")));
     if (image.open(QIODevice::WriteOnly))
@@ -48,7 +48,10 @@ FleetDialogScene::FleetDialogScene()
             { [] { return DeviceMessages::http_server_port; }, [] { return true; },
                     [] { return true; } },
             &clock));
-    play();
+    if (moment == Moment::Stopped)
+        play_stopped();
+    else
+        play();
 }
 
 FleetDialogScene::~FleetDialogScene()
@@ -104,4 +107,35 @@ void FleetDialogScene::play()
     for (int device = 2; device <= 5; ++device)
         engine.take_report(report(device, "GET", Outcome::InProgress, percents[device - 2]));
     engine.take_report(report(11, "GET", Outcome::InProgress, 95));
+}
+
+void FleetDialogScene::play_stopped()
+{
+    using Outcome = DownloadReport::Outcome;
+    FleetEngine &engine = fleet_dialog->engine();
+    constexpr int stopped_fleet = 20;
+    for (int device = 0; device < stopped_fleet; ++device)
+        engine.add_device(QStringLiteral("FLT-%1").arg(device + 1, 2, 10, QLatin1Char('0')),
+                QStringLiteral("1.0.8"), QStringLiteral("3"), device_address(device));
+    fleet_dialog->findChild<QSpinBox *>(QStringLiteral("parallel_box"))->setValue(10);
+    fleet_dialog->findChild<QSpinBox *>(QStringLiteral("retries_box"))->setValue(0);
+    auto *view = fleet_dialog->findChild<QTableView *>(QStringLiteral("device_table_view"));
+    view->selectAll();
+    fleet_dialog->findChild<QPushButton *>(QStringLiteral("file_system_button"))->click();
+    view->clearSelection();
+
+    // Their slots go to the next five; the last five are still waiting at the stop.
+    for (int device : { 0, 1, 2, 3, 4 })
+        engine.take_report(report(device, "GET", Outcome::Complete, 100));
+    clock.advance(10 * second);
+    fleet_dialog->findChild<QPushButton *>(QStringLiteral("stop_button"))->click();
+    for (int device : { 5, 6, 7 }) {
+        engine.take_report(report(device, "GET", Outcome::InProgress, 20 + 10 * device));
+        engine.take_report(report(device, "GET", Outcome::Interrupted, 20 + 10 * device));
+    }
+    engine.take_report(report(8, "GET", Outcome::NotFound, 0, "/minifs.img"));
+    clock.advance(20 * second);
+    engine.take_report(report(14, "GET", Outcome::Complete, 100));
+    // The rest never ask: no answer after the time-out.
+    clock.advance(40 * second);
 }

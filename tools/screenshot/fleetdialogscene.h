@@ -9,13 +9,21 @@
 
 #include <memory>
 
-// A fleet dialog in the middle of a made-up run, for the screenshot: rows in
-// most states, fed to the engine as reports on a clock moved by hand. No
-// datagram leaves and the served folder is a temporary one. GUI thread.
+// A fleet dialog in a made-up run, for the screenshot: rows in most states,
+// fed to the engine as reports on a clock moved by hand. No datagram leaves
+// and the served folder is a temporary one. GUI thread.
 class FleetDialogScene
 {
 public:
-    FleetDialogScene();
+    enum class Moment {
+        // Downloads under way, some devices done or failed.
+        MidRun,
+        // Stopped with nine failures and devices left unstarted: the long
+        // summary.
+        Stopped,
+    };
+
+    explicit FleetDialogScene(Moment moment);
     ~FleetDialogScene();
 
     FleetDialog &dialog() { return *fleet_dialog; }
@@ -33,6 +41,7 @@ private:
     };
 
     void play();
+    void play_stopped();
 
     QTemporaryDir served;
     ManualFleetClock clock;

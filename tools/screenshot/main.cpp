@@ -1,9 +1,11 @@
 // Renders every top-level window of the program to a PNG file named after
 // the window's class, so the UI can be looked at without clicking through it;
-// the fleet dialog in the middle of a made-up run.
+// the fleet dialog in the middle of a made-up run, and once more stopped with
+// nine failures (fleetdialog-stopped.png).
 // Usage: ondaspa-screenshot OUTPUT_FOLDER
 
 #include "fleetdialogscene.h"
+#include "qttranslation.h"
 #include "widget.h"
 
 #include <QApplication>
@@ -25,11 +27,10 @@ void settle()
     loop.exec();
 }
 
-bool save(QWidget *window, const QString &folder)
+bool save(QWidget *window, const QString &folder, const QString &name)
 {
     window->show();
     settle();
-    const QString name = QString::fromLatin1(window->metaObject()->className()).toLower();
     const QString file = QDir(folder).filePath(name + QStringLiteral(".png"));
     const bool saved = window->grab().save(file);
     QTextStream(saved ? stdout : stderr) << (saved ? "wrote " : "cannot write ") << file << '\n';
@@ -46,6 +47,7 @@ int main(int argc, char *argv[])
     // system's own style, as users see it.
     if (QGuiApplication::platformName() != QLatin1String("windows"))
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QtTranslation::install(QCoreApplication::applicationDirPath());
     if (argc != 2) {
         QTextStream(stderr) << "usage: ondaspa-screenshot OUTPUT_FOLDER\n";
         return 2;
@@ -57,13 +59,17 @@ int main(int argc, char *argv[])
     }
 
     Widget launcher;
-    FleetDialogScene fleet;
-    bool ok = true;
+    FleetDialogScene fleet(FleetDialogScene::Moment::MidRun);
+    FleetDialogScene stopped(FleetDialogScene::Moment::Stopped);
+    bool ok = save(&stopped.dialog(), folder, QStringLiteral("fleetdialog-stopped"));
+    stopped.dialog().close();
     const auto windows = QApplication::topLevelWidgets();
     for (QWidget *window : windows) {
-        if (window->inherits("QMenu") || window->windowType() == Qt::Desktop)
+        if (window->inherits("QMenu") || window->windowType() == Qt::Desktop
+                || window == &stopped.dialog())
             continue;
-        ok = save(window, folder) && ok;
+        const QString name = QString::fromLatin1(window->metaObject()->className()).toLower();
+        ok = save(window, folder, name) && ok;
     }
     return ok ? 0 : 1;
 }

@@ -38,6 +38,9 @@ struct DownloadReport
     QString path;
     // Body bytes handed to the socket so far.
     quint64 bytes_sent = 0;
+    // Of those, the bytes the peer's TCP stack had acknowledged when the report was made: what
+    // the device has. -1 where the system cannot tell (HttpNativeSocket::unacknowledgedBytes).
+    qint64 bytes_acknowledged = -1;
     // Size of the file in bytes; -1 when no file was opened.
     qint64 file_size = -1;
     Outcome outcome = Outcome::InProgress;
@@ -53,7 +56,9 @@ public:
     virtual ~DownloadObserver() = default;
 
     // A GET of an existing file: once when it starts (bytes_sent 0), then
-    // whenever its whole percentage of the file changed. Outcome InProgress.
+    // whenever its whole percentage of the file sent or acknowledged
+    // changed, also while the last bytes wait for their acknowledgement.
+    // Outcome InProgress.
     virtual void download_progress(const DownloadReport &) { }
     // Every answered request, once, with its final outcome.
     virtual void request_answered(const DownloadReport &report) = 0;

@@ -76,6 +76,55 @@ const char *refusal(const QString &folder, const QString &path)
     return nullptr;
 }
 
+// The whole percentages of a download's bytes handed to the socket and of
+// those the device acknowledged, as last published. Observers hear of whole
+// percentages only: a large image would otherwise report thousands of times.
+class PublishedSteps
+{
+public:
+    // From report as it was published last.
+    explicit PublishedSteps(const DownloadReport &report)
+        : sent_percent(sent_of(report)), acknowledged_percent(acknowledged_of(report))
+    {
+    }
+
+    // Publishes report when one of its percentages moved on.
+    void publish_if_moved(const DownloadReport &report)
+    {
+        const qint64 sent = sent_of(report);
+        const qint64 acknowledged = acknowledged_of(report);
+        if (sent == sent_percent && acknowledged == acknowledged_percent)
+            return;
+        sent_percent = sent;
+        acknowledged_percent = acknowledged;
+        DownloadReports::publish_progress(report);
+    }
+
+private:
+    static qint64 sent_of(const DownloadReport &report)
+    {
+        return report.file_size > 0 ? qint64(report.bytes_sent) * 100 / report.file_size : 0;
+    }
+    static qint64 acknowledged_of(const DownloadReport &report)
+    {
+        return report.file_size > 0 && report.bytes_acknowledged >= 0
+                ? report.bytes_acknowledged * 100 / report.file_size
+                : -1;
+    }
+
+    qint64 sent_percent;
+    qint64 acknowledged_percent;
+};
+
+// What the device has of the body: what was handed over less what its TCP
+// stack has not acknowledged (the headers count there too, hence the floor).
+// A connection that ended keeps what was known last.
+void note_acknowledged(DownloadReport &report, qint64 unacknowledged)
+{
+    if (unacknowledged >= 0)
+        report.bytes_acknowledged = qMax<qint64>(0, qint64(report.bytes_sent) - unacknowledged);
+}
+
 } // namespace
 
 MyRequestHandler::MyRequestHandler(QObject *parent) : quenmar::HttpRequestHandler(parent) { }
@@ -144,11 +193,16 @@ void MyRequestHandler::service(quenmar::HttpRequest &request, quenmar::HttpRespo
     emit send_data_transmission_progress(progress_started);
     DownloadReports::publish_progress(report);
     const bool sent = send_file(file, file_name, report, response);
+    PublishedSteps steps(report);
     emit send_data_transmission_progress(sent ? progress_complete : progress_interrupted);
     // The window's codes follow the bytes handed to the socket; the observers hear "complete"
     // only once the device has acknowledged them all, since the system's buffers can hold a good
-    // part of a slow device's image.
-    if (sent && response.waitUntilAcknowledged()) {
+    // part of a slow device's image. Till then they hear how much it has.
+    const auto acknowledged = [&](qint64 unacknowledged) {
+        note_acknowledged(report, unacknowledged);
+        steps.publish_if_moved(report);
+    };
+    if (sent && response.waitUntilAcknowledged(acknowledged)) {
         report.outcome = DownloadReport::Outcome::Complete;
     } else {
         qCWarning(upgradeLog) << "MyRequestHandler: download of" << file_name << "ended early";
@@ -164,7 +218,7 @@ bool MyRequestHandler::send_file(
     // Divisor of the percentage; zero for files under 100 bytes, whose one
     // block then counts as everything.
     const quint64 step = size / 100;
-    quint64 whole_percent = 0;
+    PublishedSteps steps(report);
     const Unchanged unchanged(file, path);
     while (report.bytes_sent < size) {
         if (!response.isConnected() || QThread::currentThread()->isInterruptionRequested()
@@ -179,13 +233,8 @@ bool MyRequestHandler::send_file(
         report.bytes_sent += quint64(read);
         emit send_data_transmission_progress(
                 step == 0 ? progress_complete : int(report.bytes_sent / step));
-        // Observers hear of whole percentages only: a large image would
-        // otherwise report thousands of times.
-        const quint64 percent = report.bytes_sent * 100 / size;
-        if (percent != whole_percent) {
-            whole_percent = percent;
-            DownloadReports::publish_progress(report);
-        }
+        note_acknowledged(report, response.unacknowledgedBytes());
+        steps.publish_if_moved(report);
     }
     return response.isConnected() && unchanged.holds();
 }

@@ -42,7 +42,8 @@ signals:
 
 private:
     // Sends exactly report.file_size bytes of file, opened from path, as the
-    // body, counting them in report.bytes_sent; false when the send ended
+    // body, counting them in report.bytes_sent and what the device
+    // acknowledged in report.bytes_acknowledged; false when the send ended
     // early (read failure, client gone, thread asked to stop, the file
     // changed meanwhile).
     bool send_file(QFile &file, const QString &path, DownloadReport &report,
