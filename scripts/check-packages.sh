@@ -23,19 +23,8 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT
-failures=0
-
-pass() { echo "ok   $*"; }
-fail() {
-    echo "FAIL $*" >&2
-    failures=$((failures + 1))
-}
+source "$ROOT_DIR/scripts/check-lines.sh"
 quietly() { "$@" >/dev/null; }
-check() { # DESCRIPTION COMMAND...
-    local description=$1
-    shift
-    if "$@"; then pass "$description"; else fail "$description"; fi
-}
 
 shopt -s nullglob
 debs=("$ROOT_DIR"/build/packages/ondaspa_"$VERSION"_*.deb)

@@ -20,17 +20,7 @@ ZIP=$BUILD/packages/$NAME.zip
 SETUP=$BUILD/packages/$NAME-setup.exe
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
-failures=0
-pass() { echo "ok   $*"; }
-fail() {
-    echo "FAIL $*" >&2
-    failures=$((failures + 1))
-}
-check() { # DESCRIPTION COMMAND...
-    local description=$1
-    shift
-    if "$@"; then pass "$description"; else fail "$description"; fi
-}
+source "$HERE/../check-lines.sh"
 
 # --- The ZIP: one folder with everything the programs load.
 PROGRAM_FILES=(ondaspa.exe ondaspa-cli.exe Qt5Core.dll Qt5Gui.dll Qt5Widgets.dll Qt5Network.dll

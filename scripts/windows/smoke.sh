@@ -32,17 +32,7 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT
-failures=0
-pass() { echo "ok   $*"; }
-fail() {
-    echo "FAIL $*" >&2
-    failures=$((failures + 1))
-}
-check() { # DESCRIPTION COMMAND...
-    local description=$1
-    shift
-    if "$@"; then pass "$description"; else fail "$description"; fi
-}
+source "$ROOT/scripts/check-lines.sh"
 # Images compared without their creation time (bytes 17 to 20).
 same_image() { { cmp -l "$1" "$2" 2>&1 || true; } | awk '$1 < 17 || $1 > 20 { differ = 1 } END { exit differ }'; }
 listening() { ss -Hln"$1" "sport = :$2" | grep -q .; }
