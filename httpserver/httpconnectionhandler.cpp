@@ -91,23 +91,14 @@ HttpConnectionHandler::~HttpConnectionHandler()
     qCDebug(httpLog, "HttpConnectionHandler (%p): destroyed", static_cast<void *>(this));
 }
 
-qint64 HttpConnectionHandler::transferredBytes()
-{
-    QMutexLocker lock(&descriptorMutex);
-    return activeDescriptor == -1 ? -1 : HttpNativeSocket::transferredBytes(activeDescriptor);
-}
-
-void HttpConnectionHandler::cutConnection()
-{
-    QMutexLocker lock(&descriptorMutex);
-    if (activeDescriptor != -1)
-        HttpNativeSocket::shutdownBoth(activeDescriptor);
-}
-
 void HttpConnectionHandler::stop()
 {
     thread->requestInterruption();
-    cutConnection();
+    {
+        QMutexLocker lock(&descriptorMutex);
+        if (activeDescriptor != -1)
+            HttpNativeSocket::shutdownBoth(activeDescriptor);
+    }
     thread->quit();
 }
 
