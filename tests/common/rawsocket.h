@@ -11,7 +11,8 @@
 #ifdef Q_OS_WIN
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#else
+#endif
+#ifdef Q_OS_UNIX
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
