@@ -298,8 +298,8 @@ void UpgradeSession::startRun()
 void UpgradeSession::finish(const FleetEngine::Summary &summary)
 {
     runDevices = summary.devices;
-    // A file that changed during the run leaves unknown which one each device got.
     const bool reported = record(summary);
+    // A file that changed during the run leaves unknown which one each device got.
     const int code = summary.failed == 0 && summary.not_started == 0 && missing.isEmpty()
                     && !summary.file_changed() && reported
             ? CommandLine::exitSuccess
