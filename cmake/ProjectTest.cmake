@@ -29,9 +29,10 @@ function(project_add_test name)
     else()
         add_test(NAME ${name} COMMAND ${name})
     endif()
+    # A data folder of the test's own: runs that tests make never reach the user's history.
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${ARG_TIMEOUT}
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-data/${name}")
     if(ARG_RESOURCE_LOCK)
         set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
     endif()

@@ -300,7 +300,9 @@ completions() {
 while IFS='|' read -r line wanted; do
     check "completion of '$line' is '$wanted'" test "$(completions "$line")" = "$wanted"
 done <<'TABLE'
-ondaspa-cli |--help --version adpcm minifs upgrade
+ondaspa-cli |--help --version adpcm history minifs upgrade
+ondaspa-cli history --l|--last
+ondaspa-cli history --sn x --j|--json
 ondaspa-cli minifs |--help --version build extract list
 ondaspa-cli adpcm |--help --version compress decode
 ondaspa-cli minifs list --|--help --version
@@ -318,7 +320,7 @@ TABLE
 
 # Every option that a command's help lists is offered when "-" is completed.
 for words in "minifs build" "minifs list" "minifs extract" "adpcm compress" "adpcm decode" \
-    "upgrade fs"; do
+    "upgrade fs" "history"; do
     # shellcheck disable=SC2086 # the command's words
     listed=$("$ROOT$TREE/ondaspa-cli" $words --help \
         | sed -n 's/^  -h, \(--help\).*/\1/p; t; s/^  \(-[-a-z]*\).*/\1/p' | sort -u | paste -sd " ")

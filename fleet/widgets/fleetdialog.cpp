@@ -2,6 +2,8 @@
 #include "deviceaddressprompt.h"
 #include "devicemessages.h"
 #include "fleetchecklist.h"
+#include "fleethistoryview.h"
+#include "fleetreport.h"
 #include "fleettabledelegate.h"
 #include "fleettransport.h"
 #include "logboxmenu.h"
@@ -12,6 +14,8 @@
 #include "ui_fleetdialog.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QScreen>
@@ -36,7 +40,7 @@ FleetDialog::FleetDialog(FleetTransport &transport, const Services &services,
     : QWidget(parent, Qt::Window), ui(new Ui::FleetDialog), services(services),
       transport(transport), own_clock(given_clock ? nullptr : new SystemFleetClock),
       clock(given_clock ? given_clock : own_clock.get()), fleet(transport, clock),
-      model(fleet, *clock)
+      model(fleet, *clock), recorder(fleet)
 {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("批量升级"));
@@ -209,6 +213,40 @@ void FleetDialog::on_save_log_button_clicked()
     log_menu->saveChosen();
 }
 
+void FleetDialog::on_history_button_clicked()
+{
+    if (!history_view)
+        history_view.reset(new FleetHistoryView(recorder.history(), this));
+    history_view->reload();
+    history_view->show();
+    history_view->raise();
+    history_view->activateWindow();
+}
+
+void FleetDialog::on_report_button_clicked()
+{
+    const FleetRunRecord &record = recorder.last();
+    const QString suggested = QDir::home().filePath(
+            QStringLiteral("升级报告-%1.csv")
+                    .arg(record.started.toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    const QString path = choose_report
+            ? choose_report(this, suggested)
+            : QFileDialog::getSaveFileName(this, QStringLiteral("导出报告"), suggested,
+                    QStringLiteral("CSV 文件 (*.csv)"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!FleetReport::write(path, record, &error)) {
+        log(QStringLiteral("导出报告失败: ") + error);
+        show_warning(
+                QStringLiteral("<font size=16>导出报告失败!</font><br>") + error.toHtmlEscaped());
+        return;
+    }
+    log(QStringLiteral("报告已导出: %1 (%2 台)")
+                    .arg(QDir::toNativeSeparators(path))
+                    .arg(record.devices.size()));
+}
+
 void FleetDialog::on_refresh_button_clicked()
 {
     refresh_checklist();
@@ -296,6 +334,13 @@ void FleetDialog::run_finished(const FleetEngine::Summary &summary)
     const QString line = model.summary_line(summary);
     log(QStringLiteral("第 %1 次: ").arg(model.run_count()) + line);
     ui->run_status->set_full_text(line);
+    // The run's result stands whether or not the history takes it.
+    QString history_error;
+    recorder.finish(summary, &history_error);
+    if (!history_error.isEmpty())
+        log(QStringLiteral("注意: 历史记录未保存: ") + history_error);
+    if (history_view)
+        history_view->reload();
     update_controls();
 }
 
@@ -312,6 +357,7 @@ void FleetDialog::update_controls()
                     ? fetch + DeviceMessages::file_for(DeviceMessages::file_system_type())
                     : file_system_refusal);
     ui->stop_button->setEnabled(running && !stopping);
+    ui->report_button->setEnabled(!running && recorder.has_record());
     for (QSpinBox *box : { ui->parallel_box, ui->timeout_box, ui->retries_box, ui->confirm_box })
         box->setEnabled(!running);
 

@@ -2,6 +2,7 @@
 #define FLEETDIALOG_H
 
 #include "fleetengine.h"
+#include "fleetrunrecorder.h"
 #include "fleetsettings.h"
 #include "fleetsortmodel.h"
 #include "fleettablemodel.h"
@@ -15,6 +16,7 @@
 #include <memory>
 
 class FleetClock;
+class FleetHistoryView;
 class FleetTransport;
 class LogBoxMenu;
 
@@ -59,6 +61,11 @@ public:
     // Checks the files, addresses and ports again.
     void refresh_checklist();
 
+    // Asks where 导出报告… writes, given the dialog and a suggested path; an empty text
+    // cancels. Replaces the save dialog (tests).
+    using ReportChooser = std::function<QString(QWidget *parent, const QString &suggested)>;
+    void set_report_chooser(ReportChooser chooser) { choose_report = std::move(chooser); }
+
 protected:
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
@@ -71,6 +78,8 @@ private slots:
     void on_file_system_button_clicked();
     void on_stop_button_clicked();
     void on_save_log_button_clicked();
+    void on_history_button_clicked();
+    void on_report_button_clicked();
     void on_refresh_button_clicked();
 
 private:
@@ -92,6 +101,10 @@ private:
     FleetClock *clock;
     FleetEngine fleet;
     FleetTableModel model;
+    // Each run's record, appended to the user's history; the latest one is what 导出报告… writes.
+    FleetRunRecorder recorder;
+    std::unique_ptr<FleetHistoryView> history_view;
+    ReportChooser choose_report;
     // The rows as the view shows them, sorted by the column clicked.
     FleetSortModel sorted;
     // Who answered the latest 按IP添加…, logged once the replies had their time.

@@ -18,13 +18,15 @@ helps=$(mktemp -d)
 trap 'rm -rf "$helps"' EXIT
 "$program" --help >"$helps/0"
 count=0
-# The overview lists the commands as "  FAMILY ACTION|ACTION ...". An action
-# without help of its own is described by its family's help, once.
+# The overview lists the commands as "  FAMILY ACTION|ACTION ..." or, for a
+# command without actions, "  FAMILY  ...". An action without help of its own
+# is described by its family's help, once.
 for family_actions in $(sed -n 's/^  \([a-z][a-z-]*\) \([a-z|]*\) .*/\1:\2/p' "$helps/0"); do
     family=${family_actions%%:*}
-    for action in $(echo "${family_actions#*:}" | tr '|' ' '); do
+    actions=$(echo "${family_actions#*:}" | tr '|' ' ')
+    for action in ${actions:--}; do
         next=$((count + 1))
-        if "$program" "$family" "$action" --help >"$helps/$next" 2>/dev/null; then
+        if [ "$action" != - ] && "$program" "$family" "$action" --help >"$helps/$next" 2>/dev/null; then
             echo "$family $action" >"$helps/$next.title"
         elif "$program" "$family" --help >"$helps/$next" 2>/dev/null; then
             echo "$family" >"$helps/$next.title"

@@ -1,6 +1,8 @@
 #include "devicemessages.h"
 #include "fittedlabel.h"
 #include "fleetdialog.h"
+#include "fleethistory.h"
+#include "fleethistoryview.h"
 #include "fleettabledelegate.h"
 #include "logboxmenu.h"
 #include "logtime.h"
@@ -54,6 +56,7 @@ private slots:
     void longSummaryKeepsDialogWidth();
     void sortedRowsStartTheirDevices();
     void selectionKeepsStateColours();
+    void historyAndReportOfRun();
 
 private:
     std::unique_ptr<FleetDialog> make_dialog(bool listening = true);
@@ -78,6 +81,8 @@ void tst_FleetDialog::initTestCase()
 {
     QVERIFY(work.isValid());
     QVERIFY(QDir::setCurrent(work.path()));
+    // The runs go to a history of the test's own.
+    qputenv("XDG_DATA_HOME", work.filePath(QStringLiteral("data")).toUtf8());
     QNetworkAddressEntry lan;
     lan.setIp(QHostAddress(QStringLiteral("192.0.2.5")));
     lan.setPrefixLength(24);
@@ -420,6 +425,64 @@ void tst_FleetDialog::selectionKeepsStateColours()
     QStyleOptionViewItem listed;
     delegate.initStyleOption(&listed, rows.index(1, FleetTableModel::StateColumn));
     QCOMPARE(listed.palette.color(QPalette::Highlight), selection);
+}
+
+// Each run goes to the history, which 历史记录 shows with its devices; 导出报告… writes the
+// latest run as CSV where the chooser says, and a place it cannot write is a warning box.
+void tst_FleetDialog::historyAndReportOfRun()
+{
+    QFile::remove(FleetHistory::default_path());
+    QVERIFY(write_image());
+    const auto dialog = make_dialog();
+    auto *report = child<QPushButton>(*dialog, "report_button");
+    QVERIFY(!report->isEnabled());
+    add_devices(*dialog, 2, QStringLiteral("报告-%1"));
+    child<QSpinBox>(*dialog, "timeout_box")->setValue(5);
+    child<QSpinBox>(*dialog, "retries_box")->setValue(0);
+    child<QPushButton>(*dialog, "select_all_button")->click();
+    child<QPushButton>(*dialog, "file_system_button")->click();
+    QVERIFY(!report->isEnabled());
+    clock.advance(5000);
+    QVERIFY(report->isEnabled());
+    QCOMPARE(FleetHistory().read().runs.size(), 1);
+
+    child<QPushButton>(*dialog, "history_button")->click();
+    auto *view = dialog->findChild<FleetHistoryView *>();
+    QVERIFY(view && view->isVisible());
+    auto *runs = view->findChild<QTableView *>(QStringLiteral("run_table_view"));
+    auto *devices = view->findChild<QTableView *>(QStringLiteral("run_device_table_view"));
+    QCOMPARE(runs->model()->rowCount(), 1);
+    QCOMPARE(runs->model()->index(0, FleetHistoryModel::FailedColumn).data().toInt(), 2);
+    QCOMPARE(devices->model()->rowCount(), 2);
+    QCOMPARE(devices->model()->index(1, FleetRunDevicesModel::StateColumn).data().toString(),
+            QStringLiteral("无响应"));
+
+    QString suggested;
+    QString chosen = work.filePath(QStringLiteral("报告.csv"));
+    dialog->set_report_chooser([&](QWidget *, const QString &offered) {
+        suggested = offered;
+        return chosen;
+    });
+    report->click();
+    QVERIFY(suggested.endsWith(QStringLiteral(".csv")));
+    QFile file(chosen);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray csv = file.readAll();
+    QVERIFY(csv.startsWith("\xEF\xBB\xBFstarted,"));
+    QCOMPARE(csv.count("\r\n"), 3);
+    QVERIFY(QString::fromUtf8(csv).contains(QStringLiteral(",报告-1,198.18.0.11,1.0,,no answer,")));
+    QVERIFY(boxes.texts().isEmpty());
+
+    chosen = work.filePath(QStringLiteral("missing/报告.csv"));
+    report->click();
+    QCOMPARE(boxes.texts().size(), 1);
+    QVERIFY2(boxes.texts().first().startsWith(QStringLiteral("<font size=16>导出报告失败!</font>")),
+            qPrintable(boxes.texts().first()));
+
+    // A second run shows in the open view at once, newest first.
+    child<QPushButton>(*dialog, "file_system_button")->click();
+    clock.advance(5000);
+    QCOMPARE(runs->model()->rowCount(), 2);
 }
 
 QTEST_MAIN(tst_FleetDialog)

@@ -35,7 +35,7 @@ void tst_CliConventions::answers_data()
         QStringList given;
         const char *missing;
     } commands[] = {
-        { "top", {}, {}, "ondaspa-cli: missing command: minifs, adpcm or upgrade" },
+        { "top", {}, {}, "ondaspa-cli: missing command: minifs, adpcm, upgrade or history" },
         { "minifs", { "minifs" }, {},
                 "ondaspa-cli minifs: missing command: build, list or extract" },
         { "build", { "minifs", "build" }, {}, "ondaspa-cli minifs build: missing FOLDER" },
@@ -58,6 +58,30 @@ void tst_CliConventions::answers_data()
         QTest::addRow("%s-missing", command.row)
                 << command.words + command.given << 2 << "err" << command.missing;
     }
+
+    // history takes no argument: its help and version, and what it refuses.
+    QTest::newRow("history-help") << QStringList{ "history", "--help" } << 0 << "out" << exitStatus;
+    QTest::newRow("history-version")
+            << QStringList{ "history", "--version" } << 0 << "out" << version;
+    QTest::newRow("history-unknownOption") << QStringList{ "history", "--bogus" } << 2 << "err"
+                                           << "ondaspa-cli history: unknown option '--bogus'";
+    QTest::newRow("history-extraArgument") << QStringList{ "history", "runs" } << 2 << "err"
+                                           << "ondaspa-cli history: unexpected argument 'runs'";
+    QTest::newRow("history-lastZero") << QStringList{ "history", "--last", "0" } << 2 << "err"
+                                      << "ondaspa-cli history: --last needs a number from 1 to 500";
+    QTest::newRow("history-lastOverBound")
+            << QStringList{ "history", "--last", "501" } << 2 << "err"
+            << "--last needs a number from 1 to 500";
+    QTest::newRow("history-lastNotNumber")
+            << QStringList{ "history", "--last", "ten" } << 2 << "err"
+            << "--last needs a number from 1 to 500";
+    QTest::newRow("history-snWithoutValue") << QStringList{ "history", "--sn" } << 2 << "err"
+                                            << "ondaspa-cli history: missing value after '--sn'";
+    QTest::newRow("history-snEmpty") << QStringList{ "history", "--sn", " " } << 2 << "err"
+                                     << "ondaspa-cli history: --sn needs a serial number";
+    QTest::newRow("upgrade-reportEmpty")
+            << QStringList{ "upgrade", "fs", "--ip", "127.0.0.1", "--report", "" } << 2 << "err"
+            << "ondaspa-cli upgrade: --report needs a file name";
 
     QTest::newRow("top-unknownCommand") << QStringList{ "bogus" } << 2 << "err"
                                         << "ondaspa-cli: unknown command 'bogus'";

@@ -8,5 +8,6 @@
 int minifsCommand(const QStringList &arguments);
 int adpcmCommand(const QStringList &arguments);
 int upgradeCommand(const QStringList &arguments);
+int historyCommand(const QStringList &arguments);
 
 #endif // COMMANDS_H

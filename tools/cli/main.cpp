@@ -11,18 +11,20 @@
 
 namespace {
 
-const char usage[] = "usage: ondaspa-cli COMMAND ...\n"
-                     "\n"
-                     "commands:\n"
-                     "  minifs build|list|extract   build, check and unpack MiniFs images\n"
-                     "  adpcm compress|decode       compress WAV files to IMA ADPCM and back\n"
-                     "  upgrade fs|update           upgrade many devices at once over the network\n"
-                     "\n"
-                     "Each command takes -h/--help; --version prints the version. Debug lines\n"
-                     "are off; QT_LOGGING_RULES=\"ondaspa.*.debug=true\" shows them on stderr.\n"
-                     "\n"
-                     "Exit status: 0 success, 1 failure (reason on stderr), 2 bad arguments;\n"
-                     "each command's help gives the details.\n";
+const char usage[] =
+        "usage: ondaspa-cli COMMAND ...\n"
+        "\n"
+        "commands:\n"
+        "  minifs build|list|extract   build, check and unpack MiniFs images\n"
+        "  adpcm compress|decode       compress WAV files to IMA ADPCM and back\n"
+        "  upgrade fs|update           upgrade many devices at once over the network\n"
+        "  history                     the fleet runs made so far, a device's upgrades\n"
+        "\n"
+        "Each command takes -h/--help; --version prints the version. Debug lines\n"
+        "are off; QT_LOGGING_RULES=\"ondaspa.*.debug=true\" shows them on stderr.\n"
+        "\n"
+        "Exit status: 0 success, 1 failure (reason on stderr), 2 bad arguments;\n"
+        "each command's help gives the details.\n";
 
 } // namespace
 
@@ -35,7 +37,8 @@ int main(int argc, char *argv[])
     const int status = CommandLine::dispatch(QString(), QCoreApplication::arguments().mid(1),
             { { QStringLiteral("minifs"), minifsCommand },
                     { QStringLiteral("adpcm"), adpcmCommand },
-                    { QStringLiteral("upgrade"), upgradeCommand } },
+                    { QStringLiteral("upgrade"), upgradeCommand },
+                    { QStringLiteral("history"), historyCommand } },
             usage);
     CommandLine::out().flush();
     CommandLine::err().flush();

@@ -13,6 +13,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -30,7 +31,7 @@ const char help[] =
         "usage: ondaspa-cli upgrade fs|update (--all | --sn SN[,SN...] | --ip ADDR[,ADDR...])\n"
         "                           [--folder DIR] [--file NAME] [--port N] [--device-port N]\n"
         "                           [--parallel N] [--timeout S] [--retries N] [--confirm S]\n"
-        "                           [--json]\n"
+        "                           [--json] [--report FILE.csv]\n"
         "\n"
         "Upgrades many devices at once, as the upgrade window does one: finds them, sends\n"
         "each the upgrade command and serves the image from the built-in HTTP server,\n"
@@ -69,6 +70,9 @@ const char help[] =
         "                     keeps answering unchanged ends \"not back\"\n"
         "  --json             JSON Lines on stdout: one object per event and a closing\n"
         "                     summary\n"
+        "  --report FILE.csv  after the run, its per-device table as CSV (UTF-8 with a\n"
+        "                     byte order mark, a header row, one row per device), in a\n"
+        "                     folder that exists; replaced whole\n"
         "  -h, --help         show this text\n"
         "  --version          show the program's version\n"
         "\n"
@@ -80,6 +84,9 @@ const char help[] =
         "so an Ondaspa window may run at the same time (it holds TCP port 81: use\n"
         "--port). The server's settings stay apart from config.ini.\n"
         "\n"
+        "Each run is added to this user's run history (`ondaspa-cli history`); a\n"
+        "history that cannot be written is a warning, never a failed run.\n"
+        "\n"
         "Ctrl-C (SIGINT) or SIGTERM stops: no further commands, downloads under way end\n"
         "normally or by time-out, then the closing table and summary; a second Ctrl-C\n"
         "quits at once (status 130; 143 after SIGTERM). On Windows Ctrl-C and Ctrl-Break\n"
@@ -88,8 +95,9 @@ const char help[] =
         "way ends (it says so); a Ctrl-C then quits at once with the run's status.\n"
         "\n"
         "Exit status: 0 every device reached \"file sent\" (\"back\" with --confirm),\n"
-        "1 a device failed or did not answer, none was found, or a stop left one\n"
-        "unfinished, 2 bad arguments, a failed pre-flight check of the file, or a port\n"
+        "1 a device failed or did not answer, none was found, a stop left one\n"
+        "unfinished, or the report cannot be written, 2 bad arguments, a failed pre-flight check "
+        "of the file, or a port\n"
         "that cannot be bound; 130 a second Ctrl-C.\n";
 
 // The numeric options, one row each.
@@ -149,7 +157,8 @@ const struct
     const char *value;
 } optionNames[] = { { "all", "" }, { "sn", "SN" }, { "ip", "ADDR" }, { "folder", "DIR" },
     { "file", "NAME" }, { "port", "N" }, { "device-port", "N" }, { "parallel", "N" },
-    { "timeout", "S" }, { "retries", "N" }, { "confirm", "S" }, { "json", "" } };
+    { "timeout", "S" }, { "retries", "N" }, { "confirm", "S" }, { "json", "" },
+    { "report", "FILE" } };
 
 // The command type, the one positional argument. Returns -1 when it is
 // valid, else the exit status.
@@ -196,6 +205,24 @@ int readDevices(const QCommandLineParser &parser, UpgradeOptions *options)
     return -1;
 }
 
+// --report: a file in a folder that exists, checked before anything is sent. Returns -1 when
+// it is valid or not given, else the exit status.
+int readReport(const QCommandLineParser &parser, UpgradeOptions *options)
+{
+    if (!parser.isSet(QStringLiteral("report")))
+        return -1;
+    const QString report = parser.value(QStringLiteral("report"));
+    if (report.isEmpty())
+        return usageError(command, QStringLiteral("--report needs a file name"));
+    const QFileInfo file(report);
+    if (!file.absoluteDir().exists())
+        return CommandLine::fail(command, CommandLine::folderError(file.absolutePath()));
+    if (file.isDir())
+        return CommandLine::fail(command, report + QStringLiteral(": a folder, not a file"));
+    options->report = file.absoluteFilePath();
+    return -1;
+}
+
 // Returns -1 when the options are complete, else the exit status.
 int parse(const QStringList &arguments, UpgradeOptions *options)
 {
@@ -226,7 +253,7 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
     if (const auto refused = OptionTable::read(parser, numberRows(options)))
         return usageError(command, refused->message);
     options->json = parser.isSet(QStringLiteral("json"));
-    return -1;
+    return readReport(parser, options);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "upgradesession.h"
 
 #include "devicemessages.h"
+#include "fleetreport.h"
 #include "httpconnectionhandlerpool.h"
 #include "httplistener.h"
 #include "myrequesthandler.h"
@@ -44,7 +45,8 @@ constexpr int drainPollMs = 20;
 } // namespace
 
 UpgradeSession::UpgradeSession(const UpgradeOptions &options)
-    : options(options), engine(transport), console(engine, plannedRun(options), options.json)
+    : options(options), engine(transport), console(engine, plannedRun(options), options.json),
+      recorder(engine)
 {
     engine.set_device_port(options.devicePort);
     transport.setReceiver([this](const QByteArray &datagram, const QHostAddress &sender) {
@@ -296,13 +298,32 @@ void UpgradeSession::startRun()
 void UpgradeSession::finish(const FleetEngine::Summary &summary)
 {
     runDevices = summary.devices;
+    const bool reported = record(summary);
     // A file that changed during the run leaves unknown which one each device got.
     const int code = summary.failed == 0 && summary.not_started == 0 && missing.isEmpty()
-                    && !summary.file_changed()
+                    && !summary.file_changed() && reported
             ? CommandLine::exitSuccess
             : CommandLine::exitFailure;
     console.summary(summary, missing, code);
     end(code);
+}
+
+bool UpgradeSession::record(const FleetEngine::Summary &summary)
+{
+    QString historyError;
+    const FleetRunRecord run = recorder.finish(summary, &historyError);
+    if (!historyError.isEmpty())
+        console.notice(QStringLiteral("warning: the run is not in the history: ") + historyError);
+    if (options.report.isEmpty())
+        return true;
+    QString reportError;
+    if (!FleetReport::write(options.report, run, &reportError)) {
+        console.error(reportError);
+        return false;
+    }
+    console.notice(
+            QStringLiteral("report %1: %2 devices").arg(options.report).arg(run.devices.size()));
+    return true;
 }
 
 void UpgradeSession::end(int exitCode)

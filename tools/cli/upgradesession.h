@@ -5,6 +5,7 @@
 #include "devicemessages.h"
 #include "fleetconsole.h"
 #include "fleetengine.h"
+#include "fleetrunrecorder.h"
 #include "ipv4addresslist.h"
 #include "opendownloads.h"
 #include "udptransport.h"
@@ -41,6 +42,7 @@ struct UpgradeOptions
     int retries = FleetEngine::Run::default_retries;
     int confirmMs = FleetEngine::Run::default_confirm_ms; // 0: no confirmation
     bool json = false;
+    QString report; // CSV file for the run's per-device table; empty: none
 };
 
 // One run of `ondaspa-cli upgrade`: pre-flight, the HTTP server, discovery,
@@ -75,6 +77,9 @@ private:
     int namedDevice(const QHostAddress &address);
     int unclaimed(int index, const QVector<int> &named);
     void finish(const FleetEngine::Summary &summary);
+    // Appends the run to the history (a warning when it cannot) and writes the report;
+    // returns false when the report cannot be written.
+    bool record(const FleetEngine::Summary &summary);
     // Ends the loop with exitCode once the server has handed every answer to
     // the system.
     void end(int exitCode);
@@ -84,6 +89,7 @@ private:
     UdpTransport transport;
     FleetEngine engine;
     FleetConsole console;
+    FleetRunRecorder recorder;
     // The server's own settings, apart from the user's ./config.ini.
     QTemporaryDir settingsFolder;
     std::unique_ptr<QSettings> serverSettings;

@@ -1,0 +1,119 @@
+#include "fleetrunrecord.h"
+
+#include <QJsonArray>
+
+namespace {
+
+constexpr double ms_per_second = 1000.0;
+
+// A device of a run's summary that is still "listed" was stopped before the run began.
+QString ended_state_name(FleetDevice::State state)
+{
+    return FleetDevice::state_name(
+            state == FleetDevice::State::Listed ? FleetDevice::State::NotStarted : state);
+}
+
+QJsonValue seconds_value(double seconds)
+{
+    return seconds < 0 ? QJsonValue() : QJsonValue(seconds);
+}
+
+} // namespace
+
+FleetRunRecord FleetRunRecord::of_run(const FleetEngine &engine,
+        const FleetEngine::Summary &summary, const FleetPreflight &preflight,
+        const QDateTime &started, const QDateTime &ended)
+{
+    FleetRunRecord record;
+    record.started = started;
+    record.ended = ended;
+    record.type = engine.run().type;
+    record.file_name = engine.run().file_name;
+    if (preflight.ok) {
+        record.file_size = preflight.size;
+        record.sha256 = preflight.sha256;
+    }
+    record.settings = settings_of(engine.run());
+    record.succeeded = summary.succeeded;
+    record.failed = summary.failed;
+    record.not_started = summary.not_started;
+    record.stopped = summary.stopped;
+    for (int index : summary.devices) {
+        const FleetDevice &device = engine.device(index);
+        Device row;
+        row.serial_number = device.serial_number;
+        row.address = device.address.toString();
+        row.version_before = device.version;
+        row.version_after = device.version_after;
+        row.state = ended_state_name(device.state);
+        row.attempts = device.attempts;
+        row.bytes = device.bytes;
+        if (device.started_ms >= 0 && device.ended_ms >= device.started_ms)
+            row.seconds = double(device.ended_ms - device.started_ms) / ms_per_second;
+        record.devices.append(row);
+    }
+    return record;
+}
+
+QJsonObject FleetRunRecord::settings_of(const FleetEngine::Run &run)
+{
+    return { { "parallel", run.parallel }, { "timeout_s", run.timeout_ms / ms_per_second },
+        { "retries", run.retries }, { "confirm_s", run.confirm_ms / ms_per_second } };
+}
+
+QJsonObject FleetRunRecord::to_json() const
+{
+    QJsonArray rows;
+    for (const Device &device : devices)
+        rows.append(QJsonObject{ { "sn", device.serial_number }, { "address", device.address },
+                { "ver_before", device.version_before }, { "ver_after", device.version_after },
+                { "state", device.state }, { "attempts", device.attempts },
+                { "bytes", double(device.bytes) }, { "seconds", seconds_value(device.seconds) } });
+    return { { "started", time_text(started) }, { "ended", time_text(ended) }, { "type", type },
+        { "file", file_name }, { "size", double(file_size) },
+        { "sha256", QString::fromLatin1(sha256) }, { "settings", settings },
+        { "succeeded", succeeded }, { "failed", failed }, { "not_started", not_started },
+        { "stopped", stopped }, { "devices", rows } };
+}
+
+bool FleetRunRecord::from_json(const QJsonObject &object, FleetRunRecord *record)
+{
+    const QDateTime started =
+            QDateTime::fromString(object.value("started").toString(), Qt::ISODate);
+    if (!started.isValid() || !object.value("devices").isArray())
+        return false;
+    *record = FleetRunRecord();
+    record->started = started;
+    record->ended = QDateTime::fromString(object.value("ended").toString(), Qt::ISODate);
+    record->type = object.value("type").toString();
+    record->file_name = object.value("file").toString();
+    record->file_size = qint64(object.value("size").toDouble(-1));
+    record->sha256 = object.value("sha256").toString().toLatin1();
+    record->settings = object.value("settings").toObject();
+    record->succeeded = object.value("succeeded").toInt();
+    record->failed = object.value("failed").toInt();
+    record->not_started = object.value("not_started").toInt();
+    record->stopped = object.value("stopped").toBool();
+    for (const QJsonValue &value : object.value("devices").toArray()) {
+        const QJsonObject row = value.toObject();
+        Device device;
+        device.serial_number = row.value("sn").toString();
+        device.address = row.value("address").toString();
+        device.version_before = row.value("ver_before").toString();
+        device.version_after = row.value("ver_after").toString();
+        device.state = row.value("state").toString();
+        device.attempts = row.value("attempts").toInt();
+        device.bytes = quint64(row.value("bytes").toDouble());
+        device.seconds = row.value("seconds").toDouble(-1);
+        record->devices.append(device);
+    }
+    return true;
+}
+
+QString FleetRunRecord::time_text(const QDateTime &time)
+{
+    if (!time.isValid())
+        return QString();
+    // A local time alone would leave the offset out.
+    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
