@@ -171,6 +171,10 @@ QString FleetTableModel::state_text(FleetDevice::State state, bool queued)
         return QStringLiteral("未重启");
     case State::NotStarted:
         return QStringLiteral("未开始");
+    case State::UpToDate:
+        return QStringLiteral("已是最新");
+    case State::NotUpgraded:
+        return QStringLiteral("版本未变");
     }
     return QString();
 }
