@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr int whole_percent = 100;
 // Digits of max_value.
 constexpr int max_digits = 6;
 

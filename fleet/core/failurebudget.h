@@ -9,6 +9,7 @@ struct FailureBudget
 {
     // Largest count or percentage; a budget above it spends nothing.
     static constexpr int max_value = 100000;
+    static constexpr int whole_percent = 100;
 
     // -1: no budget; else the count or the percentage.
     int value = -1;

@@ -494,7 +494,7 @@ void FleetEngine::end_device(int index, State state)
         return;
     if (state == current_run.goal()) {
         gate.succeeded(index);
-    } else if (state != State::NotStarted && gate.failed(index)) {
+    } else if (current_run.failed(state) && gate.failed(index)) {
         // Devices under way end as they will; no one else gets a command.
         halt_text = halt_reason(index);
         stopping = true;

@@ -88,6 +88,14 @@ public:
         {
             return confirm_ms > 0 ? FleetDevice::State::Back : FleetDevice::State::FileSent;
         }
+        // Whether a device of this run that ended in state failed: it got a command and did
+        // not reach goal().
+        bool failed(FleetDevice::State state) const
+        {
+            return state != goal() && state != FleetDevice::State::Listed
+                    && state != FleetDevice::State::NotStarted
+                    && state != FleetDevice::State::UpToDate;
+        }
     };
 
     struct Summary

@@ -234,7 +234,7 @@ void FleetConsole::summary(
         const FleetDevice &device = engine.device(index);
         if (notStarted(device.state)) {
             unstarted << device.serial_number;
-        } else if (device.state != planned.goal() && device.state != FleetDevice::State::UpToDate) {
+        } else if (planned.failed(device.state)) {
             failed << device.serial_number;
             failedAddresses << device.address.toString();
         }
