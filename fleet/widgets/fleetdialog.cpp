@@ -272,7 +272,10 @@ void FleetDialog::start_run(const QString &type)
                                       : QStringLiteral("关闭"))
             + rollout_text(run));
     QString error;
-    if (!fleet.start(run, devices, &error)) {
+    starting = true;
+    const bool started = fleet.start(run, devices, &error);
+    starting = false;
+    if (!started) {
         log(QStringLiteral("无法开始: ") + error);
         refresh_checklist();
         show_warning(QStringLiteral("<font size=16>无法开始!</font><br>") + error.toHtmlEscaped());
@@ -360,6 +363,9 @@ void FleetDialog::save_settings() const
 
 void FleetDialog::run_finished(const FleetEngine::Summary &summary)
 {
+    // Every device was up to date: the run ended before start() returned.
+    if (starting)
+        model.run_started(summary.devices);
     elapsed_timer.stop();
     model.refresh_elapsed();
     const QString line = model.summary_line(summary);

@@ -106,6 +106,8 @@ private:
     QTimer elapsed_timer;
     // 停止 was pressed; the run ends once its downloads have.
     bool stopping = false;
+    // Inside the engine's start().
+    bool starting = false;
     // The time of the lines being logged, while a datagram heard earlier is
     // taken; invalid: now.
     QDateTime line_time;
