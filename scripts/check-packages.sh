@@ -310,6 +310,7 @@ ondaspa-cli upgrade u|update
 ondaspa-cli upgrade fs --p|--parallel --port
 ondaspa-cli upgrade fs --d|--device-port
 ondaspa-cli upgrade update --device-port |
+ondaspa-cli upgrade fs --max-failures |
 ondaspa-cli upgrade update --folder |folder
 ondaspa-cli upgrade fs --file |file folder
 ondaspa-cli minifs build |folder

@@ -25,6 +25,10 @@ QString FleetDevice::state_name(State state)
         return QStringLiteral("not back");
     case State::NotStarted:
         return QStringLiteral("not started");
+    case State::UpToDate:
+        return QStringLiteral("up to date");
+    case State::NotUpgraded:
+        return QStringLiteral("not upgraded");
     }
     return QString();
 }

@@ -23,7 +23,9 @@ struct FleetDevice
         NotFound, // asked for a file the server does not have (or refuses)
         Back, // came back after the download: missed a probe, then answered, or answered with another "ver"
         NotBack, // did not come back within the confirmation time
-        NotStarted, // a stop came before its command: neither upgraded nor failed
+        NotStarted, // a stop or a halt came before its command: neither upgraded nor failed
+        UpToDate, // already reported the run's target "ver": no command sent
+        NotUpgraded, // a firmware run's device came back with its "ver" unchanged
     };
 
     QString serial_number;

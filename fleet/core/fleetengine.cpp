@@ -109,7 +109,10 @@ bool FleetEngine::take_datagram(const QByteArray &datagram, const QHostAddress &
             return true;
         device.version_after = reply.version;
         emit versions_known(index, device.version, device.version_after);
-        end_device(index, State::Back);
+        // "ver" is the firmware's: a file-system update leaves it as it was.
+        const bool unchanged = current_run.type == DeviceMessages::firmware_type()
+                && !device.version.isEmpty() && reply.version == device.version;
+        end_device(index, unchanged ? State::NotUpgraded : State::Back);
         advance();
     } else if (!(running && track.in_run)) {
         // The "before" of a device in a run stays as the run found it.
@@ -213,7 +216,7 @@ bool FleetEngine::start(const Run &run, const QVector<int> &device_indexes, QStr
             && run.type != DeviceMessages::firmware_type())
         reason = QStringLiteral("unknown command type \"%1\"").arg(run.type);
     else if (run.http_port == 0 || run.parallel < 1 || run.timeout_ms < 1 || run.retries < 0
-            || run.confirm_ms < 0)
+            || run.confirm_ms < 0 || run.canary < 0)
         reason = QStringLiteral("invalid run settings");
     else if (device_indexes.isEmpty())
         reason = QStringLiteral("no device chosen");
@@ -242,6 +245,8 @@ bool FleetEngine::start(const Run &run, const QVector<int> &device_indexes, QStr
     for (Tracking &track : tracking)
         track = Tracking();
     QSet<int> chosen;
+    QVector<int> commanded;
+    QVector<int> up_to_date;
     for (int index : device_indexes) {
         if (chosen.contains(index))
             continue;
@@ -258,8 +263,19 @@ bool FleetEngine::start(const Run &run, const QVector<int> &device_indexes, QStr
         device.started_ms = -1;
         device.ended_ms = -1;
         tracking[index].in_run = true;
+        if (!run.skip_version.isEmpty() && device.version == run.skip_version) {
+            up_to_date.append(index);
+            continue;
+        }
         tracking[index].queued = true;
         queue.append(index);
+        commanded.append(index);
+    }
+    gate.begin(commanded, run.canary, run.max_failures, run_devices.size());
+    halt_text.clear();
+    for (int index : qAsConst(up_to_date)) {
+        devices[index].ended_ms = clock->now();
+        set_state(index, State::UpToDate);
     }
     advance();
     return true;
@@ -270,6 +286,12 @@ void FleetEngine::stop()
     if (!running || stopping)
         return;
     stopping = true;
+    end_queued();
+    advance();
+}
+
+void FleetEngine::end_queued()
+{
     for (int index : qAsConst(queue)) {
         tracking[index].queued = false;
         // A device waiting for its retry has ended its attempt already.
@@ -277,7 +299,6 @@ void FleetEngine::stop()
         end_device(index, state == State::Listed ? State::NotStarted : state);
     }
     queue.clear();
-    advance();
 }
 
 int FleetEngine::active_count() const
@@ -408,6 +429,8 @@ void FleetEngine::resume(int index)
         queue.removeOne(index);
         track.queued = false;
     }
+    if (device.ended_ms >= 0)
+        gate.revived(index);
     device.ended_ms = -1;
 }
 
@@ -467,6 +490,30 @@ void FleetEngine::end_device(int index, State state)
     track.was_silent = false;
     devices[index].ended_ms = clock->now();
     set_state(index, state);
+    if (stopping || !track.in_run)
+        return;
+    if (state == current_run.goal()) {
+        gate.succeeded(index);
+    } else if (current_run.failed(state) && gate.failed(index)) {
+        // Devices under way end as they will; no one else gets a command.
+        halt_text = halt_reason(index);
+        stopping = true;
+        end_queued();
+    }
+}
+
+QString FleetEngine::halt_reason(int index) const
+{
+    const FleetDevice &device = devices.at(index);
+    const QString failure =
+            QStringLiteral("%1 failed: %2")
+                    .arg(device.serial_number, FleetDevice::state_name(device.state));
+    if (gate.halt() == RolloutGate::Halt::CanaryFailed)
+        return QStringLiteral("canary ") + failure;
+    return failure
+            + QStringLiteral("; %1 devices failed, more than the %2 allowed")
+                      .arg(gate.failures())
+                      .arg(gate.allowed_failures());
 }
 
 void FleetEngine::wake()
@@ -493,7 +540,8 @@ void FleetEngine::advance()
     if (!running)
         return;
     int active = active_count();
-    while (!stopping && active < current_run.parallel && !queue.isEmpty()) {
+    while (!stopping && active < current_run.parallel && !queue.isEmpty()
+            && gate.may_start(queue.first())) {
         const int index = queue.takeFirst();
         send_command(index);
         if (FleetDevice::is_active(devices.at(index).state))
@@ -525,7 +573,11 @@ void FleetEngine::finish_run()
 {
     Summary summary;
     summary.devices = run_devices;
-    summary.stopped = stopping;
+    summary.stopped = stopping && gate.halt() == RolloutGate::Halt::None;
+    summary.halt = gate.halt();
+    summary.halt_device = gate.halt_device();
+    summary.allowed_failures = gate.allowed_failures();
+    summary.halt_reason = halt_text;
     qint64 last_end = -1;
     for (int index : qAsConst(run_devices)) {
         const FleetDevice &device = devices.at(index);
@@ -533,9 +585,11 @@ void FleetEngine::finish_run()
             ++summary.succeeded;
         else if (device.state == State::NotStarted)
             ++summary.not_started;
+        else if (device.state == State::UpToDate)
+            ++summary.up_to_date;
         else
             ++summary.failed;
-        if (device.state != State::NotStarted)
+        if (device.state != State::NotStarted && device.state != State::UpToDate)
             last_end = qMax(last_end, device.ended_ms);
     }
     if (first_command_ms >= 0)

@@ -5,6 +5,7 @@
 #include "downloadobserver.h"
 #include "fleetdevice.h"
 #include "fleetpreflight.h"
+#include "rolloutgate.h"
 
 #include <QHash>
 #include <QList>
@@ -23,6 +24,9 @@ class FleetTransport;
 // end of their attempt at once; the next one starts as soon as one ends.
 // Devices waiting to come back no longer count: they load neither the
 // server nor the network.
+// A run may hold back all but its canaries till they have succeeded, and
+// halts (no further commands) when a canary fails or its failure budget is
+// spent (RolloutGate).
 //
 // Event-driven on the thread that created it; no widgets, no sockets of its
 // own. Its owner sends through a FleetTransport and feeds incoming datagrams
@@ -67,12 +71,30 @@ public:
         // One that answers unchanged all along is "not back". 0 leaves
         // confirmation off.
         int confirm_ms = default_confirm_ms;
+        // The first this many devices that get a command are canaries: the
+        // others get none until every canary has reached goal(), and none at
+        // all when one fails. 0 leaves it off.
+        int canary = 0;
+        // Once more devices have failed for good than it allows, no further
+        // commands are sent.
+        FailureBudget max_failures;
+        // Devices whose "ver" is this get no command and end "up to date";
+        // empty leaves it off.
+        QString skip_version;
 
         // The state a device of this run ends in when it succeeded: "back"
         // with confirmation, else "file sent".
         FleetDevice::State goal() const
         {
             return confirm_ms > 0 ? FleetDevice::State::Back : FleetDevice::State::FileSent;
+        }
+        // Whether a device of this run that ended in state failed: it got a command and did
+        // not reach goal().
+        bool failed(FleetDevice::State state) const
+        {
+            return state != goal() && state != FleetDevice::State::Listed
+                    && state != FleetDevice::State::NotStarted
+                    && state != FleetDevice::State::UpToDate;
         }
     };
 
@@ -84,12 +106,21 @@ public:
         int succeeded = 0;
         // Got a command and did not reach the goal.
         int failed = 0;
-        // A stop came before their command ("not started").
+        // A stop or a halt came before their command ("not started").
         int not_started = 0;
+        // Already at Run::skip_version.
+        int up_to_date = 0;
         // From the first command to the last device's end, in ms; -1 when no
         // command was sent.
         qint64 elapsed_ms = -1;
         bool stopped = false;
+        // Why the run sent no further commands before its end, and the
+        // device whose failure made it; in English, e.g. "canary SN-1 failed:
+        // no answer" (empty when it did not halt).
+        RolloutGate::Halt halt = RolloutGate::Halt::None;
+        int halt_device = -1;
+        int allowed_failures = -1;
+        QString halt_reason;
         // The file's SHA-256 at the pre-flight and again at the run's end; they differ when the
         // file changed during the run (empty when it could not be read).
         QByteArray sha256_before;
@@ -225,7 +256,11 @@ private:
     // Starts what may start, ends the run when nothing is left, and asks
     // the clock for the next wake-up.
     void advance();
+    // Devices waiting for a command end: "not started", or as their last attempt ended.
+    void end_queued();
     void finish_run();
+    // Why the failure of device index halted the run.
+    QString halt_reason(int index) const;
     void recheck_file(Summary &summary) const;
 
     FleetTransport &transport;
@@ -241,6 +276,8 @@ private:
     Run current_run;
     bool running = false;
     bool stopping = false;
+    RolloutGate gate;
+    QString halt_text;
     qint64 first_command_ms = -1;
     QByteArray run_sha256;
     QHash<int, QList<Claim>> claimed;

@@ -37,6 +37,8 @@ FleetRunRecord FleetRunRecord::of_run(const FleetEngine &engine,
     record.succeeded = summary.succeeded;
     record.failed = summary.failed;
     record.not_started = summary.not_started;
+    record.up_to_date = summary.up_to_date;
+    record.halt_reason = summary.halt_reason;
     record.stopped = summary.stopped;
     for (int index : summary.devices) {
         const FleetDevice &device = engine.device(index);
@@ -58,7 +60,9 @@ FleetRunRecord FleetRunRecord::of_run(const FleetEngine &engine,
 QJsonObject FleetRunRecord::settings_of(const FleetEngine::Run &run)
 {
     return { { "parallel", run.parallel }, { "timeout_s", run.timeout_ms / ms_per_second },
-        { "retries", run.retries }, { "confirm_s", run.confirm_ms / ms_per_second } };
+        { "retries", run.retries }, { "confirm_s", run.confirm_ms / ms_per_second },
+        { "canary", run.canary }, { "max_failures", run.max_failures.text() },
+        { "skip_ver", run.skip_version } };
 }
 
 QJsonObject FleetRunRecord::to_json() const
@@ -73,7 +77,8 @@ QJsonObject FleetRunRecord::to_json() const
         { "file", file_name }, { "size", double(file_size) },
         { "sha256", QString::fromLatin1(sha256) }, { "settings", settings },
         { "succeeded", succeeded }, { "failed", failed }, { "not_started", not_started },
-        { "stopped", stopped }, { "devices", rows } };
+        { "up_to_date", up_to_date }, { "stopped", stopped }, { "halted", halt_reason },
+        { "devices", rows } };
 }
 
 bool FleetRunRecord::from_json(const QJsonObject &object, FleetRunRecord *record)
@@ -93,7 +98,9 @@ bool FleetRunRecord::from_json(const QJsonObject &object, FleetRunRecord *record
     record->succeeded = object.value("succeeded").toInt();
     record->failed = object.value("failed").toInt();
     record->not_started = object.value("not_started").toInt();
+    record->up_to_date = object.value("up_to_date").toInt();
     record->stopped = object.value("stopped").toBool();
+    record->halt_reason = object.value("halted").toString();
     for (const QJsonValue &value : object.value("devices").toArray()) {
         const QJsonObject row = value.toObject();
         Device device;

@@ -42,7 +42,10 @@ struct FleetRunRecord
     int succeeded = 0;
     int failed = 0;
     int not_started = 0;
+    int up_to_date = 0;
     bool stopped = false;
+    // Why a failed canary or the failure budget halted the run; empty when it did not.
+    QString halt_reason;
     QVector<Device> devices;
 
     // The record of the run engine has just finished: devices and counts from
@@ -51,7 +54,8 @@ struct FleetRunRecord
     static FleetRunRecord of_run(const FleetEngine &engine, const FleetEngine::Summary &summary,
             const FleetPreflight &preflight, const QDateTime &started, const QDateTime &ended);
     // The run's settings under their JSON keys: "parallel", "timeout_s",
-    // "retries", "confirm_s".
+    // "retries", "confirm_s", "canary" (0: off), "max_failures" ("N" or "N%"; empty: off),
+    // "skip_ver" (empty: off).
     static QJsonObject settings_of(const FleetEngine::Run &run);
 
     // One JSON object, the form of a history line.

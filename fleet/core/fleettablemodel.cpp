@@ -171,6 +171,10 @@ QString FleetTableModel::state_text(FleetDevice::State state, bool queued)
         return QStringLiteral("未重启");
     case State::NotStarted:
         return QStringLiteral("未开始");
+    case State::UpToDate:
+        return QStringLiteral("已是最新");
+    case State::NotUpgraded:
+        return QStringLiteral("版本未变");
     }
     return QString();
 }
@@ -228,13 +232,21 @@ QString FleetTableModel::summary_line(const FleetEngine::Summary &summary) const
     QStringList failed;
     for (int index : summary.devices) {
         const State state = engine.device(index).state;
-        if (state != engine.run().goal() && state != State::NotStarted)
+        if (engine.run().failed(state))
             failed << engine.device(index).serial_number;
     }
     if (!failed.isEmpty())
         line += QStringLiteral(": ") + failed.join(QStringLiteral(", "));
     if (summary.not_started > 0)
         line += QStringLiteral(", 未开始 %1 台").arg(summary.not_started);
+    if (summary.up_to_date > 0)
+        line += QStringLiteral(", 已是最新 %1 台").arg(summary.up_to_date);
+    if (summary.halt == RolloutGate::Halt::CanaryFailed)
+        line += QStringLiteral(", 已中止: 先试设备 %1 %2")
+                        .arg(engine.device(summary.halt_device).serial_number,
+                                state_text(engine.device(summary.halt_device).state));
+    else if (summary.halt == RolloutGate::Halt::TooManyFailures)
+        line += QStringLiteral(", 已中止: 失败超过上限 %1 台").arg(summary.allowed_failures);
     QStringList notes;
     if (summary.stopped)
         notes << QStringLiteral("已停止");

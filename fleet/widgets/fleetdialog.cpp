@@ -13,11 +13,14 @@
 #include "systemfleetclock.h"
 #include "ui_fleetdialog.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QScreen>
 
 namespace {
@@ -31,6 +34,9 @@ const QString log_time_format = QStringLiteral("HH:mm:ss");
 
 // Starting widths of the table's columns, in pixels (the state column
 // stretches).
+// failure_unit_box's entry for a percentage.
+constexpr int percent_unit = 1;
+
 constexpr int column_widths[FleetTableModel::ColumnCount] = { 120, 90, 60, 120, 70, 160, 60 };
 
 } // namespace
@@ -62,10 +68,23 @@ FleetDialog::FleetDialog(FleetTransport &transport, const Services &services,
     ui->timeout_box->setRange(1, FleetSettings::max_seconds);
     ui->retries_box->setRange(0, FleetSettings::max_retries);
     ui->confirm_box->setRange(0, FleetSettings::max_seconds);
+    ui->canary_box->setRange(0, FleetSettings::max_canary);
+    ui->failure_budget_box->setRange(-1, FailureBudget::max_value);
     load_settings();
-    for (QSpinBox *box : { ui->parallel_box, ui->timeout_box, ui->retries_box, ui->confirm_box })
+    for (QSpinBox *box : { ui->parallel_box, ui->timeout_box, ui->retries_box, ui->confirm_box,
+                 ui->canary_box, ui->failure_budget_box })
         connect(box, QOverload<int>::of(&QSpinBox::valueChanged), this,
                 [this] { save_settings(); });
+    connect(ui->failure_unit_box, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            [this] {
+                bound_failure_budget();
+                save_settings();
+            });
+    connect(ui->skip_version_check, &QCheckBox::toggled, this, [this] {
+        update_controls();
+        save_settings();
+    });
+    connect(ui->skip_version_edit, &QLineEdit::textChanged, this, [this] { save_settings(); });
 
     ui->log_box->setMaximumBlockCount(max_log_lines);
     log_menu = LogBoxMenu::attach(ui->log_box);
@@ -188,6 +207,18 @@ void FleetDialog::on_select_all_button_clicked()
     ui->device_table_view->setFocus();
 }
 
+void FleetDialog::on_retry_failed_button_clicked()
+{
+    QItemSelection rows;
+    for (int device : qAsConst(last_failed)) {
+        const QModelIndex row = sorted.mapFromSource(model.index(device, 0));
+        rows.select(row, row);
+    }
+    ui->device_table_view->selectionModel()->select(
+            rows, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    ui->device_table_view->setFocus();
+}
+
 void FleetDialog::on_firmware_button_clicked()
 {
     start_run(DeviceMessages::firmware_type());
@@ -276,9 +307,13 @@ void FleetDialog::start_run(const QString &type)
                       .arg(settings.retries)
                       .arg(settings.confirm_seconds > 0
                                       ? QStringLiteral("%1 秒").arg(settings.confirm_seconds)
-                                      : QStringLiteral("关闭")));
+                                      : QStringLiteral("关闭"))
+            + rollout_text(run));
     QString error;
-    if (!fleet.start(run, devices, &error)) {
+    starting = true;
+    const bool started = fleet.start(run, devices, &error);
+    starting = false;
+    if (!started) {
         log(QStringLiteral("无法开始: ") + error);
         refresh_checklist();
         show_warning(QStringLiteral("<font size=16>无法开始!</font><br>") + error.toHtmlEscaped());
@@ -296,10 +331,12 @@ void FleetDialog::start_run(const QString &type)
 QVector<int> FleetDialog::selected_devices() const
 {
     QVector<int> devices;
-    const QModelIndexList rows = ui->device_table_view->selectionModel()->selectedRows();
-    for (const QModelIndex &row : rows)
+    // In the table's order: the first rows are a run's canaries.
+    QModelIndexList rows = ui->device_table_view->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(),
+            [](const QModelIndex &a, const QModelIndex &b) { return a.row() < b.row(); });
+    for (const QModelIndex &row : qAsConst(rows))
         devices << sorted.device(row.row());
-    std::sort(devices.begin(), devices.end());
     return devices;
 }
 
@@ -310,6 +347,11 @@ FleetSettings FleetDialog::settings_from_boxes() const
     settings.timeout_seconds = ui->timeout_box->value();
     settings.retries = ui->retries_box->value();
     settings.confirm_seconds = ui->confirm_box->value();
+    settings.canary = ui->canary_box->value();
+    settings.max_failures.value = ui->failure_budget_box->value();
+    settings.max_failures.percent = ui->failure_unit_box->currentIndex() == percent_unit;
+    settings.skip_version_on = ui->skip_version_check->isChecked();
+    settings.skip_version = ui->skip_version_edit->text();
     return settings;
 }
 
@@ -320,6 +362,36 @@ void FleetDialog::load_settings()
     ui->timeout_box->setValue(settings.timeout_seconds);
     ui->retries_box->setValue(settings.retries);
     ui->confirm_box->setValue(settings.confirm_seconds);
+    ui->canary_box->setValue(settings.canary);
+    ui->failure_unit_box->setCurrentIndex(settings.max_failures.percent ? percent_unit : 0);
+    bound_failure_budget();
+    ui->failure_budget_box->setValue(settings.max_failures.value);
+    ui->skip_version_check->setChecked(settings.skip_version_on);
+    ui->skip_version_edit->setText(settings.skip_version);
+}
+
+// A percentage goes up to 100.
+void FleetDialog::bound_failure_budget()
+{
+    ui->failure_budget_box->setMaximum(ui->failure_unit_box->currentIndex() == percent_unit
+                    ? FailureBudget::whole_percent
+                    : FailureBudget::max_value);
+}
+
+// The run's rollout settings for its first log line; empty when none is on.
+QString FleetDialog::rollout_text(const FleetEngine::Run &run)
+{
+    QString text;
+    if (run.canary > 0)
+        text += QStringLiteral(", 先试 %1 台").arg(run.canary);
+    if (run.max_failures.is_on())
+        text += QStringLiteral(", 失败上限 %1")
+                        .arg(run.max_failures.percent
+                                        ? run.max_failures.text()
+                                        : QStringLiteral("%1 台").arg(run.max_failures.value));
+    if (!run.skip_version.isEmpty())
+        text += QStringLiteral(", 跳过 ver %1").arg(run.skip_version);
+    return text;
 }
 
 void FleetDialog::save_settings() const
@@ -329,11 +401,19 @@ void FleetDialog::save_settings() const
 
 void FleetDialog::run_finished(const FleetEngine::Summary &summary)
 {
+    // Every device was up to date: the run ended before start() returned.
+    if (starting)
+        model.run_started(summary.devices);
     elapsed_timer.stop();
     model.refresh_elapsed();
     const QString line = model.summary_line(summary);
     log(QStringLiteral("第 %1 次: ").arg(model.run_count()) + line);
     ui->run_status->set_full_text(line);
+    last_failed.clear();
+    for (int device : summary.devices) {
+        if (fleet.run().failed(fleet.device(device).state))
+            last_failed << device;
+    }
     // The run's result stands whether or not the history takes it.
     QString history_error;
     recorder.finish(summary, &history_error);
@@ -358,8 +438,12 @@ void FleetDialog::update_controls()
                     : file_system_refusal);
     ui->stop_button->setEnabled(running && !stopping);
     ui->report_button->setEnabled(!running && recorder.has_record());
-    for (QSpinBox *box : { ui->parallel_box, ui->timeout_box, ui->retries_box, ui->confirm_box })
+    for (QWidget *box : std::initializer_list<QWidget *>{ ui->parallel_box, ui->timeout_box,
+                 ui->retries_box, ui->confirm_box, ui->canary_box, ui->failure_budget_box,
+                 ui->failure_unit_box, ui->skip_version_check })
         box->setEnabled(!running);
+    ui->skip_version_edit->setEnabled(!running && ui->skip_version_check->isChecked());
+    ui->retry_failed_button->setEnabled(!running && !last_failed.isEmpty());
 
     QStringList reasons;
     if (!file_system_refusal.isEmpty() && file_system_refusal == firmware_refusal) {

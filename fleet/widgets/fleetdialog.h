@@ -27,7 +27,9 @@ class FleetDialog;
 // "批量升级": upgrades many devices at once with a state per device. A thin
 // window over the fleet engine and its table model: a table of every device
 // found (no limit of ten), search and add by address, firmware and
-// file-system upgrades of the selected devices, stop, the run settings
+// file-system upgrades of the selected devices (canaries first, a failure
+// budget, devices already at a version skipped), retrying the failed ones,
+// stop, the run settings
 // (remembered in config.ini, group FLEET), a pre-flight panel and a log.
 // Sends through the given transport; its owner feeds the datagrams that
 // arrive (take_datagram). Closing only hides it; a run goes on. GUI thread.
@@ -74,6 +76,7 @@ private slots:
     void on_search_button_clicked();
     void on_add_address_button_clicked();
     void on_select_all_button_clicked();
+    void on_retry_failed_button_clicked();
     void on_firmware_button_clicked();
     void on_file_system_button_clicked();
     void on_stop_button_clicked();
@@ -87,6 +90,8 @@ private:
     QVector<int> selected_devices() const;
     FleetSettings settings_from_boxes() const;
     void load_settings();
+    void bound_failure_budget();
+    static QString rollout_text(const FleetEngine::Run &run);
     void save_settings() const;
     void run_finished(const FleetEngine::Summary &summary);
     void update_controls();
@@ -114,12 +119,16 @@ private:
     QTimer elapsed_timer;
     // 停止 was pressed; the run ends once its downloads have.
     bool stopping = false;
+    // Inside the engine's start().
+    bool starting = false;
     // The time of the lines being logged, while a datagram heard earlier is
     // taken; invalid: now.
     QDateTime line_time;
     // Why each upgrade button is off; empty when it may start.
     QString firmware_refusal;
     QString file_system_refusal;
+    // The devices that failed in the latest run, for 重试失败的设备.
+    QVector<int> last_failed;
 };
 
 #endif // FLEETDIALOG_H

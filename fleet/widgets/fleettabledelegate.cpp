@@ -75,11 +75,13 @@ QColor FleetTableDelegate::state_colour(const QModelIndex &index)
     switch (FleetDevice::State(index.data(FleetTableModel::StateRole).toInt())) {
     case FleetDevice::State::FileSent:
     case FleetDevice::State::Back:
+    case FleetDevice::State::UpToDate:
         return success_colour;
     case FleetDevice::State::Interrupted:
     case FleetDevice::State::NoAnswer:
     case FleetDevice::State::NotFound:
     case FleetDevice::State::NotBack:
+    case FleetDevice::State::NotUpgraded:
         return failure_colour;
     case FleetDevice::State::NotStarted:
         return not_started_colour;

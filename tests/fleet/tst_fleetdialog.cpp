@@ -13,7 +13,10 @@
 #include "servedfolder.h"
 #include "wiringguard.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -57,6 +60,8 @@ private slots:
     void sortedRowsStartTheirDevices();
     void selectionKeepsStateColours();
     void historyAndReportOfRun();
+    void rolloutSettingsRoundTrip();
+    void retryFailedSelectsExactlyThem();
 
 private:
     std::unique_ptr<FleetDialog> make_dialog(bool listening = true);
@@ -483,6 +488,92 @@ void tst_FleetDialog::historyAndReportOfRun()
     child<QPushButton>(*dialog, "file_system_button")->click();
     clock.advance(5000);
     QCOMPARE(runs->model()->rowCount(), 2);
+}
+
+void tst_FleetDialog::rolloutSettingsRoundTrip()
+{
+    {
+        const auto dialog = make_dialog();
+        QCOMPARE(child<QSpinBox>(*dialog, "canary_box")->text(), QStringLiteral("关闭"));
+        QCOMPARE(child<QSpinBox>(*dialog, "failure_budget_box")->text(), QStringLiteral("不限"));
+        QVERIFY(!child<QLineEdit>(*dialog, "skip_version_edit")->isEnabled());
+        child<QSpinBox>(*dialog, "canary_box")->setValue(2);
+        child<QComboBox>(*dialog, "failure_unit_box")->setCurrentIndex(1);
+        // A percentage stops at 100.
+        child<QSpinBox>(*dialog, "failure_budget_box")->setValue(250);
+        child<QCheckBox>(*dialog, "skip_version_check")->setChecked(true);
+        QVERIFY(child<QLineEdit>(*dialog, "skip_version_edit")->isEnabled());
+        child<QLineEdit>(*dialog, "skip_version_edit")->setText(QStringLiteral("2.0"));
+    }
+    {
+        QSettings file(ProgramPaths::settings_file(), QSettings::IniFormat);
+        QCOMPARE(file.value(QStringLiteral("FLEET/CANARY")).toInt(), 2);
+        QCOMPARE(file.value(QStringLiteral("FLEET/MAX_FAILURES")).toString(),
+                QStringLiteral("100%"));
+        QCOMPARE(file.value(QStringLiteral("FLEET/SKIP_VERSION_ON")).toBool(), true);
+        QCOMPARE(
+                file.value(QStringLiteral("FLEET/SKIP_VERSION")).toString(), QStringLiteral("2.0"));
+    }
+    const auto again = make_dialog();
+    QCOMPARE(child<QSpinBox>(*again, "canary_box")->value(), 2);
+    QCOMPARE(child<QSpinBox>(*again, "failure_budget_box")->value(), 100);
+    QCOMPARE(child<QComboBox>(*again, "failure_unit_box")->currentIndex(), 1);
+    QVERIFY(child<QCheckBox>(*again, "skip_version_check")->isChecked());
+    QCOMPARE(child<QLineEdit>(*again, "skip_version_edit")->text(), QStringLiteral("2.0"));
+}
+
+// The table's order picks the canary; the device already at the version gets nothing, and
+// 重试失败的设备 selects the two that did not answer, nothing else.
+void tst_FleetDialog::retryFailedSelectsExactlyThem()
+{
+    QVERIFY(write_image());
+    const auto dialog = make_dialog();
+    add_devices(*dialog, 4, QStringLiteral("SN-%1"));
+    dialog->engine().add_device(
+            QStringLiteral("SN-4"), QStringLiteral("2.0"), QString(), device_address(4));
+    child<QSpinBox>(*dialog, "timeout_box")->setValue(5);
+    child<QSpinBox>(*dialog, "retries_box")->setValue(0);
+    child<QSpinBox>(*dialog, "canary_box")->setValue(1);
+    child<QCheckBox>(*dialog, "skip_version_check")->setChecked(true);
+    child<QLineEdit>(*dialog, "skip_version_edit")->setText(QStringLiteral("2.0"));
+    auto *retry = child<QPushButton>(*dialog, "retry_failed_button");
+    QVERIFY(!retry->isEnabled());
+    auto *view = child<QTableView>(*dialog, "device_table_view");
+    view->sortByColumn(FleetTableModel::SerialColumn, Qt::DescendingOrder);
+    view->selectAll();
+    child<QPushButton>(*dialog, "file_system_button")->click();
+    QCOMPARE(transport.sent.size(), 1);
+    QCOMPARE(transport.count_to(device_address(3), "\"type\": \"fs\""), 1);
+
+    const auto complete = [&dialog](int device) {
+        DownloadReport sent;
+        sent.peer = device_address(device);
+        sent.method = "GET";
+        sent.path = QStringLiteral("/minifs_rom.img");
+        sent.bytes_sent = image_size;
+        sent.file_size = image_size;
+        sent.outcome = DownloadReport::Outcome::Complete;
+        dialog->engine().take_report(sent);
+    };
+    complete(3);
+    QCOMPARE(transport.sent.size(), 4);
+    complete(1);
+    clock.advance(5000);
+    QVERIFY(!dialog->engine().is_running());
+    QVERIFY2(child<QLabel>(*dialog, "run_status")
+                     ->toolTip()
+                     .contains(QStringLiteral("已是最新 1 台")),
+            qPrintable(child<QLabel>(*dialog, "run_status")->toolTip()));
+    QCOMPARE(view->model()->index(0, FleetTableModel::StateColumn).data().toString(),
+            QStringLiteral("已是最新"));
+
+    QVERIFY(retry->isEnabled());
+    retry->click();
+    QStringList selected;
+    for (const QModelIndex &row : view->selectionModel()->selectedRows())
+        selected << row.data().toString();
+    selected.sort();
+    QCOMPARE(selected, (QStringList{ "SN-0", "SN-2" }));
 }
 
 QTEST_MAIN(tst_FleetDialog)

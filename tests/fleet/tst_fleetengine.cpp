@@ -55,10 +55,22 @@ private slots:
     void endedDeviceFollowedWhileRunGoesOn();
     void stopSendsNoFurtherCommands();
     void percentFollowsWhatDeviceHas();
+    void canariesFirst();
+    void failedCanaryHaltsRun_data();
+    void failedCanaryHaltsRun();
+    void budgetHaltsAtItsDevice_data();
+    void budgetHaltsAtItsDevice();
+    void upToDateGetsNoCommand();
+    void failureBudgetParsed_data();
+    void failureBudgetParsed();
 
 private:
     void add_devices(int count);
+    static FleetEngine::Run planned(int parallel, int retries = 0, int confirm_ms = 0);
     bool start(int parallel, int retries = 0, int confirm_ms = 0, int count = -1);
+    bool start_run(const FleetEngine::Run &run, int count = -1);
+    int commands_sent() const;
+    FleetEngine::Summary summary_of(const QSignalSpy &finished) const;
 
     QTemporaryDir folder;
     std::unique_ptr<FleetEngineRig> fleet;
@@ -87,7 +99,7 @@ void tst_FleetEngine::add_devices(int count)
     QCOMPARE(fleet->engine.device_count(), count);
 }
 
-bool tst_FleetEngine::start(int parallel, int retries, int confirm_ms, int count)
+FleetEngine::Run tst_FleetEngine::planned(int parallel, int retries, int confirm_ms)
 {
     FleetEngine::Run run;
     run.type = DeviceMessages::file_system_type();
@@ -96,6 +108,30 @@ bool tst_FleetEngine::start(int parallel, int retries, int confirm_ms, int count
     run.timeout_ms = timeout;
     run.retries = retries;
     run.confirm_ms = confirm_ms;
+    return run;
+}
+
+bool tst_FleetEngine::start(int parallel, int retries, int confirm_ms, int count)
+{
+    return start_run(planned(parallel, retries, confirm_ms), count);
+}
+
+int tst_FleetEngine::commands_sent() const
+{
+    int count = 0;
+    for (const RecordingFleetTransport::Datagram &datagram : qAsConst(fleet->transport.sent))
+        count += datagram.bytes.contains("\"fs\"") ? 1 : 0;
+    return count;
+}
+
+FleetEngine::Summary tst_FleetEngine::summary_of(const QSignalSpy &finished) const
+{
+    return finished.count() == 1 ? finished.first().first().value<FleetEngine::Summary>()
+                                 : FleetEngine::Summary();
+}
+
+bool tst_FleetEngine::start_run(const FleetEngine::Run &run, int count)
+{
     QVector<int> indexes;
     for (int index = 0; index < (count < 0 ? fleet->engine.device_count() : count); ++index)
         indexes << index;
@@ -400,23 +436,34 @@ void tst_FleetEngine::confirmation()
 
 void tst_FleetEngine::comingBack_data()
 {
+    QTest::addColumn<QString>("type");
     // The device's answer to each probe, one a second: its "ver", or "-" for none.
     QTest::addColumn<QStringList>("answers");
     QTest::addColumn<State>("state");
-    QTest::newRow("gapThenSameVersion") << QStringList{ "1.0", "-", "1.0" } << State::Back;
-    QTest::newRow("newVersionAtOnce") << QStringList{ "2.0" } << State::Back;
-    QTest::newRow("neverRestarted") << QStringList{ "1.0", "1.0", "1.0", "1.0" } << State::NotBack;
+    const QString fs = DeviceMessages::file_system_type();
+    const QString firmware = DeviceMessages::firmware_type();
+    QTest::newRow("gapThenSameVersion") << fs << QStringList{ "1.0", "-", "1.0" } << State::Back;
+    QTest::newRow("newVersionAtOnce") << fs << QStringList{ "2.0" } << State::Back;
+    QTest::newRow("neverRestarted")
+            << fs << QStringList{ "1.0", "1.0", "1.0", "1.0" } << State::NotBack;
+    QTest::newRow("firmwareGapThenSameVersion")
+            << firmware << QStringList{ "1.0", "-", "1.0" } << State::NotUpgraded;
+    QTest::newRow("firmwareGapThenNewVersion")
+            << firmware << QStringList{ "1.0", "-", "2.0" } << State::Back;
 }
 
 // A device answers the first probes before it restarts: only a gap or a
 // new version shows that it came back.
 void tst_FleetEngine::comingBack()
 {
+    QFETCH(QString, type);
     QFETCH(QStringList, answers);
     QFETCH(State, state);
     add_devices(1);
     constexpr int confirm_ms = 5000;
-    QVERIFY(start(1, 0, confirm_ms));
+    FleetEngine::Run run = planned(1, 0, confirm_ms);
+    run.type = type;
+    QVERIFY(start_run(run));
     fleet->engine.take_report(report(0, "GET", Outcome::Complete, image_size));
     for (const QString &answer : answers) {
         fleet->clock.advance(FleetEngine::confirm_probe_interval_ms);
@@ -426,7 +473,7 @@ void tst_FleetEngine::comingBack()
     fleet->clock.advance(confirm_ms);
     QCOMPARE(fleet->engine.device(0).state, state);
     QCOMPARE(fleet->engine.device(0).version_after,
-            state == State::Back ? answers.last() : QString());
+            state == State::NotBack ? QString() : answers.last());
 }
 
 void tst_FleetEngine::reportsMatchedByPeerAddress_data()
@@ -556,6 +603,170 @@ void tst_FleetEngine::percentFollowsWhatDeviceHas()
     QCOMPARE(fleet->engine.device(1).percent, 90);
     QCOMPARE(fleet->engine.device(1).acknowledged, qint64(-1));
     QCOMPARE(progress.count(), 3);
+}
+
+// Canaries alone get commands, whatever the parallel limit, until each has succeeded.
+void tst_FleetEngine::canariesFirst()
+{
+    add_devices(5);
+    QSignalSpy finished(&fleet->engine, &FleetEngine::run_finished);
+    FleetEngine::Run run = planned(8);
+    run.canary = 2;
+    QVERIFY(start_run(run));
+    QCOMPARE(commands_sent(), 2);
+    QCOMPARE(fleet->engine.device(2).state, State::Listed);
+    fleet->engine.take_report(report(1, "GET", Outcome::Complete, image_size));
+    QCOMPARE(commands_sent(), 2);
+    fleet->engine.take_report(report(0, "GET", Outcome::Complete, image_size));
+    QCOMPARE(commands_sent(), 5);
+    for (int index = 2; index < 5; ++index)
+        fleet->engine.take_report(report(index, "GET", Outcome::Complete, image_size));
+    const FleetEngine::Summary summary = summary_of(finished);
+    QCOMPARE(summary.succeeded, 5);
+    QCOMPARE(summary.halt, RolloutGate::Halt::None);
+    QVERIFY(summary.halt_reason.isEmpty());
+}
+
+void tst_FleetEngine::failedCanaryHaltsRun_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<int>("confirm_ms");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("noAnswerAfterRetry")
+            << DeviceMessages::file_system_type() << 0 << "canary SN-0 failed: no answer";
+    QTest::newRow("firmwareNotUpgraded")
+            << DeviceMessages::firmware_type() << 10000 << "canary SN-0 failed: not upgraded";
+}
+
+// The other canary goes on; the rest get nothing and are not started, not failed.
+void tst_FleetEngine::failedCanaryHaltsRun()
+{
+    QFETCH(QString, type);
+    QFETCH(int, confirm_ms);
+    QFETCH(QString, reason);
+    add_devices(5);
+    QSignalSpy finished(&fleet->engine, &FleetEngine::run_finished);
+    FleetEngine::Run run = planned(8, 1, confirm_ms);
+    run.type = type;
+    run.canary = 2;
+    QVERIFY(start_run(run));
+    if (confirm_ms == 0) {
+        fleet->clock.advance(timeout);
+        QCOMPARE(fleet->engine.device(0).attempts, 2);
+        fleet->clock.advance(timeout - 1);
+        fleet->engine.take_report(report(1, "GET", Outcome::InProgress, image_size / 2));
+        fleet->clock.advance(1);
+    } else {
+        fleet->engine.take_report(report(0, "GET", Outcome::Complete, image_size));
+        fleet->clock.advance(FleetEngine::confirm_probe_interval_ms * 2);
+        fleet->engine.take_datagram(reply("SN-0", "1.0"), device_address(0));
+    }
+    QVERIFY(fleet->engine.is_running());
+    fleet->engine.take_report(report(1, "GET", Outcome::Complete, image_size));
+    if (confirm_ms > 0)
+        fleet->clock.advance(confirm_ms);
+    for (int index = 2; index < 5; ++index) {
+        QCOMPARE(fleet->engine.device(index).state, State::NotStarted);
+        QCOMPARE(fleet->transport.count_to(device_address(index), "\"sn\""), 0);
+    }
+    const FleetEngine::Summary summary = summary_of(finished);
+    QCOMPARE(summary.halt, RolloutGate::Halt::CanaryFailed);
+    QCOMPARE(summary.halt_device, 0);
+    QCOMPARE(summary.halt_reason, reason);
+    QCOMPARE(summary.failed, confirm_ms > 0 ? 2 : 1);
+    QCOMPARE(summary.not_started, 3);
+    QVERIFY(!summary.stopped);
+}
+
+void tst_FleetEngine::budgetHaltsAtItsDevice_data()
+{
+    QTest::addColumn<int>("devices");
+    QTest::addColumn<int>("parallel");
+    QTest::addColumn<QString>("budget");
+    QTest::addColumn<int>("commands");
+    QTest::addColumn<int>("halted_by");
+    QTest::newRow("countTwo") << 10 << 1 << "2" << 3 << 2;
+    QTest::newRow("percentOfTen") << 10 << 1 << "20%" << 3 << 2;
+    QTest::newRow("percentRoundsDown") << 9 << 1 << "25%" << 3 << 2;
+    QTest::newRow("zero") << 10 << 1 << "0" << 1 << 0;
+    QTest::newRow("underWayEndAsTheyWill") << 10 << 3 << "1" << 3 << 1;
+    QTest::newRow("neverSpent") << 3 << 1 << "3" << 3 << -1;
+}
+
+// Every device times out; the run halts at the first failure over the budget.
+void tst_FleetEngine::budgetHaltsAtItsDevice()
+{
+    QFETCH(int, devices);
+    QFETCH(int, parallel);
+    QFETCH(QString, budget);
+    QFETCH(int, commands);
+    QFETCH(int, halted_by);
+    add_devices(devices);
+    QSignalSpy finished(&fleet->engine, &FleetEngine::run_finished);
+    FleetEngine::Run run = planned(parallel);
+    QVERIFY(FailureBudget::parse(budget, &run.max_failures));
+    QVERIFY(start_run(run));
+    for (int round = 0; round < devices && fleet->engine.is_running(); ++round)
+        fleet->clock.advance(timeout);
+    QCOMPARE(commands_sent(), commands);
+    const FleetEngine::Summary summary = summary_of(finished);
+    QCOMPARE(summary.halt_device, halted_by);
+    QCOMPARE(summary.halt,
+            halted_by < 0 ? RolloutGate::Halt::None : RolloutGate::Halt::TooManyFailures);
+    QCOMPARE(summary.failed, commands);
+    QCOMPARE(summary.not_started, devices - commands);
+    if (halted_by >= 0)
+        QVERIFY2(summary.halt_reason.startsWith(
+                         QStringLiteral("SN-%1 failed: no answer; ").arg(halted_by)),
+                qPrintable(summary.halt_reason));
+}
+
+// A device already at the version is neither commanded nor a canary.
+void tst_FleetEngine::upToDateGetsNoCommand()
+{
+    fleet->engine.take_datagram(reply(QStringLiteral("SN-NEW"), "2.0"), device_address(9));
+    fleet->engine.take_datagram(reply(QStringLiteral("SN-OLD"), "1.0"), device_address(1));
+    QSignalSpy finished(&fleet->engine, &FleetEngine::run_finished);
+    FleetEngine::Run run = planned(8);
+    run.skip_version = QStringLiteral("2.0");
+    run.canary = 1;
+    QVERIFY(start_run(run));
+    QCOMPARE(fleet->engine.device(0).state, State::UpToDate);
+    QCOMPARE(fleet->engine.device(1).state, State::CommandSent);
+    fleet->engine.take_report(report(1, "GET", Outcome::Complete, image_size));
+    QCOMPARE(commands_sent(), 1);
+    const FleetEngine::Summary summary = summary_of(finished);
+    QCOMPARE(summary.up_to_date, 1);
+    QCOMPARE(summary.succeeded, 1);
+    QCOMPARE(summary.failed, 0);
+}
+
+void tst_FleetEngine::failureBudgetParsed_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("allowed_of_50");
+    QTest::newRow("count") << "3" << 3;
+    QTest::newRow("zero") << "0" << 0;
+    QTest::newRow("percent") << "10%" << 5;
+    QTest::newRow("percentAtLimit") << "100%" << 50;
+    QTest::newRow("percentOverLimit") << "101%" << -1;
+    QTest::newRow("negative") << "-1" << -1;
+    QTest::newRow("sign") << "+1" << -1;
+    QTest::newRow("fraction") << "1.5" << -1;
+    QTest::newRow("percentOnly") << "%" << -1;
+    QTest::newRow("empty") << "" << -1;
+    QTest::newRow("overMaximum") << "100001" << -1;
+}
+
+void tst_FleetEngine::failureBudgetParsed()
+{
+    QFETCH(QString, text);
+    QFETCH(int, allowed_of_50);
+    FailureBudget budget;
+    QCOMPARE(FailureBudget::parse(text, &budget), allowed_of_50 >= 0);
+    QCOMPARE(budget.allowed(50), allowed_of_50);
+    if (budget.is_on())
+        QCOMPARE(budget.text(), text);
 }
 
 QTEST_GUILESS_MAIN(tst_FleetEngine)

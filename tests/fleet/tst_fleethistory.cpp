@@ -60,6 +60,7 @@ private slots:
     void boundDropsOldestRuns();
     void unwritablePlaceIsAnError();
     void recordsFinishedRun();
+    void recordsHaltedRollout();
 
 private:
     QString path() const { return work->filePath(QStringLiteral("sub/history.jsonl")); }
@@ -224,6 +225,51 @@ void tst_FleetHistory::recordsFinishedRun()
     QCOMPARE(record.devices.at(2).state, QStringLiteral("not started"));
     QCOMPARE(record.devices.at(2).seconds, -1.0);
     QCOMPARE(recorder.history().read().runs.size(), 1);
+    ServedFolder::set_provider(nullptr);
+}
+
+// A canary's failure halts the run: the record keeps why, the up-to-date device and the
+// rollout's settings, through its JSON form too.
+void tst_FleetHistory::recordsHaltedRollout()
+{
+    QVERIFY(QDir(work->path()).mkdir(QStringLiteral("html")));
+    QVERIFY(writeFile(work->filePath(QStringLiteral("html/minifs_rom.img")), QByteArray(500, 'y')));
+    ServedFolder::set_provider([this] { return work->filePath(QStringLiteral("html")); });
+    RecordingFleetTransport transport;
+    ManualFleetClock clock;
+    FleetEngine engine(transport, &clock);
+    FleetRunRecorder recorder(engine, FleetHistory(path()));
+    const QStringList versions{ "1.0", "1.0", "1.3" };
+    for (int device = 0; device < 3; ++device)
+        engine.add_device(QStringLiteral("SN-%1").arg(device), versions.at(device), QString(),
+                QHostAddress(QStringLiteral("198.18.0.%1").arg(10 + device)));
+    FleetEngine::Run run;
+    run.type = QStringLiteral("fs");
+    run.file_name = QStringLiteral("minifs_rom.img");
+    run.timeout_ms = 1000;
+    run.retries = 0;
+    run.canary = 1;
+    run.skip_version = QStringLiteral("1.3");
+    QVERIFY(FailureBudget::parse(QStringLiteral("10%"), &run.max_failures));
+    QSignalSpy finished(&engine, &FleetEngine::run_finished);
+    QVERIFY(engine.start(run, { 0, 1, 2 }));
+    clock.advance(1500);
+    QCOMPARE(finished.size(), 1);
+
+    QString error;
+    const FleetRunRecord recorded =
+            recorder.finish(finished.at(0).at(0).value<FleetEngine::Summary>(), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    FleetRunRecord record;
+    QVERIFY(FleetRunRecord::from_json(recorded.to_json(), &record));
+    QVERIFY2(record.halt_reason.startsWith(QStringLiteral("canary SN-0 failed")),
+            qPrintable(record.halt_reason));
+    QCOMPARE(record.up_to_date, 1);
+    QCOMPARE(record.not_started, 1);
+    QCOMPARE(record.settings.value("canary").toInt(), 1);
+    QCOMPARE(record.settings.value("max_failures").toString(), QStringLiteral("10%"));
+    QCOMPARE(record.settings.value("skip_ver").toString(), QStringLiteral("1.3"));
+    QCOMPARE(record.devices.at(2).state, QStringLiteral("up to date"));
     ServedFolder::set_provider(nullptr);
 }
 

@@ -28,6 +28,8 @@ private slots:
     void rowFollowsEvents();
     void stoppedRunCountsNotStartedApart();
     void rowsNameTheirRun();
+    void haltedRunSaysWhy_data();
+    void haltedRunSaysWhy();
 
 private:
     QString cell(int row, int column, int role = Qt::DisplayRole) const
@@ -207,6 +209,40 @@ void tst_FleetTableModel::rowsNameTheirRun()
             QStringLiteral("第 1 次升级 (image.bin), 第 1 次命令, /image.bin, 1000 字节"));
     QCOMPARE(cell(1, FleetTableModel::StateColumn, Qt::ToolTipRole),
             QStringLiteral("第 2 次升级 (image.bin), 第 1 次命令"));
+}
+
+void tst_FleetTableModel::haltedRunSaysWhy_data()
+{
+    QTest::addColumn<int>("canary");
+    QTest::addColumn<QString>("budget");
+    QTest::addColumn<QString>("summary");
+    QTest::newRow("canaryFailed") << 1 << ""
+                                  << "成功 0 台, 失败 1 台: SN-0, 未开始 2 台, 已是最新 1 台, "
+                                     "已中止: 先试设备 SN-0 无响应 (用时 0:10)";
+    QTest::newRow("budgetSpent") << 0 << "0"
+                                 << "成功 0 台, 失败 1 台: SN-0, 未开始 2 台, 已是最新 1 台, "
+                                    "已中止: 失败超过上限 0 台 (用时 0:10)";
+}
+
+// The up-to-date device is counted apart; the others never got their command.
+void tst_FleetTableModel::haltedRunSaysWhy()
+{
+    QFETCH(int, canary);
+    QFETCH(QString, budget);
+    for (int device = 0; device < 4; ++device)
+        fleet->engine.add_device(QStringLiteral("SN-%1").arg(device),
+                device == 3 ? QStringLiteral("2.0") : QStringLiteral("1.0"), QString(),
+                device_address(device));
+    FleetEngine::Run run = one_at_a_time(false);
+    run.canary = canary;
+    FailureBudget::parse(budget, &run.max_failures);
+    run.skip_version = QStringLiteral("2.0");
+    QSignalSpy finished(&fleet->engine, &FleetEngine::run_finished);
+    QVERIFY(fleet->engine.start(run, { 0, 1, 2, 3 }));
+    QCOMPARE(cell(3, FleetTableModel::StateColumn), QStringLiteral("已是最新"));
+    fleet->clock.advance(timeout);
+    QCOMPARE(finished.count(), 1);
+    QTEST(model->summary_line(finished.first().first().value<FleetEngine::Summary>()), "summary");
 }
 
 QTEST_GUILESS_MAIN(tst_FleetTableModel)

@@ -131,6 +131,29 @@ void tst_CliConventions::answers_data()
     QTest::newRow("upgrade-unknownOption")
             << QStringList{ "upgrade", "fs", "--bogus" } << 2 << "err"
             << "ondaspa-cli upgrade: unknown option '--bogus'";
+    QTest::newRow("upgrade-canaryNegative")
+            << QStringList{ "upgrade", "fs", "--ip", "127.0.0.1", "--canary", "-1" } << 2 << "err"
+            << "ondaspa-cli upgrade: --canary needs a number from 0 to 100000\n";
+    QTest::newRow("upgrade-canaryNotANumber")
+            << QStringList{ "upgrade", "fs", "--ip", "127.0.0.1", "--canary", "two" } << 2 << "err"
+            << "ondaspa-cli upgrade: --canary needs a number from 0 to 100000\n";
+    const QString budget = QStringLiteral("ondaspa-cli upgrade: --max-failures needs a number "
+                                          "from 0 to 100000 or a percentage from 0% to 100%\n");
+    QTest::newRow("upgrade-maxFailuresOverPercent")
+            << QStringList{ "upgrade", "fs", "--ip", "127.0.0.1", "--max-failures", "101%" } << 2
+            << "err" << budget;
+    QTest::newRow("upgrade-maxFailuresFraction")
+            << QStringList{ "upgrade", "fs", "--ip", "127.0.0.1", "--max-failures=1.5" } << 2
+            << "err" << budget;
+    QTest::newRow("upgrade-maxFailuresNegative")
+            << QStringList{ "upgrade", "fs", "--ip", "127.0.0.1", "--max-failures", "-1" } << 2
+            << "err" << budget;
+    QTest::newRow("upgrade-maxFailuresMissingValue")
+            << QStringList{ "upgrade", "fs", "--ip", "127.0.0.1", "--max-failures" } << 2 << "err"
+            << "ondaspa-cli upgrade: missing value after '--max-failures'";
+    QTest::newRow("upgrade-skipVersionEmpty")
+            << QStringList{ "upgrade", "fs", "--ip", "127.0.0.1", "--skip-ver", "" } << 2 << "err"
+            << "ondaspa-cli upgrade: --skip-ver needs a version\n";
     QTest::newRow("upgrade-unknownType") << QStringList{ "upgrade", "all", "--all" } << 2 << "err"
                                          << "ondaspa-cli upgrade: unknown command type 'all'";
 

@@ -1,6 +1,7 @@
 #include "namespacesimulator.h"
 #include "privatenetwork.h"
 #include "testfiles.h"
+#include "upgraderun.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -29,48 +30,9 @@ constexpr double time_bound_factor = 1.3;
 // Longest wait for one run of the command line, in ms.
 constexpr int run_limit = 240000;
 
-// One run of ondaspa-cli: its exit status, its JSON events and its human lines.
-struct CliRun
-{
-    int exit_code = -1;
-    QList<QJsonObject> events;
-    QString errors;
-
-    QList<QJsonObject> all(const QString &name) const
-    {
-        QList<QJsonObject> found;
-        for (const QJsonObject &event : events) {
-            if (event.value(QStringLiteral("event")).toString() == name)
-                found << event;
-        }
-        return found;
-    }
-    QJsonObject summary() const { return all(QStringLiteral("summary")).value(0); }
-    // The summary's device object of each serial number.
-    QMap<QString, QJsonObject> devices() const
-    {
-        QMap<QString, QJsonObject> found;
-        const QJsonArray devices = summary().value(QStringLiteral("devices")).toArray();
-        for (const QJsonValue device : devices)
-            found.insert(device[QStringLiteral("sn")].toString(), device.toObject());
-        return found;
-    }
-};
-
 CliRun run_cli(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(CLI_PATH), QStringList{ QStringLiteral("upgrade") } + arguments);
-    CliRun run;
-    if (!process.waitForFinished(run_limit) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exit_code = process.exitCode();
-    run.errors = QString::fromUtf8(process.readAllStandardError());
-    for (const QByteArray &line : process.readAllStandardOutput().split('\n')) {
-        if (!line.isEmpty())
-            run.events << QJsonDocument::fromJson(line).object();
-    }
-    return run;
+    return CliRun::of(QStringLiteral(CLI_PATH), arguments, run_limit);
 }
 
 } // namespace

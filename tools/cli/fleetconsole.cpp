@@ -3,6 +3,7 @@
 #include "commandline.h"
 #include "logtime.h"
 #include "outsidetext.h"
+#include "retrycommand.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -55,6 +56,12 @@ FleetConsole::FleetConsole(const FleetEngine &engine, const FleetEngine::Run &pl
     : engine(engine), planned(planned), json(json), human(CommandLine::err()),
       machine(CommandLine::out())
 {
+}
+
+void FleetConsole::setArguments(const QStringList &given, const QSet<QString> &valued)
+{
+    arguments = given;
+    valuedOptions = valued;
 }
 
 void FleetConsole::preflight(const FleetPreflight &checked)
@@ -220,14 +227,17 @@ void FleetConsole::summary(
 {
     printTable(summary, missingTargets);
     QStringList failed;
+    QStringList failedAddresses;
     QStringList unstarted;
     QJsonArray devices;
     for (int index : summary.devices) {
         const FleetDevice &device = engine.device(index);
-        if (notStarted(device.state))
+        if (notStarted(device.state)) {
             unstarted << device.serial_number;
-        else if (device.state != planned.goal())
+        } else if (planned.failed(device.state)) {
             failed << device.serial_number;
+            failedAddresses << device.address.toString();
+        }
         QJsonObject object = deviceObject(index);
         object.insert(QStringLiteral("ver_before"), device.version);
         object.insert(QStringLiteral("ver_after"), device.version_after);
@@ -248,6 +258,8 @@ void FleetConsole::summary(
                             + QLatin1Char(')');
         else
             failed << (target.serialNumber.isEmpty() ? target.address : target.serialNumber);
+        if (target.conflictingAddresses.isEmpty() && !target.address.isEmpty())
+            failedAddresses << target.address;
         QJsonObject object = target.serialNumber.isEmpty()
                 ? QJsonObject{ { "address", target.address } }
                 : QJsonObject{ { "sn", target.serialNumber } };
@@ -259,6 +271,8 @@ void FleetConsole::summary(
     QString totals = QStringLiteral("%1 of %2 upgraded")
                              .arg(summary.succeeded)
                              .arg(summary.devices.size() + missingTargets.size());
+    if (summary.up_to_date > 0)
+        totals += QStringLiteral(", %1 up to date").arg(summary.up_to_date);
     if (!failed.isEmpty())
         totals += QStringLiteral(", failed: ") + failed.join(QStringLiteral(", "));
     if (!unstarted.isEmpty())
@@ -270,11 +284,20 @@ void FleetConsole::summary(
         totals += QStringLiteral(" (stopped)");
     fileChanged(summary);
     line(totals);
+    if (!summary.halt_reason.isEmpty())
+        line(QStringLiteral("halted: ") + summary.halt_reason);
+    const QString retry = RetryCommand::line(arguments, valuedOptions, failedAddresses);
+    if (!retry.isEmpty())
+        line(QStringLiteral("to retry the failed devices: ") + retry);
     event(QStringLiteral("summary"),
             { { "type", planned.type }, { "file", planned.file_name },
                     { "succeeded", summary.succeeded },
                     { "failed", summary.failed + missingTargets.size() },
-                    { "not_started", summary.not_started },
+                    { "not_started", summary.not_started }, { "up_to_date", summary.up_to_date },
+                    { "halted",
+                            summary.halt_reason.isEmpty() ? QJsonValue()
+                                                          : QJsonValue(summary.halt_reason) },
+                    { "retry", retry.isEmpty() ? QJsonValue() : QJsonValue(retry) },
                     { "seconds",
                             summary.elapsed_ms >= 0
                                     ? QJsonValue(double(summary.elapsed_ms) / 1000.0)

@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QJsonObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -28,6 +29,9 @@ public:
     // planned: the run to be started (type, file, confirmation).
     FleetConsole(const FleetEngine &engine, const FleetEngine::Run &planned, bool json);
 
+    // The command's arguments after "upgrade" and the options that take a value: the
+    // summary's command line for retrying the failed devices repeats them.
+    void setArguments(const QStringList &arguments, const QSet<QString> &valuedOptions);
     void preflight(const FleetPreflight &preflight);
     void serving(quint16 httpPort, quint16 udpPort, const QString &folder);
     void deviceFound(int index);
@@ -40,7 +44,8 @@ public:
     void progressChanged(int index, int percent);
     void versionsKnown(int index);
     void requestAnswered(const DownloadReport &report, int index);
-    // The table, the totals and the JSON summary; exitCode goes into the summary.
+    // The table, the totals, why the run halted, the command line that retries the failed
+    // devices and the JSON summary; exitCode goes into the summary.
     void summary(const FleetEngine::Summary &summary, const QList<Missing> &missing, int exitCode);
     // A failure that ends the command, "ondaspa-cli upgrade: " and text; in
     // JSON also an "error" event.
@@ -65,6 +70,8 @@ private:
     QTextStream &machine;
     // Per device, the tenths of its download reported so far.
     QHash<int, int> reportedSteps;
+    QStringList arguments;
+    QSet<QString> valuedOptions;
 };
 
 #endif // FLEETCONSOLE_H

@@ -96,6 +96,10 @@ QString runLine(const FleetRunRecord &run)
                            .arg(run.failed);
     if (run.not_started > 0)
         line += QStringLiteral(", %1 not started").arg(run.not_started);
+    if (run.up_to_date > 0)
+        line += QStringLiteral(", %1 up to date").arg(run.up_to_date);
+    if (!run.halt_reason.isEmpty())
+        line += QStringLiteral(" (halted: %1)").arg(OutsideText::escaped(run.halt_reason));
     if (run.stopped)
         line += QStringLiteral(" (stopped)");
     return line;

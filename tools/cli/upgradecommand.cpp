@@ -4,6 +4,7 @@
 
 #include "commandline.h"
 #include "devicemessages.h"
+#include "failurebudget.h"
 #include "logtime.h"
 #include "optiontable.h"
 #include "programpaths.h"
@@ -24,6 +25,8 @@ const QString command = QStringLiteral("upgrade");
 // Limits of the numeric options.
 constexpr int maxParallel = 1000;
 constexpr int maxRetries = 100;
+// More canaries than devices make every device a canary.
+constexpr int maxCanary = 100000;
 // Longest time-out or confirmation wait, in seconds: a day.
 constexpr int maxSeconds = 86400;
 
@@ -31,6 +34,7 @@ const char help[] =
         "usage: ondaspa-cli upgrade fs|update (--all | --sn SN[,SN...] | --ip ADDR[,ADDR...])\n"
         "                           [--folder DIR] [--file NAME] [--port N] [--device-port N]\n"
         "                           [--parallel N] [--timeout S] [--retries N] [--confirm S]\n"
+        "                           [--canary N] [--max-failures N|N%] [--skip-ver VER]\n"
         "                           [--json] [--report FILE.csv]\n"
         "\n"
         "Upgrades many devices at once, as the upgrade window does one: finds them, sends\n"
@@ -67,7 +71,20 @@ const char help[] =
         "                     download, wait up to S seconds for each device to come\n"
         "                     back (miss a probe, then answer, or answer with another\n"
         "                     \"ver\") and report its \"ver\" before and after; one that\n"
-        "                     keeps answering unchanged ends \"not back\"\n"
+        "                     keeps answering unchanged ends \"not back\". A firmware\n"
+        "                     update that comes back with its \"ver\" unchanged ends\n"
+        "                     \"not upgraded\", a failure\n"
+        "  --canary N         the first N devices (in the order of --ip, else as they\n"
+        "                     answered) go first; the rest get no command until each\n"
+        "                     of them has succeeded, and none when one fails: the run\n"
+        "                     halts and they end \"not started\" (default 0, off)\n"
+        "  --max-failures N|N%\n"
+        "                     once more than N devices (or N% of the run's devices,\n"
+        "                     rounded down) have failed for good, after their retries,\n"
+        "                     no further commands are sent; those under way end as\n"
+        "                     they will (default: no limit)\n"
+        "  --skip-ver VER     a device whose reply carries \"ver\" VER gets no command\n"
+        "                     and ends \"up to date\", counted apart\n"
         "  --json             JSON Lines on stdout: one object per event and a closing\n"
         "                     summary\n"
         "  --report FILE.csv  after the run, its per-device table as CSV (UTF-8 with a\n"
@@ -94,10 +111,13 @@ const char help[] =
         "closes within a few seconds, or when a download of a device of the run under\n"
         "way ends (it says so); a Ctrl-C then quits at once with the run's status.\n"
         "\n"
-        "Exit status: 0 every device reached \"file sent\" (\"back\" with --confirm),\n"
-        "1 a device failed or did not answer, none was found, a stop left one\n"
-        "unfinished, or the report cannot be written, 2 bad arguments, a failed pre-flight check "
-        "of the file, or a port\n"
+        "The closing summary names the failed devices and prints the command line that\n"
+        "retries them: the same options with an --ip list of their addresses.\n"
+        "\n"
+        "Exit status: 0 every device reached \"file sent\" (\"back\" with --confirm) or\n"
+        "was up to date, 1 a device failed or did not answer, none was found, a stop\n"
+        "left one unfinished, a failed canary or the failure budget halted the run, or\n"
+        "the report cannot be written, 2 bad arguments, a failed pre-flight check of the file, or a port\n"
         "that cannot be bound; 130 a second Ctrl-C.\n";
 
 // The numeric options, one row each.
@@ -129,6 +149,8 @@ QVector<OptionTable::Row> numberRows(UpgradeOptions *options)
                 seconds(QStringLiteral("timeout")) },
         { QStringLiteral("confirm"), Unit::Seconds, aDay, &options->confirmMs,
                 seconds(QStringLiteral("confirm")) },
+        { QStringLiteral("canary"), Unit::Whole, { 0, maxCanary }, &options->canary,
+                number(QStringLiteral("canary"), 0, maxCanary) },
     };
 }
 
@@ -157,7 +179,8 @@ const struct
     const char *value;
 } optionNames[] = { { "all", "" }, { "sn", "SN" }, { "ip", "ADDR" }, { "folder", "DIR" },
     { "file", "NAME" }, { "port", "N" }, { "device-port", "N" }, { "parallel", "N" },
-    { "timeout", "S" }, { "retries", "N" }, { "confirm", "S" }, { "json", "" },
+    { "timeout", "S" }, { "retries", "N" }, { "confirm", "S" }, { "canary", "N" },
+    { "max-failures", "N" }, { "skip-ver", "VER" }, { "json", "" },
     { "report", "FILE" } };
 
 // The command type, the one positional argument. Returns -1 when it is
@@ -252,7 +275,23 @@ int parse(const QStringList &arguments, UpgradeOptions *options)
 
     if (const auto refused = OptionTable::read(parser, numberRows(options)))
         return usageError(command, refused->message);
+    const QString maxFailures = QStringLiteral("max-failures");
+    if (parser.isSet(maxFailures)
+            && !FailureBudget::parse(parser.value(maxFailures), &options->maxFailures))
+        return usageError(command,
+                QStringLiteral("--max-failures needs a number from 0 to %1 or a percentage "
+                               "from 0% to 100%")
+                        .arg(FailureBudget::max_value));
+    const QString skipVersion = QStringLiteral("skip-ver");
+    options->skipVersion = parser.value(skipVersion);
+    if (parser.isSet(skipVersion) && options->skipVersion.isEmpty())
+        return usageError(command, QStringLiteral("--skip-ver needs a version"));
     options->json = parser.isSet(QStringLiteral("json"));
+    options->arguments = arguments;
+    for (const auto &option : optionNames) {
+        if (*option.value)
+            options->valuedOptions.insert(QLatin1String(option.name));
+    }
     return readReport(parser, options);
 }
 

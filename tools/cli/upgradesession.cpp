@@ -22,6 +22,9 @@ FleetEngine::Run plannedRun(const UpgradeOptions &options)
     run.timeout_ms = options.timeoutMs;
     run.retries = options.retries;
     run.confirm_ms = options.confirmMs;
+    run.canary = options.canary;
+    run.max_failures = options.maxFailures;
+    run.skip_version = options.skipVersion;
     return run;
 }
 
@@ -49,6 +52,7 @@ UpgradeSession::UpgradeSession(const UpgradeOptions &options)
       recorder(engine)
 {
     engine.set_device_port(options.devicePort);
+    console.setArguments(options.arguments, options.valuedOptions);
     transport.setReceiver([this](const QByteArray &datagram, const QHostAddress &sender) {
         engine.take_datagram(datagram, sender);
     });

@@ -41,8 +41,15 @@ struct UpgradeOptions
     int timeoutMs = FleetEngine::Run::default_timeout_ms;
     int retries = FleetEngine::Run::default_retries;
     int confirmMs = FleetEngine::Run::default_confirm_ms; // 0: no confirmation
+    int canary = 0;
+    FailureBudget maxFailures;
+    QString skipVersion; // empty: none skipped
     bool json = false;
     QString report; // CSV file for the run's per-device table; empty: none
+    // As given after "upgrade", and the options among them that take a value: for the
+    // command line that retries the failed devices.
+    QStringList arguments;
+    QSet<QString> valuedOptions;
 };
 
 // One run of `ondaspa-cli upgrade`: pre-flight, the HTTP server, discovery,

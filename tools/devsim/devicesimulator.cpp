@@ -27,7 +27,7 @@ QString progress_line(qint64 bytes, qint64 content_length, qint64 elapsed_ms)
 
 DeviceSimulator::DeviceSimulator(const Settings &settings, QObject *parent)
     : QObject(parent), settings(settings), version(settings.version),
-      drop_armed(settings.drop_after >= 0)
+      drops_left(settings.drop_after >= 0 ? settings.drops : 0)
 {
     reboot_timer.setSingleShot(true);
     connect(&reboot_timer, &QTimer::timeout, this, &DeviceSimulator::come_back);
@@ -147,7 +147,7 @@ void DeviceSimulator::run_request(const QByteArray &method)
                 name = QStringLiteral("download");
             options.save_path = QDir(settings.save_folder).filePath(name);
         }
-        if (drop_armed)
+        if (drops_left > 0)
             options.drop_after = settings.drop_after;
         options.hash_body = !settings.expected_sha256.isEmpty();
     }
@@ -183,7 +183,7 @@ void DeviceSimulator::request_finished(HttpDownload *download)
                                                      : QString::number(result.content_length);
     if (result.dropped) {
         // A deliberate cut ends no upgrade: the next command is the retry.
-        drop_armed = false;
+        --drops_left;
         end_download(QStringLiteral("dropped, %1 of %2 bytes").arg(result.bytes).arg(length));
         return;
     }

@@ -39,6 +39,8 @@ public:
         // The first download that reaches this many body bytes is cut
         // there; -1: none is.
         qint64 drop_after = -1;
+        // How many downloads, one after the other, are cut so.
+        int drops = 1;
         int reboot_ms = 0; // silence after a complete download, in ms
         QString version_after; // "ver" once back from that; empty: unchanged
         QByteArray expected_sha256; // of a complete body, 32 bytes; empty: not checked
@@ -76,7 +78,8 @@ private:
     const Settings settings;
     QUdpSocket *own_socket = nullptr;
     QString version; // "ver" now: changes when an upgrade brings a new one
-    bool drop_armed = false;
+    // Downloads still to be cut.
+    int drops_left = 0;
     bool rebooting = false;
     QTimer reboot_timer;
     // Where the running download comes from; null host while idle.

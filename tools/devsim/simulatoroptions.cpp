@@ -11,6 +11,8 @@ namespace {
 constexpr qint64 max_read_rate = 1024LL * 1024 * 1024;
 // Longest simulated reboot, in seconds.
 constexpr qint64 max_reboot_seconds = 3600;
+// Cuts of --drop-after one device makes at most.
+constexpr int max_drops = 100;
 
 // Width of the help text, and the column where the options' texts start.
 constexpr int help_width = 80;
@@ -116,9 +118,14 @@ QString add_options(QCommandLineParser &parser)
                                "prints a progress line every second and at the end") },
         { "ignore-commands", "", "", QStringLiteral("answer probes but ignore upgrade commands") },
         { "drop-after", "BYTES", "",
-                QStringLiteral("close the connection after BYTES body bytes, once per device: "
+                QStringLiteral("close the connection after BYTES body bytes, once per device (see "
+                               "--drops): "
                                "the first download that gets that far is cut, later ones "
                                "complete") },
+        { "drops", "N", "",
+                QStringLiteral("with --drop-after, cut the first N downloads that get that far "
+                               "instead of one (1 to %1)")
+                        .arg(max_drops) },
         { "reboot", "S", "",
                 QStringLiteral("after a complete download, answer no probes and take no "
                                "commands for S seconds (a simulated reboot)") },
@@ -176,6 +183,8 @@ QVector<OptionTable::Row> number_rows(SimulatorFleet::Settings &fleet)
         { QStringLiteral("drop-after"), Unit::Whole, { 0, HttpDownload::max_body_size },
                 &device.drop_after,
                 whole(QStringLiteral("drop-after"), 0, HttpDownload::max_body_size) },
+        { QStringLiteral("drops"), Unit::Whole, { 1, max_drops }, &device.drops,
+                whole(QStringLiteral("drops"), 1, max_drops) },
         { QStringLiteral("reboot"), Unit::Seconds, { 0, max_reboot_seconds }, &device.reboot_ms,
                 QStringLiteral("--reboot needs seconds from 0 to %1").arg(max_reboot_seconds) },
     };
