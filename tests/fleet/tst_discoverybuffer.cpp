@@ -4,7 +4,9 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
 #include <unistd.h>
+#endif
 
 namespace {
 
