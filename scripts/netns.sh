@@ -3,11 +3,14 @@
 #
 #   netns_require            outside any namespace: exits 77 (skipped), saying
 #                            why, where namespaces cannot be made
-#   netns_devices_up COUNT   inside the program's namespace (unshare -n): brings
+#   netns_devices_up COUNT [PREFIX]
+#                            inside the program's namespace (unshare -n): brings
 #                            lo up, starts a namespace for the devices and joins
-#                            the two by a veth pair, 198.18.0.1/24 on this side
-#                            and COUNT addresses from 198.18.0.2 on the other;
+#                            the two by a veth pair, 198.18.0.1/PREFIX (default
+#                            24; 22 holds 1021 devices) on this side and COUNT
+#                            addresses from 198.18.0.2 on the other;
 #                            exits 77 when the links cannot be made
+#   netns_address N          the Nth address of 198.18.0.0 (N from 0), dotted
 #   in_devices COMMAND...    runs COMMAND in the devices' namespace
 #   in_devices_background LOG COMMAND...
 #                            starts COMMAND there with its output in LOG, and
@@ -59,8 +62,14 @@ in_devices_background() {
     netns_track $!
 }
 
+netns_address() {
+    local n=$1
+    echo "198.$((18 + n / 65536)).$((n / 256 % 256)).$((n % 256))"
+}
+
 netns_devices_up() {
-    local count=$1 errors i
+    local count=$1 prefix=${2:-24} errors i broadcast
+    broadcast=$(netns_address $(((1 << (32 - prefix)) - 1)))
     # Holds the devices' namespace open while the check runs.
     unshare -n sleep 3600 &
     NETNS_HOLDER=$!
@@ -74,11 +83,11 @@ netns_devices_up() {
             && ip link set lo up \
             && ip link add va type veth peer name vb \
             && ip link set vb netns "$NETNS_HOLDER" \
-            && ip addr add 198.18.0.1/24 brd 198.18.0.255 dev va \
+            && ip addr add "198.18.0.1/$prefix" brd "$broadcast" dev va \
             && ip link set va up \
             && in_devices ip link set lo up \
             && for ((i = 2; i < count + 2; i++)); do
-                echo "addr add 198.18.0.$i/24 brd 198.18.0.255 dev vb"
+                echo "addr add $(netns_address "$i")/$prefix brd $broadcast dev vb"
             done | in_devices ip -batch - \
             && in_devices ip link set vb up; } 2>"$errors"; then
         echo "SKIP: cannot set up veth links between namespaces: $(cat "$errors")"

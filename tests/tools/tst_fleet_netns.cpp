@@ -186,6 +186,11 @@ void tst_FleetNetns::fleetWithinTimeBound()
 
     const QMap<QString, QJsonObject> devices = last_run.devices();
     QCOMPARE(devices.size(), fleet_size + 2);
+    // Every reply of the search was read: the system dropped none.
+    const QList<QJsonObject> discovered = last_run.all(QStringLiteral("discovered"));
+    QCOMPARE(discovered.size(), 1);
+    QCOMPARE(discovered.first()[QStringLiteral("devices")].toInt(), fleet_size + 2);
+    QCOMPARE(discovered.first()[QStringLiteral("dropped")].toInt(-1), 0);
     for (int number = 1; number <= fleet_size; ++number) {
         const QString serial_number = QStringLiteral("SN-%1").arg(number, 3, 10, QLatin1Char('0'));
         QCOMPARE(devices.value(serial_number)[QStringLiteral("state")].toString(),

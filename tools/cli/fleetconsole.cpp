@@ -149,6 +149,18 @@ void FleetConsole::silentRangeAddresses(int count)
     event(QStringLiteral("silent"), { { "addresses", count } });
 }
 
+void FleetConsole::discovered(int devices, qint64 dropped)
+{
+    if (dropped > 0)
+        line(QStringLiteral("the system dropped %1 replies (the receive buffer was full); %2 "
+                            "devices found, others may have answered unheard")
+                        .arg(dropped)
+                        .arg(devices));
+    QJsonObject object{ { "devices", devices } };
+    object.insert(QStringLiteral("dropped"), dropped >= 0 ? QJsonValue(dropped) : QJsonValue());
+    event(QStringLiteral("discovered"), object);
+}
+
 void FleetConsole::stateChanged(int index)
 {
     const FleetDevice &device = engine.device(index);

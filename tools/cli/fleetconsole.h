@@ -40,6 +40,9 @@ public:
     void claimIgnored(int index, const QHostAddress &address);
     // Addresses of ranges that did not answer; counted, not failures.
     void silentRangeAddresses(int count);
+    // Discovery is over: devices known, and the replies the system dropped
+    // because the socket's buffer was full (-1: the system does not tell).
+    void discovered(int devices, qint64 dropped);
     void stateChanged(int index);
     void progressChanged(int index, int percent);
     void versionsKnown(int index);

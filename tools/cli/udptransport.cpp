@@ -19,8 +19,10 @@ UdpTransport::UdpTransport(QObject *parent) : QObject(parent)
 
 bool UdpTransport::open(QString *error)
 {
-    if (socket.bind(QHostAddress(QHostAddress::AnyIPv4), 0))
+    if (socket.bind(QHostAddress(QHostAddress::AnyIPv4), 0)) {
+        bufferSize = DiscoveryBuffer::enlarge(socket);
         return true;
+    }
     *error = socket.errorString();
     return false;
 }

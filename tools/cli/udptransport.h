@@ -1,6 +1,7 @@
 #ifndef UDPTRANSPORT_H
 #define UDPTRANSPORT_H
 
+#include "discoverybuffer.h"
 #include "fleettransport.h"
 
 #include <QObject>
@@ -22,8 +23,13 @@ public:
 
     explicit UdpTransport(QObject *parent = nullptr);
 
-    // Binds to any IPv4 address and a free port; false with the reason in error.
+    // Binds to any IPv4 address and a free port, with a receive buffer for a
+    // large fleet's replies; false with the reason in error.
     bool open(QString *error);
+    // What the system granted of the receive buffer asked for at open().
+    DiscoveryBuffer::Size receiveBuffer() const { return bufferSize; }
+    // Datagrams the system dropped since open() (-1: it does not tell).
+    qint64 dropped() const { return DiscoveryBuffer::dropped(socket); }
     quint16 localPort() const { return socket.localPort(); }
     void setReceiver(Receiver receiver);
 
@@ -36,6 +42,7 @@ private:
     void readPending();
 
     QUdpSocket socket;
+    DiscoveryBuffer::Size bufferSize;
     Receiver receiver;
 };
 

@@ -99,6 +99,8 @@ int UpgradeSession::run()
         return CommandLine::exitUsage;
     }
     console.serving(options.port, transport.localPort(), options.folder);
+    if (transport.receiveBuffer().far_less())
+        console.notice(transport.receiveBuffer().warning());
     QTimer::singleShot(0, this, &UpgradeSession::discover);
     return loop.exec();
 }
@@ -284,6 +286,7 @@ int UpgradeSession::unclaimed(int index, const QVector<int> &named)
 
 void UpgradeSession::startRun()
 {
+    console.discovered(engine.device_count(), transport.dropped());
     const QVector<int> targets = chooseTargets();
     if (targets.isEmpty()) {
         console.error(QStringLiteral("no device to upgrade"));
