@@ -3,6 +3,7 @@
 #include "testfiles.h"
 #include "upgraderun.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -39,6 +40,7 @@ private slots:
     void cleanupTestCase();
     void failedCanaryHaltsRollout();
     void budgetLetsOneDeviceFail();
+    void historyAndReportMatchTheDevices();
 
 private:
     QString path(const QString &name) const { return work.filePath(name); }
@@ -63,6 +65,8 @@ void tst_RolloutNetns::initTestCase()
     const QString guard = broadcast_guard_error();
     QVERIFY2(guard.isEmpty(), qPrintable(guard));
     QVERIFY(work.isValid());
+    // The runs' history goes to the test's own folder, inherited by the command line.
+    qputenv("XDG_DATA_HOME", path("data").toUtf8());
     QVERIFY(QDir().mkpath(path("html")));
     image = randomBytes(image_size);
     QVERIFY(writeFile(path("html/minifs_rom.img"), image));
@@ -138,7 +142,7 @@ void tst_RolloutNetns::budgetLetsOneDeviceFail()
     const int before = logs().count("saved ");
     last_run = CliRun::of(QStringLiteral(CLI_PATH),
             QStringList{ "fs", "--ip", "198.18.0.2-22", "--canary", "2", "--max-failures", "1",
-                    "--retries", "0", "--timeout", "3", "--json" }
+                    "--retries", "0", "--timeout", "3", "--json", "--report", path("report.csv") }
                     + served(),
             run_limit);
 
@@ -158,6 +162,50 @@ void tst_RolloutNetns::budgetLetsOneDeviceFail()
     QCOMPARE(readFile(path("canary/minifs_rom.img")), image);
     for (int number = 1; number <= fleet_size; ++number)
         QCOMPARE(readFile(path("fleet/%1/minifs_rom.img").arg(rolled(number))), image);
+}
+
+// The report of the second run and the history of both agree with what the simulators
+// saved: a row per device with its state and bytes, the halted run first.
+void tst_RolloutNetns::historyAndReportMatchTheDevices()
+{
+    const QByteArray report = readFile(path("report.csv"));
+    QVERIFY(report.startsWith("\xEF\xBB\xBFstarted,type,file,sha256,sn,"));
+    const QList<QByteArray> rows = report.trimmed().split('\n').mid(1);
+    QCOMPARE(rows.size(), fleet_size + 2);
+    const QByteArray sha256 = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
+    for (const QByteArray &row : rows) {
+        const QList<QByteArray> cells = row.trimmed().split(',');
+        QCOMPARE(cells.size(), 12);
+        QCOMPARE(cells.at(3), sha256);
+        const QByteArray state = cells.at(4) == "IGN-1" ? "no answer" : "file sent";
+        QCOMPARE(cells.at(8), state);
+        QCOMPARE(cells.at(10), state == "file sent" ? QByteArray::number(image_size) : "0");
+    }
+
+    QProcess history;
+    history.start(QStringLiteral(CLI_PATH), { "history", "--json" });
+    QVERIFY(history.waitForFinished(run_limit));
+    QCOMPARE(history.exitCode(), 0);
+    const QList<QByteArray> lines = history.readAllStandardOutput().trimmed().split('\n');
+    QCOMPARE(lines.size(), 2);
+    const QJsonObject halted = QJsonDocument::fromJson(lines.at(0)).object();
+    const QJsonObject budget = QJsonDocument::fromJson(lines.at(1)).object();
+    QCOMPARE(halted[QStringLiteral("halted")].toString(),
+            QStringLiteral("canary CANARY-1 failed: interrupted"));
+    QCOMPARE(halted[QStringLiteral("settings")][QStringLiteral("canary")].toInt(), 2);
+    QCOMPARE(budget[QStringLiteral("settings")][QStringLiteral("max_failures")].toString(),
+            QStringLiteral("1"));
+    QCOMPARE(budget[QStringLiteral("sha256")].toString().toLatin1(), sha256);
+    QCOMPARE(budget[QStringLiteral("devices")].toArray().size(), fleet_size + 2);
+    QCOMPARE(budget[QStringLiteral("succeeded")].toInt(), fleet_size + 1);
+
+    QProcess device;
+    device.start(QStringLiteral(CLI_PATH), { "history", "--sn", "CANARY-1" });
+    QVERIFY(device.waitForFinished(run_limit));
+    const QList<QByteArray> upgrades = device.readAllStandardOutput().trimmed().split('\n');
+    QCOMPARE(upgrades.size(), 2);
+    QVERIFY2(upgrades.at(0).contains("interrupted") && upgrades.at(1).contains("file sent"),
+            upgrades.join('\n').constData());
 }
 
 QTEST_GUILESS_MAIN(tst_RolloutNetns)
