@@ -94,7 +94,8 @@ HttpConnectionHandler::~HttpConnectionHandler()
 qint64 HttpConnectionHandler::transferredBytes()
 {
     QMutexLocker lock(&descriptorMutex);
-    return activeDescriptor == -1 ? -1 : HttpNativeSocket::transferredBytes(activeDescriptor);
+    return activeDescriptor == -1 ? HttpNativeSocket::TransferredNoConnection
+                                  : HttpNativeSocket::transferredBytes(activeDescriptor);
 }
 
 void HttpConnectionHandler::cutConnection()

@@ -71,8 +71,9 @@ public:
     // Marks the handler taken; called by the pool before it hands over a connection.
     void setBusy() { busy.store(true, std::memory_order_release); }
 
-    // Bytes the open connection has moved so far, both ways (see
-    // HttpNativeSocket::transferredBytes()); -1 without one. Safe from any thread.
+    // Bytes the open connection has moved so far, both ways, or a
+    // HttpNativeSocket::TransferredBytesResult (see HttpNativeSocket::transferredBytes()). Safe
+    // from any thread.
     qint64 transferredBytes();
     // Ends the open connection, if any, without waiting: both directions are shut, so a blocked
     // read or write fails at once and the handler becomes idle when its thread has noticed. Safe

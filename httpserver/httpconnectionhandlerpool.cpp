@@ -3,6 +3,7 @@
 #include "httpconnectionhandler.h"
 #include "httpconnectionsettings.h"
 #include "httplogging.h"
+#include "httpnativesocket.h"
 
 #include <QDir>
 #include <QFile>
@@ -69,7 +70,7 @@ HttpConnectionHandler *HttpConnectionHandlerPool::acquireHandler()
 
 HttpConnectionHandler *HttpConnectionHandlerPool::handOut(HttpConnectionHandler *handler)
 {
-    if (fairShare.closesSlowConnections())
+    if (meterTimer.isActive())
         meters.insert(handler, HttpTransferMeter(fairShare.transferRateWindow));
     return handler;
 }
@@ -81,7 +82,7 @@ int HttpConnectionHandlerPool::maxThreads() const
 
 bool HttpConnectionHandlerPool::reclaimSlowConnection()
 {
-    if (!fairShare.closesSlowConnections())
+    if (!meterTimer.isActive())
         return false;
     const int limit = maxThreads();
     QMutexLocker lock(&mutex);
@@ -110,11 +111,25 @@ bool HttpConnectionHandlerPool::reclaimSlowConnection()
 void HttpConnectionHandlerPool::sampleTransfers()
 {
     const qint64 now = clock.elapsed();
-    QMutexLocker lock(&mutex);
-    for (HttpConnectionHandler *handler : qAsConst(pool)) {
+    // The list changes on this thread only; the lock is for readers on others, which must not
+    // wait for the system calls below.
+    const QList<HttpConnectionHandler *> handlers = [this] {
+        QMutexLocker lock(&mutex);
+        return pool;
+    }();
+    for (HttpConnectionHandler *handler : handlers) {
         if (!handler->isBusy())
             continue;
         const qint64 bytes = handler->transferredBytes();
+        if (bytes == HttpNativeSocket::TransferredUnknown) {
+            // No connection will ever have a rate here, so none is asked again.
+            meterTimer.stop();
+            meters.clear();
+            qCDebug(httpLog,
+                    "HttpConnectionHandlerPool: this system does not count the bytes of "
+                    "a connection; slow connections are not closed");
+            return;
+        }
         if (bytes >= 0)
             meters[handler].record(now, bytes);
     }

@@ -33,7 +33,8 @@ class HttpRequestHandler;
 // With a transfer-rate floor ("minTransferRate", "transferRateWindow", read once; see
 // HttpFairShare) it samples the byte count of every busy handler's connection
 // samplesPerWindow times per window, so a newcomer can take the place of a connection that
-// stayed below the floor (reclaimSlowConnection()).
+// stayed below the floor (reclaimSlowConnection()). Where the system cannot count a
+// connection's bytes, sampling ends at the first try and no connection is closed for its rate.
 class HttpConnectionHandlerPool : public QObject
 {
     Q_OBJECT
@@ -88,6 +89,7 @@ private:
     QSslConfiguration *sslConfiguration = nullptr;
     std::shared_ptr<HttpPeerConnections> peerConnections;
     const HttpFairShare fairShare;
+    // Runs while transfer rates are measured.
     QTimer meterTimer;
     // The time of the samples.
     QElapsedTimer clock;

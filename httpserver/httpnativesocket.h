@@ -68,9 +68,15 @@ enum OutputQueueResult : qint64 {
 // flight; older Windows (and wine) cannot tell. Or an OutputQueueResult.
 qint64 unacknowledgedBytes(qintptr descriptor);
 
+// Results of transferredBytes() besides a byte count.
+enum TransferredBytesResult : qint64 {
+    TransferredNoConnection = -1, // the descriptor is no connection (any more)
+    TransferredUnknown = -2, // the system cannot tell for any connection
+};
+
 // Bytes the connection has moved so far: received from the peer, plus sent and acknowledged by
 // it (Linux 4.1 and later: TCP_INFO; Windows 10 1703 and later: SIO_TCP_INFO, sent bytes less
-// those in flight). -1 when the system cannot tell or the descriptor is no connection.
+// those in flight). Or a TransferredBytesResult.
 qint64 transferredBytes(qintptr descriptor);
 
 } // namespace HttpNativeSocket

@@ -133,13 +133,15 @@ qint64 transferredBytes(qintptr descriptor)
 #ifdef Q_OS_LINUX
     TcpInfoWithCounters information{};
     socklen_t length = sizeof information;
-    if (::getsockopt(nativeSocket(descriptor), IPPROTO_TCP, TCP_INFO, &information, &length) != 0
-            || length < sizeof information)
-        return -1;
+    if (::getsockopt(nativeSocket(descriptor), IPPROTO_TCP, TCP_INFO, &information, &length) != 0)
+        return TransferredNoConnection;
+    // A kernel older than the counters fills only the part before them.
+    if (length < sizeof information)
+        return TransferredUnknown;
     return qint64(information.bytesReceived + information.bytesAcknowledged);
 #else
     Q_UNUSED(descriptor)
-    return -1;
+    return TransferredUnknown;
 #endif
 }
 

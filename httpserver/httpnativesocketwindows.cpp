@@ -57,8 +57,11 @@ qint64 unacknowledgedBytes(qintptr descriptor)
 qint64 transferredBytes(qintptr descriptor)
 {
     TCP_INFO_v0 information{};
-    if (!tcpInformation(descriptor, information))
-        return -1;
+    if (!tcpInformation(descriptor, information)) {
+        const int error = ::WSAGetLastError();
+        return error == WSAENOTSOCK || error == WSAENOTCONN ? TransferredNoConnection
+                                                            : TransferredUnknown;
+    }
     // What was sent and is still in flight has not reached the peer yet.
     return qint64(information.BytesIn) + qint64(information.BytesOut)
             - qint64(information.BytesInFlight);
