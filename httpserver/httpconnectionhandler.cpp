@@ -91,14 +91,24 @@ HttpConnectionHandler::~HttpConnectionHandler()
     qCDebug(httpLog, "HttpConnectionHandler (%p): destroyed", static_cast<void *>(this));
 }
 
+qint64 HttpConnectionHandler::transferredBytes()
+{
+    QMutexLocker lock(&descriptorMutex);
+    return activeDescriptor == -1 ? HttpNativeSocket::TransferredNoConnection
+                                  : HttpNativeSocket::transferredBytes(activeDescriptor);
+}
+
+void HttpConnectionHandler::cutConnection()
+{
+    QMutexLocker lock(&descriptorMutex);
+    if (activeDescriptor != -1)
+        HttpNativeSocket::shutdownBoth(activeDescriptor);
+}
+
 void HttpConnectionHandler::stop()
 {
     thread->requestInterruption();
-    {
-        QMutexLocker lock(&descriptorMutex);
-        if (activeDescriptor != -1)
-            HttpNativeSocket::shutdownBoth(activeDescriptor);
-    }
+    cutConnection();
     thread->quit();
 }
 

@@ -2,7 +2,8 @@
 #define QUENMAR_HTTPCONNECTIONHANDLER_H
 
 // Crosses threads: the object, its socket and timers live on the handler's own thread; the pool's
-// thread calls only the constructor, isBusy(), setBusy(), stop() and the destructor.
+// thread calls only the constructor, isBusy(), setBusy(), transferredBytes(), cutConnection(),
+// stop() and the destructor.
 
 #include "httpconnectionsettings.h"
 
@@ -70,6 +71,15 @@ public:
     // Marks the handler taken; called by the pool before it hands over a connection.
     void setBusy() { busy.store(true, std::memory_order_release); }
 
+    // Bytes the open connection has moved so far, both ways, or a
+    // HttpNativeSocket::TransferredBytesResult (see HttpNativeSocket::transferredBytes()). Safe
+    // from any thread.
+    qint64 transferredBytes();
+    // Ends the open connection, if any, without waiting: both directions are shut, so a blocked
+    // read or write fails at once and the handler becomes idle when its thread has noticed. Safe
+    // from any thread.
+    void cutConnection();
+
     // Asks the thread to end without waiting for it: interruption is requested (for a request
     // handler in a long transfer), the active connection is cut so no blocked read or write can
     // hold the thread, and the event loop is told to quit. Lets a pool stop many handlers at once
@@ -118,8 +128,8 @@ private:
     bool serving = false;
     // The descriptor of the open connection, or -1, so stop() can cut it from another thread.
     // Cleared when the socket leaves the connected state. After a peer's close the socket layer
-    // closes the descriptor just before that; a stop() in that gap cannot hit another connection,
-    // since connections are accepted only on the thread that calls stop().
+    // closes the descriptor just before that; a stop() or cutConnection() in that gap cannot hit
+    // another connection, since connections are accepted only on the thread that calls them.
     QMutex descriptorMutex;
     tSocketDescriptor activeDescriptor = -1;
 };

@@ -3,6 +3,7 @@
 #include "httpconnectionhandler.h"
 #include "httpconnectionsettings.h"
 #include "httplogging.h"
+#include "httpnativesocket.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,18 +16,25 @@
 #include <QSslSocket>
 
 #include <algorithm>
+#include <limits>
 
 namespace quenmar {
 
 HttpConnectionHandlerPool::HttpConnectionHandlerPool(QSettings *settings,
         HttpRequestHandler *requestHandler, std::shared_ptr<HttpPeerConnections> peerConnections)
     : settings(settings), requestHandler(requestHandler),
-      peerConnections(std::move(peerConnections))
+      peerConnections(std::move(peerConnections)), fairShare(HttpFairShare::fromSettings(*settings))
 {
     loadTlsConfiguration();
     cleanupTimer.start(
             settings->value(QStringLiteral("cleanupInterval"), defaultCleanupInterval).toInt());
     connect(&cleanupTimer, &QTimer::timeout, this, &HttpConnectionHandlerPool::cleanup);
+    if (fairShare.closesSlowConnections()) {
+        clock.start();
+        connect(&meterTimer, &QTimer::timeout, this, &HttpConnectionHandlerPool::sampleTransfers);
+        meterTimer.start(int(qBound(qint64(1), fairShare.transferRateWindow / samplesPerWindow,
+                qint64(std::numeric_limits<int>::max()))));
+    }
 }
 
 HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
@@ -47,18 +55,84 @@ HttpConnectionHandler *HttpConnectionHandlerPool::acquireHandler()
     for (HttpConnectionHandler *handler : qAsConst(pool)) {
         if (!handler->isBusy()) {
             handler->setBusy();
-            return handler;
+            return handOut(handler);
         }
     }
-    const int maxThreads = settings->value(QStringLiteral("maxThreads"), defaultMaxThreads).toInt();
-    if (pool.count() >= maxThreads)
+    if (pool.count() >= maxThreads())
         return nullptr;
     // The handler gets its settings as a copy read here, on the settings object's thread.
     auto *handler = new HttpConnectionHandler(HttpConnectionSettings::fromSettings(*settings),
             requestHandler, sslConfiguration, peerConnections);
     handler->setBusy();
     pool.append(handler);
+    return handOut(handler);
+}
+
+HttpConnectionHandler *HttpConnectionHandlerPool::handOut(HttpConnectionHandler *handler)
+{
+    if (meterTimer.isActive())
+        meters.insert(handler, HttpTransferMeter(fairShare.transferRateWindow));
     return handler;
+}
+
+int HttpConnectionHandlerPool::maxThreads() const
+{
+    return settings->value(QStringLiteral("maxThreads"), defaultMaxThreads).toInt();
+}
+
+bool HttpConnectionHandlerPool::reclaimSlowConnection()
+{
+    if (!meterTimer.isActive())
+        return false;
+    const int limit = maxThreads();
+    QMutexLocker lock(&mutex);
+    const int busyCount = int(std::count_if(pool.cbegin(), pool.cend(),
+            [](const HttpConnectionHandler *handler) { return handler->isBusy(); }));
+    if (!HttpFairShare::isCrowded(busyCount, limit))
+        return false;
+    HttpConnectionHandler *slowest = nullptr;
+    qint64 slowestRate = 0;
+    for (HttpConnectionHandler *handler : qAsConst(pool)) {
+        const qint64 rate = meters.value(handler).rate();
+        if (handler->isBusy() && fairShare.isTooSlow(rate) && (!slowest || rate < slowestRate)) {
+            slowest = handler;
+            slowestRate = rate;
+        }
+    }
+    if (!slowest)
+        return false;
+    slowest->cutConnection();
+    meters[slowest].restart();
+    qCDebug(httpLog, "HttpConnectionHandlerPool: closed a slow connection (%p), %lld bytes/s",
+            static_cast<void *>(slowest), static_cast<long long>(slowestRate));
+    return true;
+}
+
+void HttpConnectionHandlerPool::sampleTransfers()
+{
+    const qint64 now = clock.elapsed();
+    // The list changes on this thread only; the lock is for readers on others, which must not
+    // wait for the system calls below.
+    const QList<HttpConnectionHandler *> handlers = [this] {
+        QMutexLocker lock(&mutex);
+        return pool;
+    }();
+    for (HttpConnectionHandler *handler : handlers) {
+        if (!handler->isBusy())
+            continue;
+        const qint64 bytes = handler->transferredBytes();
+        if (bytes == HttpNativeSocket::TransferredUnknown) {
+            // No connection will ever have a rate here, so none is asked again.
+            meterTimer.stop();
+            meters.clear();
+            qCDebug(httpLog,
+                    "HttpConnectionHandlerPool: this system does not count the bytes of "
+                    "a connection; slow connections are not closed");
+            return;
+        }
+        if (bytes >= 0)
+            meters[handler].record(now, bytes);
+    }
 }
 
 int HttpConnectionHandlerPool::handlerCount() const
@@ -85,6 +159,7 @@ void HttpConnectionHandlerPool::cleanup()
             continue;
         if (++idleCount > minThreads) {
             pool.removeAt(index);
+            meters.remove(handler);
             delete handler;
             qCDebug(httpLog,
                     "HttpConnectionHandlerPool: Removed connection handler (%p), pool size is now "

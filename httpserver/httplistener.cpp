@@ -2,6 +2,7 @@
 
 #include "httpconnectionhandlerpool.h"
 #include "httpdescriptorlimit.h"
+#include "httpfairshare.h"
 #include "httplogging.h"
 #include "httpnativesocket.h"
 #include "httppeerconnections.h"
@@ -26,6 +27,8 @@ HttpListener::HttpListener(QSettings *settings, HttpRequestHandler *requestHandl
     acceptRetryTimer.setSingleShot(true);
     connect(&acceptRetryTimer, &QTimer::timeout, this, &QTcpServer::resumeAccepting);
     connect(this, &QTcpServer::acceptError, this, &HttpListener::acceptFailed);
+    waitTimer.setInterval(reclaimPollInterval);
+    connect(&waitTimer, &QTimer::timeout, this, &HttpListener::serveWaiting);
     // The request handler usually dies before the application object that owns the listener,
     // so the handler threads are stopped while it still exists.
     if (QCoreApplication *application = QCoreApplication::instance())
@@ -71,6 +74,10 @@ void HttpListener::close()
 {
     acceptRetryTimer.stop();
     QTcpServer::close();
+    waitTimer.stop();
+    for (const WaitingConnection &connection : qAsConst(waiting))
+        HttpNativeSocket::closeDescriptor(connection.descriptor);
+    waiting.clear();
     qCDebug(httpLog, "HttpListener: closed");
     delete pool;
     pool = nullptr;
@@ -83,24 +90,61 @@ void HttpListener::incomingConnection(tSocketDescriptor socketDescriptor)
     if (!descriptorsSuffice(socketDescriptor))
         return;
     const QHostAddress peer = HttpNativeSocket::peerAddress(socketDescriptor);
-    const int maxPerAddress = settings->value(QStringLiteral("maxConnectionsPerAddress"),
-                                              defaultMaxConnectionsPerAddress)
-                                      .toInt();
+    const int maxPerAddress =
+            HttpFairShare::addressLimit(settings->value(QStringLiteral("maxConnectionsPerAddress"),
+                                                        defaultMaxConnectionsPerAddress)
+                                                .toInt(),
+                    pool ? pool->maxThreads() : 0);
     if (!peerConnections->admit(socketDescriptor, peer, maxPerAddress)) {
         qCDebug(httpLog, "HttpListener: Too many connections from %s", qPrintable(peer.toString()));
         refuseConnection(socketDescriptor);
         return;
     }
+    // Those already waiting come first.
+    serveWaiting();
+    const bool reclaimed = pool && pool->reclaimSlowConnection();
     HttpConnectionHandler *handler = pool ? pool->acquireHandler() : nullptr;
-    if (!handler) {
-        peerConnections->release(peerConnections->claim(socketDescriptor));
-        qCDebug(httpLog, "HttpListener: Too many incoming connections");
-        refuseConnection(socketDescriptor);
+    if (!handler && reclaimed) {
+        waiting.append({ socketDescriptor, QDeadlineTimer(reclaimWait) });
+        waitTimer.start();
         return;
     }
+    if (!handler) {
+        refuseAdmitted(socketDescriptor);
+        return;
+    }
+    handOver(handler, socketDescriptor);
+}
+
+void HttpListener::serveWaiting()
+{
+    while (!waiting.isEmpty()) {
+        HttpConnectionHandler *handler = pool ? pool->acquireHandler() : nullptr;
+        if (handler) {
+            handOver(handler, waiting.takeFirst().descriptor);
+            continue;
+        }
+        // Later arrivals wait until later.
+        if (!waiting.first().deadline.hasExpired())
+            break;
+        refuseAdmitted(waiting.takeFirst().descriptor);
+    }
+    if (waiting.isEmpty())
+        waitTimer.stop();
+}
+
+void HttpListener::handOver(HttpConnectionHandler *handler, tSocketDescriptor socketDescriptor)
+{
     // The handler lives on its own thread and adopts the descriptor there.
     QMetaObject::invokeMethod(handler, "handleConnection", Qt::QueuedConnection,
             Q_ARG(tSocketDescriptor, socketDescriptor));
+}
+
+void HttpListener::refuseAdmitted(tSocketDescriptor socketDescriptor)
+{
+    peerConnections->release(peerConnections->claim(socketDescriptor));
+    qCDebug(httpLog, "HttpListener: Too many incoming connections");
+    refuseConnection(socketDescriptor);
 }
 
 bool HttpListener::descriptorsSuffice(tSocketDescriptor connection)

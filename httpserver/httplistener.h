@@ -6,7 +6,9 @@
 
 #include "httpconnectionhandler.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QList>
 #include <QTcpServer>
 #include <QTimer>
 
@@ -24,9 +26,13 @@ class HttpRequestHandler;
 // "QZPORT" (80 when 0 or absent) from its constructor on, and hands each accepted connection to an
 // idle handler of its pool; when none can be had, it answers the fixed 503 text itself and closes.
 // The same answer goes at once to a peer address that already holds "maxConnectionsPerAddress"
-// connections (default 16, 0 for no limit), so one client cannot take every handler, and to any
+// connections (default 16, 0 for no cap of its own) or its share of the pool
+// (HttpFairShare::addressLimit()), so one client cannot take every handler, and to any
 // connection while too few file descriptors remain for serving it (then with one warning per
-// burst), so running out of descriptors cannot end the process.
+// burst), so running out of descriptors cannot end the process. A newcomer that finds the pool
+// crowded makes it close its slowest connection below the transfer-rate floor
+// (HttpConnectionHandlerPool::reclaimSlowConnection()); when no handler is free at once, the
+// newcomer waits up to reclaimWait for that one.
 // The settings object (with the wanted group begun) and the request handler are not owned; both
 // must outlive the listener or its close(). The listener closes itself when the application is
 // about to quit, so no connection thread is still running when the request handler goes away.
@@ -58,6 +64,11 @@ public:
     static constexpr int descriptorsPerThread = 2;
     // Milliseconds without a shortage that end a burst of them (one warning per burst).
     static constexpr int descriptorBurstGap = 10000;
+    // Longest wait of a connection for the handler whose slow connection was closed for it, in
+    // milliseconds; the 503 answer follows.
+    static constexpr int reclaimWait = 2000;
+    // How often a waiting connection looks for a free handler, in milliseconds.
+    static constexpr int reclaimPollInterval = 5;
 
     HttpListener(
             QSettings *settings, HttpRequestHandler *requestHandler, QObject *parent = nullptr);
@@ -84,6 +95,12 @@ private:
     // and closed at once, holding nothing.
     bool descriptorsSuffice(tSocketDescriptor connection);
     void refuseConnection(tSocketDescriptor socketDescriptor);
+    // Ends the count of an admitted connection and refuses it for want of a handler.
+    void refuseAdmitted(tSocketDescriptor socketDescriptor);
+    void handOver(HttpConnectionHandler *handler, tSocketDescriptor socketDescriptor);
+    // Gives the connections that wait for a reclaimed handler the free ones, in their order of
+    // arrival; refuses those whose wait is over.
+    void serveWaiting();
     void acceptFailed();
 
     QSettings *settings;
@@ -96,6 +113,14 @@ private:
     // Since the latest refusal for want of descriptors; shortages closer than
     // descriptorBurstGap to it belong to the same burst, however often headroom returned between.
     QElapsedTimer lastDescriptorShortage;
+    struct WaitingConnection
+    {
+        tSocketDescriptor descriptor = -1;
+        QDeadlineTimer deadline;
+    };
+    // Admitted connections for which a slow one was closed, oldest first.
+    QList<WaitingConnection> waiting;
+    QTimer waitTimer;
 };
 
 } // namespace quenmar

@@ -10,7 +10,8 @@ namespace quenmar {
 
 // The few socket operations Qt 5 does not offer: half-closing a connection, waking a thread that is
 // blocked on a socket, closing or answering a descriptor no socket object owns, its peer's address,
-// a larger listen backlog, and how much of the output the peer has not acknowledged yet.
+// a larger listen backlog, how much of the output the peer has not acknowledged yet, and how many
+// bytes the connection has moved.
 // Each returns true on success; failures change nothing and are left to the caller to log.
 namespace HttpNativeSocket {
 
@@ -66,6 +67,17 @@ enum OutputQueueResult : qint64 {
 // (SIO_TCP_INFO) the bytes in flight, or 1 while the peer's window is shut with nothing in
 // flight; older Windows (and wine) cannot tell. Or an OutputQueueResult.
 qint64 unacknowledgedBytes(qintptr descriptor);
+
+// Results of transferredBytes() besides a byte count.
+enum TransferredBytesResult : qint64 {
+    TransferredNoConnection = -1, // the descriptor is no connection (any more)
+    TransferredUnknown = -2, // the system cannot tell for any connection
+};
+
+// Bytes the connection has moved so far: received from the peer, plus sent and acknowledged by
+// it (Linux 4.1 and later: TCP_INFO; Windows 10 1703 and later: SIO_TCP_INFO, sent bytes less
+// those in flight). Or a TransferredBytesResult.
+qint64 transferredBytes(qintptr descriptor);
 
 } // namespace HttpNativeSocket
 

@@ -24,6 +24,20 @@ namespace {
 // headers fit, while a peer that keeps sending cannot hold the caller.
 constexpr int discardLimit = 65536;
 
+#ifdef Q_OS_LINUX
+// The C library's tcp_info ends before the byte counters the kernel has filled since Linux 4.1;
+// <linux/tcp.h>, which has them, clashes with <netinet/tcp.h>. The kernel's layout goes on with
+// these fields.
+struct TcpInfoWithCounters
+{
+    tcp_info base;
+    quint64 pacingRate;
+    quint64 maxPacingRate;
+    quint64 bytesAcknowledged;
+    quint64 bytesReceived;
+};
+#endif
+
 } // namespace
 
 bool closeDescriptor(qintptr descriptor)
@@ -111,6 +125,23 @@ qint64 unacknowledgedBytes(qintptr descriptor)
 #else
     Q_UNUSED(descriptor)
     return OutputQueueUnknown;
+#endif
+}
+
+qint64 transferredBytes(qintptr descriptor)
+{
+#ifdef Q_OS_LINUX
+    TcpInfoWithCounters information{};
+    socklen_t length = sizeof information;
+    if (::getsockopt(nativeSocket(descriptor), IPPROTO_TCP, TCP_INFO, &information, &length) != 0)
+        return TransferredNoConnection;
+    // A kernel older than the counters fills only the part before them.
+    if (length < sizeof information)
+        return TransferredUnknown;
+    return qint64(information.bytesReceived + information.bytesAcknowledged);
+#else
+    Q_UNUSED(descriptor)
+    return TransferredUnknown;
 #endif
 }
 

@@ -22,7 +22,9 @@ bool DiscoveryBuffer::force_receive_buffer(QUdpSocket &socket, int bytes)
 
 qint64 DiscoveryBuffer::system_dropped(const QUdpSocket &socket)
 {
-    struct stat status;
+    struct stat status
+    {
+    };
     if (socket.socketDescriptor() < 0 || fstat(int(socket.socketDescriptor()), &status) != 0)
         return -1;
     // Linux lists each socket of this network namespace with its drops; other systems have no

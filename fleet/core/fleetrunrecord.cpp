@@ -101,7 +101,7 @@ bool FleetRunRecord::from_json(const QJsonObject &object, FleetRunRecord *record
     record->up_to_date = object.value("up_to_date").toInt();
     record->stopped = object.value("stopped").toBool();
     record->halt_reason = object.value("halted").toString();
-    for (const QJsonValue &value : object.value("devices").toArray()) {
+    for (const auto &value : object.value("devices").toArray()) {
         const QJsonObject row = value.toObject();
         Device device;
         device.serial_number = row.value("sn").toString();

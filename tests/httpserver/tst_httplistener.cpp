@@ -1,6 +1,7 @@
 #include "httpconnectionhandlerpool.h"
 #include "httpdescriptorlimit.h"
 #include "httplistener.h"
+#include "httpnativesocket.h"
 #include "httpserverfixture.h"
 
 #include <QElapsedTimer>
@@ -78,6 +79,8 @@ private slots:
     void closesWhenTheApplicationQuits();
     void connectionsPerAddressAreCapped_data();
     void connectionsPerAddressAreCapped();
+    void slowReadersGiveWayToANewcomer_data();
+    void slowReadersGiveWayToANewcomer();
     void softDescriptorLimitIsRaisedToHardLimit();
     void survivesRunningOutOfDescriptors();
 };
@@ -389,20 +392,27 @@ void tst_HttpListener::closesWhenTheApplicationQuits()
 void tst_HttpListener::connectionsPerAddressAreCapped_data()
 {
     QTest::addColumn<QVariant>("setting");
+    QTest::addColumn<QVariant>("maxThreads");
     QTest::addColumn<int>("cap");
 
-    QTest::newRow("default") << QVariant() << HttpListener::defaultMaxConnectionsPerAddress;
-    QTest::newRow("three") << QVariant(3) << 3;
-    QTest::newRow("off") << QVariant(0) << 0;
+    QTest::newRow("default") << QVariant() << QVariant()
+                             << HttpListener::defaultMaxConnectionsPerAddress;
+    QTest::newRow("three") << QVariant(3) << QVariant() << 3;
+    QTest::newRow("off") << QVariant(0) << QVariant() << 0;
+    // The default cap is above the share of a pool of four: all but a quarter of it.
+    QTest::newRow("smallPool-roomForOthers") << QVariant() << QVariant(4) << 3;
 }
 
 void tst_HttpListener::connectionsPerAddressAreCapped()
 {
     QFETCH(QVariant, setting);
+    QFETCH(QVariant, maxThreads);
     QFETCH(int, cap);
     ListenerFixture fixture({ { QStringLiteral("readTimeout"), 60000 } });
     if (setting.isValid())
         fixture.settings->setValue(QStringLiteral("maxConnectionsPerAddress"), setting);
+    if (maxThreads.isValid())
+        fixture.settings->setValue(QStringLiteral("maxThreads"), maxThreads);
     fixture.start();
     HttpConnectionHandlerPool *pool = fixture.listener->connectionHandlerPool();
     const int held = cap > 0 ? cap : HttpListener::defaultMaxConnectionsPerAddress + 1;
@@ -440,6 +450,63 @@ void tst_HttpListener::connectionsPerAddressAreCapped()
     QVERIFY(again.send("GET /len HTTP/1.0\r\n\r\n") > 0);
     QVERIFY(again.readUntilClosed(received));
     QVERIFY(received.endsWith("hello"));
+}
+
+void tst_HttpListener::slowReadersGiveWayToANewcomer_data()
+{
+    QTest::addColumn<int>("minTransferRate");
+    QTest::addColumn<bool>("served");
+
+    QTest::newRow("floor-newcomerServed") << 1024 << true;
+    QTest::newRow("floorOff-newcomerRefused") << 0 << false;
+}
+
+void tst_HttpListener::slowReadersGiveWayToANewcomer()
+{
+    QFETCH(int, minTransferRate);
+    QFETCH(bool, served);
+    constexpr int maxThreads = 4;
+    constexpr int windowSeconds = 1;
+    ListenerFixture fixture({ { QStringLiteral("maxThreads"), maxThreads },
+            { QStringLiteral("readTimeout"), 60000 },
+            { QStringLiteral("minTransferRate"), minTransferRate },
+            { QStringLiteral("transferRateWindow"), windowSeconds } });
+    fixture.start();
+    {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, fixture.port);
+        QVERIFY(probe.waitForConnected());
+        if (quenmar::HttpNativeSocket::transferredBytes(probe.socketDescriptor()) < 0)
+            QSKIP("this system does not count a connection's bytes (wine, Windows before 10 "
+                  "1703), so no connection is closed for its rate");
+    }
+    // Readers from addresses of their own that stop reading: every handler is stuck writing, well
+    // within the write-stall limit.
+    std::vector<std::unique_ptr<RawClient>> slowReaders;
+    for (int i = 0; i < maxThreads; ++i) {
+        slowReaders.push_back(std::make_unique<RawClient>());
+        QVERIFY(slowReaders.back()->connectTo(fixture.port, 4096, 0x7f000002 + quint32(i)));
+        QVERIFY(slowReaders.back()->send("GET /endless HTTP/1.1\r\n\r\n") > 0);
+    }
+    QVERIFY(spinUntil([&] { return fixture.requestHandler.served.loadAcquire() == maxThreads; }));
+    // Two windows: the first holds the bytes that filled the buffers.
+    QTest::qWait(2 * windowSeconds * 1000 + 500);
+
+    TestClient newcomer;
+    QVERIFY(newcomer.connectTo(fixture.port));
+    newcomer.send("GET /len HTTP/1.0\r\n\r\n");
+    QByteArray received;
+    QVERIFY(newcomer.readUntilClosed(received));
+    QCOMPARE(received.endsWith("hello"), served);
+    QCOMPARE(received == HttpListener::tooManyConnectionsAnswer, !served);
+    const QStringList debug = fixture.log.messages(QtDebugMsg);
+    QCOMPARE(debug.filter(QStringLiteral("HttpConnectionHandlerPool: closed a slow connection"))
+                     .size(),
+            served ? 1 : 0);
+    // Only the one slow reader that gave way lost its handler; the others still hold theirs.
+    HttpConnectionHandlerPool *pool = fixture.listener->connectionHandlerPool();
+    QVERIFY(spinUntil([&] { return pool->idleHandlerCount() == (served ? 1 : 0); }));
+    QCOMPARE(pool->handlerCount(), maxThreads);
 }
 
 void tst_HttpListener::softDescriptorLimitIsRaisedToHardLimit()
