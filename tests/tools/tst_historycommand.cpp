@@ -81,7 +81,13 @@ void tst_HistoryCommand::emptyHistoryListsNothing()
             CommandRun::of({ CLI_PATH, "history" }, environment(work.filePath("nothing")));
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.out, QString());
-    QCOMPARE(run.err, QString());
+    // Says where it looked, on stderr, so a script's listing stays empty.
+    QCOMPARE(run.err,
+            QStringLiteral("ondaspa-cli history: no runs recorded in %1\n")
+                    .arg(work.filePath("nothing/ondaspa/fleet-history.jsonl")));
+    const CommandRun device = CommandRun::of(
+            { CLI_PATH, "history", "--sn", "SN-1" }, environment(work.filePath("nothing")));
+    QCOMPARE(device.err, QStringLiteral("ondaspa-cli history: no upgrade of SN-1 recorded\n"));
 }
 
 void tst_HistoryCommand::upgradeIsRecordedAndReported()

@@ -41,8 +41,9 @@ const char help[] =
         "  -h, --help         show this text\n"
         "  --version          show the program's version\n"
         "\n"
-        "An empty or missing history lists nothing. Lines that hold no run (the last\n"
-        "one cut off by a crash) are skipped with a warning on stderr.\n"
+        "An empty or missing history lists nothing on stdout and says on stderr where\n"
+        "it looked. Lines that hold no run (the last one cut off by a crash) are\n"
+        "skipped with a warning on stderr.\n"
         "\n"
         "Exit status: 0 listed (also when nothing was), 1 the history cannot be\n"
         "read, 2 bad arguments.\n";
@@ -152,6 +153,12 @@ int historyCommand(const QStringList &arguments)
 
     QTextStream &out = CommandLine::out();
     if (options.serialNumber.isEmpty()) {
+        // A newcomer's empty listing says where the history was looked for.
+        if (reading.runs.isEmpty() && !options.json)
+            CommandLine::fail(command,
+                    QStringLiteral("no runs recorded in %1")
+                            .arg(QDir::toNativeSeparators(history.path())),
+                    CommandLine::exitSuccess);
         const int first = qMax(0, reading.runs.size() - options.last);
         for (int at = first; at < reading.runs.size(); ++at) {
             const FleetRunRecord &run = reading.runs.at(at);
@@ -172,6 +179,11 @@ int historyCommand(const QStringList &arguments)
                 upgrades.append({ run, device });
         }
     }
+    if (upgrades.isEmpty() && !options.json)
+        CommandLine::fail(command,
+                QStringLiteral("no upgrade of %1 recorded")
+                        .arg(OutsideText::escaped(options.serialNumber)),
+                CommandLine::exitSuccess);
     for (int at = qMax(0, upgrades.size() - options.last); at < upgrades.size(); ++at) {
         const FleetRunRecord &run = reading.runs.at(upgrades.at(at).first);
         const FleetRunRecord::Device &device = run.devices.at(upgrades.at(at).second);
