@@ -16,12 +16,12 @@ namespace {
 
 using CommandLine::usageError;
 
-const QString command = QStringLiteral("history");
+const QString historyName = QStringLiteral("history");
 
 // Runs listed unless --last says otherwise.
 constexpr int defaultLast = 20;
 
-const char help[] =
+const char historyHelp[] =
         "usage: ondaspa-cli history [--last N] [--sn SN] [--json]\n"
         "\n"
         "Lists the fleet runs recorded on this computer for this user, by\n"
@@ -63,18 +63,18 @@ int parse(const QStringList &arguments, HistoryOptions *options)
     parser.addOption(QCommandLineOption(QStringLiteral("last"), QString(), QStringLiteral("N")));
     parser.addOption(QCommandLineOption(QStringLiteral("sn"), QString(), QStringLiteral("SN")));
     parser.addOption(QCommandLineOption(QStringLiteral("json")));
-    const int status = CommandLine::parse(parser, command, arguments, help, {});
+    const int status = CommandLine::parse(parser, historyName, arguments, historyHelp, {});
     if (status >= 0)
         return status;
     const QVector<OptionTable::Row> rows{ { QStringLiteral("last"), OptionTable::Unit::Whole,
             { 1, FleetHistory::max_runs }, &options->last,
             QStringLiteral("--last needs a number from 1 to %1").arg(FleetHistory::max_runs) } };
     if (const auto refused = OptionTable::read(parser, rows))
-        return usageError(command, refused->message);
+        return usageError(historyName, refused->message);
     if (parser.isSet(QStringLiteral("sn"))) {
         options->serialNumber = parser.value(QStringLiteral("sn")).trimmed();
         if (options->serialNumber.isEmpty())
-            return usageError(command, QStringLiteral("--sn needs a serial number"));
+            return usageError(historyName, QStringLiteral("--sn needs a serial number"));
     }
     options->json = parser.isSet(QStringLiteral("json"));
     return -1;
@@ -144,9 +144,9 @@ int historyCommand(const QStringList &arguments)
     const FleetHistory history;
     const FleetHistory::Reading reading = history.read();
     if (!reading.error.isEmpty())
-        return CommandLine::fail(command, reading.error);
+        return CommandLine::fail(historyName, reading.error);
     if (reading.skipped_lines > 0)
-        CommandLine::warn(command,
+        CommandLine::warn(historyName,
                 QStringLiteral("%1: skipped %2 line(s) that hold no run")
                         .arg(QDir::toNativeSeparators(history.path()))
                         .arg(reading.skipped_lines));
@@ -155,7 +155,7 @@ int historyCommand(const QStringList &arguments)
     if (options.serialNumber.isEmpty()) {
         // A newcomer's empty listing says where the history was looked for.
         if (reading.runs.isEmpty() && !options.json)
-            CommandLine::fail(command,
+            CommandLine::fail(historyName,
                     QStringLiteral("no runs recorded in %1")
                             .arg(QDir::toNativeSeparators(history.path())),
                     CommandLine::exitSuccess);
@@ -180,7 +180,7 @@ int historyCommand(const QStringList &arguments)
         }
     }
     if (upgrades.isEmpty() && !options.json)
-        CommandLine::fail(command,
+        CommandLine::fail(historyName,
                 QStringLiteral("no upgrade of %1 recorded")
                         .arg(OutsideText::escaped(options.serialNumber)),
                 CommandLine::exitSuccess);
