@@ -64,6 +64,9 @@ private slots:
 
 private:
     QString path() const { return work->filePath(QStringLiteral("sub/history.jsonl")); }
+    // A 500-byte minifs_rom.img in a served folder of the test's own; false when it cannot be
+    // written.
+    bool serveImage();
     std::unique_ptr<QTemporaryDir> work;
 };
 
@@ -71,6 +74,14 @@ void tst_FleetHistory::init()
 {
     work.reset(new QTemporaryDir);
     QVERIFY(work->isValid());
+}
+
+bool tst_FleetHistory::serveImage()
+{
+    const QString folder = work->filePath(QStringLiteral("html"));
+    ServedFolder::set_provider([folder] { return folder; });
+    return QDir(work->path()).mkdir(QStringLiteral("html"))
+            && writeFile(folder + QStringLiteral("/minifs_rom.img"), QByteArray(500, 'y'));
 }
 
 void tst_FleetHistory::appendsAndReadsBack()
@@ -175,9 +186,7 @@ void tst_FleetHistory::unwritablePlaceIsAnError()
 
 void tst_FleetHistory::recordsFinishedRun()
 {
-    QVERIFY(QDir(work->path()).mkdir(QStringLiteral("html")));
-    QVERIFY(writeFile(work->filePath(QStringLiteral("html/minifs_rom.img")), QByteArray(500, 'y')));
-    ServedFolder::set_provider([this] { return work->filePath(QStringLiteral("html")); });
+    QVERIFY(serveImage());
     RecordingFleetTransport transport;
     ManualFleetClock clock;
     FleetEngine engine(transport, &clock);
@@ -232,9 +241,7 @@ void tst_FleetHistory::recordsFinishedRun()
 // rollout's settings, through its JSON form too.
 void tst_FleetHistory::recordsHaltedRollout()
 {
-    QVERIFY(QDir(work->path()).mkdir(QStringLiteral("html")));
-    QVERIFY(writeFile(work->filePath(QStringLiteral("html/minifs_rom.img")), QByteArray(500, 'y')));
-    ServedFolder::set_provider([this] { return work->filePath(QStringLiteral("html")); });
+    QVERIFY(serveImage());
     RecordingFleetTransport transport;
     ManualFleetClock clock;
     FleetEngine engine(transport, &clock);
