@@ -1,12 +1,9 @@
 #include "discoverybuffer.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QUdpSocket>
 #include <QtTest>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -67,9 +64,14 @@ void tst_DiscoveryBuffer::grantedSizeIsWhatTheSocketHas()
     QCOMPARE(size.granted,
             socket.socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt());
     QVERIFY2(size.granted > before, qPrintable(QString::number(size.granted)));
-    // A privileged process passes the system's cap.
-    if (geteuid() == 0)
-        QVERIFY2(!size.far_less(), qPrintable(QString::number(size.granted)));
+    // Where the system tells its cap, the buffer reaches it at least (a privileged process
+    // passes it).
+    QFile cap(QStringLiteral("/proc/sys/net/core/rmem_max"));
+    if (cap.open(QIODevice::ReadOnly)) {
+        const int most = cap.readAll().trimmed().toInt();
+        QVERIFY2(size.granted >= qMin(size.asked, most),
+                qPrintable(QStringLiteral("%1 of %2").arg(size.granted).arg(most)));
+    }
 }
 
 void tst_DiscoveryBuffer::warningNamesBothSizes()

@@ -37,6 +37,19 @@ QHostAddress device_address(int device)
     return QHostAddress(QStringLiteral("198.18.0.%1").arg(10 + device));
 }
 
+// The file service's report of device's whole download of the image.
+DownloadReport whole_download(int device)
+{
+    DownloadReport sent;
+    sent.peer = device_address(device);
+    sent.method = "GET";
+    sent.path = QStringLiteral("/minifs_rom.img");
+    sent.bytes_sent = image_size;
+    sent.file_size = image_size;
+    sent.outcome = DownloadReport::Outcome::Complete;
+    return sent;
+}
+
 } // namespace
 
 // The dialog without a network: commands go to a recording transport, the
@@ -265,14 +278,7 @@ void tst_FleetDialog::runOfSelectedDevicesEndsWithSummary()
     QVERIFY(child<QPushButton>(*dialog, "stop_button")->isEnabled());
     QVERIFY(!child<QSpinBox>(*dialog, "parallel_box")->isEnabled());
 
-    DownloadReport sent;
-    sent.peer = device_address(0);
-    sent.method = "GET";
-    sent.path = QStringLiteral("/minifs_rom.img");
-    sent.bytes_sent = image_size;
-    sent.file_size = image_size;
-    sent.outcome = DownloadReport::Outcome::Complete;
-    dialog->engine().take_report(sent);
+    dialog->engine().take_report(whole_download(0));
     clock.advance(5000);
 
     const QString summary = QStringLiteral("成功 1 台, 失败 1 台: SN-2 (用时 0:05)");
@@ -546,14 +552,7 @@ void tst_FleetDialog::retryFailedSelectsExactlyThem()
     QCOMPARE(transport.count_to(device_address(3), "\"type\": \"fs\""), 1);
 
     const auto complete = [&dialog](int device) {
-        DownloadReport sent;
-        sent.peer = device_address(device);
-        sent.method = "GET";
-        sent.path = QStringLiteral("/minifs_rom.img");
-        sent.bytes_sent = image_size;
-        sent.file_size = image_size;
-        sent.outcome = DownloadReport::Outcome::Complete;
-        dialog->engine().take_report(sent);
+        dialog->engine().take_report(whole_download(device));
     };
     complete(3);
     QCOMPARE(transport.sent.size(), 4);

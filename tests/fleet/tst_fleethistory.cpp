@@ -1,8 +1,6 @@
 #include "fleethistory.h"
 #include "fleetrunrecorder.h"
-#include "manualfleetclock.h"
-#include "recordingfleettransport.h"
-#include "servedfolder.h"
+#include "fleettestsupport.h"
 #include "testfiles.h"
 
 #include <QJsonDocument>
@@ -19,7 +17,7 @@ FleetRunRecord sample_run(int second, int count = 1)
             QDate(2026, 3, 4), QTime(5, 6, 0).addSecs(second), Qt::OffsetFromUTC, 8 * 3600);
     run.ended = run.started.addSecs(30);
     run.type = QStringLiteral("fs");
-    run.file_name = QStringLiteral("minifs_rom.img");
+    run.file_name = QStringLiteral("image.bin");
     run.file_size = 147;
     run.sha256 = QByteArray(64, 'a');
     run.settings = { { "parallel", 8 }, { "canary", 2 } };
@@ -64,9 +62,6 @@ private slots:
 
 private:
     QString path() const { return work->filePath(QStringLiteral("sub/history.jsonl")); }
-    // A 500-byte minifs_rom.img in a served folder of the test's own; false when it cannot be
-    // written.
-    bool serveImage();
     std::unique_ptr<QTemporaryDir> work;
 };
 
@@ -74,14 +69,6 @@ void tst_FleetHistory::init()
 {
     work.reset(new QTemporaryDir);
     QVERIFY(work->isValid());
-}
-
-bool tst_FleetHistory::serveImage()
-{
-    const QString folder = work->filePath(QStringLiteral("html"));
-    ServedFolder::set_provider([folder] { return folder; });
-    return QDir(work->path()).mkdir(QStringLiteral("html"))
-            && writeFile(folder + QStringLiteral("/minifs_rom.img"), QByteArray(500, 'y'));
 }
 
 void tst_FleetHistory::appendsAndReadsBack()
@@ -186,47 +173,39 @@ void tst_FleetHistory::unwritablePlaceIsAnError()
 
 void tst_FleetHistory::recordsFinishedRun()
 {
-    QVERIFY(serveImage());
-    RecordingFleetTransport transport;
-    ManualFleetClock clock;
-    FleetEngine engine(transport, &clock);
+    QVERIFY(serve_fleet_image(*work));
+    FleetEngineRig fleet;
+    FleetEngine &engine = fleet.engine;
     FleetRunRecorder recorder(engine, FleetHistory(path()));
     for (int device = 0; device < 3; ++device)
         engine.add_device(QStringLiteral("SN-%1").arg(device), QStringLiteral("1.0"), QString(),
-                QHostAddress(QStringLiteral("198.18.0.%1").arg(10 + device)));
+                device_address(device));
     FleetEngine::Run run;
     run.type = QStringLiteral("fs");
-    run.file_name = QStringLiteral("minifs_rom.img");
+    run.file_name = QStringLiteral("image.bin");
     run.parallel = 2;
     run.timeout_ms = 1000;
     run.retries = 0;
     QSignalSpy finished(&engine, &FleetEngine::run_finished);
     QVERIFY(engine.start(run, { 0, 1, 2 }));
     engine.stop();
-    clock.advance(400);
-    DownloadReport sent;
-    sent.peer = QHostAddress(QStringLiteral("198.18.0.10"));
-    sent.method = "GET";
-    sent.path = QStringLiteral("/minifs_rom.img");
-    sent.bytes_sent = 500;
-    sent.file_size = 500;
-    sent.outcome = DownloadReport::Outcome::Complete;
-    engine.take_report(sent);
-    clock.advance(1000);
+    fleet.clock.advance(400);
+    engine.take_report(report(0, "GET", DownloadReport::Outcome::Complete, fleet_image_size));
+    fleet.clock.advance(1000);
     QCOMPARE(finished.size(), 1);
 
     QString error;
     const FleetRunRecord record =
             recorder.finish(finished.at(0).at(0).value<FleetEngine::Summary>(), &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
-    QCOMPARE(record.file_size, qint64(500));
+    QCOMPARE(record.file_size, fleet_image_size);
     QCOMPARE(record.sha256.size(), 64);
     QCOMPARE(record.settings.value("parallel").toInt(), 2);
     QCOMPARE(record.settings.value("timeout_s").toDouble(), 1.0);
     QVERIFY(record.started.isValid() && record.ended >= record.started);
     QCOMPARE(record.devices.size(), 3);
     QCOMPARE(record.devices.at(0).state, QStringLiteral("file sent"));
-    QCOMPARE(record.devices.at(0).bytes, quint64(500));
+    QCOMPARE(record.devices.at(0).bytes, quint64(fleet_image_size));
     QCOMPARE(record.devices.at(0).seconds, 0.4);
     QCOMPARE(record.devices.at(1).state, QStringLiteral("no answer"));
     QCOMPARE(record.devices.at(1).attempts, 1);
@@ -241,18 +220,17 @@ void tst_FleetHistory::recordsFinishedRun()
 // rollout's settings, through its JSON form too.
 void tst_FleetHistory::recordsHaltedRollout()
 {
-    QVERIFY(serveImage());
-    RecordingFleetTransport transport;
-    ManualFleetClock clock;
-    FleetEngine engine(transport, &clock);
+    QVERIFY(serve_fleet_image(*work));
+    FleetEngineRig fleet;
+    FleetEngine &engine = fleet.engine;
     FleetRunRecorder recorder(engine, FleetHistory(path()));
     const QStringList versions{ "1.0", "1.0", "1.3" };
     for (int device = 0; device < 3; ++device)
         engine.add_device(QStringLiteral("SN-%1").arg(device), versions.at(device), QString(),
-                QHostAddress(QStringLiteral("198.18.0.%1").arg(10 + device)));
+                device_address(device));
     FleetEngine::Run run;
     run.type = QStringLiteral("fs");
-    run.file_name = QStringLiteral("minifs_rom.img");
+    run.file_name = QStringLiteral("image.bin");
     run.timeout_ms = 1000;
     run.retries = 0;
     run.canary = 1;
@@ -260,7 +238,7 @@ void tst_FleetHistory::recordsHaltedRollout()
     QVERIFY(FailureBudget::parse(QStringLiteral("10%"), &run.max_failures));
     QSignalSpy finished(&engine, &FleetEngine::run_finished);
     QVERIFY(engine.start(run, { 0, 1, 2 }));
-    clock.advance(1500);
+    fleet.clock.advance(1500);
     QCOMPARE(finished.size(), 1);
 
     QString error;
