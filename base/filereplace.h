@@ -1,6 +1,7 @@
 #ifndef FILEREPLACE_H
 #define FILEREPLACE_H
 
+#include <QByteArray>
 #include <QString>
 
 class QSaveFile;
@@ -22,6 +23,9 @@ public:
 
     // Commits file; reason receives the system's reason for InUse and Failed.
     static Result commit(QSaveFile &file, QString *reason);
+    // Writes content whole to a temporary file beside path and commits it; false, with the
+    // system's reason, when path is unchanged.
+    static bool write_whole(const QString &path, const QByteArray &content, QString *reason);
 };
 
 #endif // FILEREPLACE_H

@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QLockFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace {
@@ -96,14 +95,8 @@ bool FleetHistory::append(const FleetRunRecord &record, QString *error) const
         kept.prepend(older + '\n');
         ++runs;
     }
-    QSaveFile file(file_path);
-    if (!file.open(QIODevice::WriteOnly)
-            || !WholeWrite::write_and_flush(file, kept.constData(), kept.size())) {
-        *error = write_error(file_path, file.errorString());
-        return false;
-    }
     QString reason;
-    if (FileReplace::commit(file, &reason) != FileReplace::Replaced) {
+    if (!FileReplace::write_whole(file_path, kept, &reason)) {
         *error = write_error(file_path, reason);
         return false;
     }

@@ -1,10 +1,8 @@
 #include "fleetreport.h"
 
 #include "filereplace.h"
-#include "wholewrite.h"
 
 #include <QDir>
-#include <QSaveFile>
 
 namespace {
 
@@ -61,13 +59,8 @@ QString FleetReport::cell(const QString &text)
 
 bool FleetReport::write(const QString &path, const FleetRunRecord &record, QString *error)
 {
-    const QByteArray content = csv(record);
-    QSaveFile file(path);
     QString reason;
-    if (!file.open(QIODevice::WriteOnly)
-            || !WholeWrite::write_and_flush(file, content.constData(), content.size()))
-        reason = file.errorString();
-    else if (FileReplace::commit(file, &reason) == FileReplace::Replaced)
+    if (FileReplace::write_whole(path, csv(record), &reason))
         return true;
     *error = QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(path), reason);
     return false;
