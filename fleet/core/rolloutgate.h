@@ -26,7 +26,6 @@ public:
             int run_size);
     // Whether the device may get a command now.
     bool may_start(int index) const;
-    bool is_canary(int index) const { return canaries.contains(index); }
     void succeeded(int index);
     // A device ended for good without success. True when the run must halt
     // because of it (once per run).

@@ -52,16 +52,11 @@ bool notStarted(FleetDevice::State state)
 
 } // namespace
 
-FleetConsole::FleetConsole(const FleetEngine &engine, const FleetEngine::Run &planned, bool json)
-    : engine(engine), planned(planned), json(json), human(CommandLine::err()),
-      machine(CommandLine::out())
+FleetConsole::FleetConsole(const FleetEngine &engine, const FleetEngine::Run &planned, bool json,
+        const QStringList &arguments, const QSet<QString> &valuedOptions)
+    : engine(engine), planned(planned), json(json), arguments(arguments),
+      valuedOptions(valuedOptions), human(CommandLine::err()), machine(CommandLine::out())
 {
-}
-
-void FleetConsole::setArguments(const QStringList &given, const QSet<QString> &valued)
-{
-    arguments = given;
-    valuedOptions = valued;
 }
 
 void FleetConsole::preflight(const FleetPreflight &checked)

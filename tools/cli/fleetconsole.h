@@ -26,12 +26,12 @@ public:
         QStringList conflictingAddresses;
     };
 
-    // planned: the run to be started (type, file, confirmation).
-    FleetConsole(const FleetEngine &engine, const FleetEngine::Run &planned, bool json);
-
-    // The command's arguments after "upgrade" and the options that take a value: the
+    // planned: the run to be started (type, file, confirmation). arguments: the command's
+    // after "upgrade", and valuedOptions those of its options that take a value: the
     // summary's command line for retrying the failed devices repeats them.
-    void setArguments(const QStringList &arguments, const QSet<QString> &valuedOptions);
+    FleetConsole(const FleetEngine &engine, const FleetEngine::Run &planned, bool json,
+            const QStringList &arguments, const QSet<QString> &valuedOptions);
+
     void preflight(const FleetPreflight &preflight);
     void serving(quint16 httpPort, quint16 udpPort, const QString &folder);
     void deviceFound(int index);
@@ -68,13 +68,14 @@ private:
     const FleetEngine &engine;
     const FleetEngine::Run planned;
     const bool json;
+    // For the retry's command line.
+    const QStringList arguments;
+    const QSet<QString> valuedOptions;
     // stderr and stdout (CommandLine's).
     QTextStream &human;
     QTextStream &machine;
     // Per device, the tenths of its download reported so far.
     QHash<int, int> reportedSteps;
-    QStringList arguments;
-    QSet<QString> valuedOptions;
 };
 
 #endif // FLEETCONSOLE_H

@@ -48,11 +48,11 @@ constexpr int drainPollMs = 20;
 } // namespace
 
 UpgradeSession::UpgradeSession(const UpgradeOptions &options)
-    : options(options), engine(transport), console(engine, plannedRun(options), options.json),
+    : options(options), engine(transport),
+      console(engine, plannedRun(options), options.json, options.arguments, options.valuedOptions),
       recorder(engine)
 {
     engine.set_device_port(options.devicePort);
-    console.setArguments(options.arguments, options.valuedOptions);
     transport.setReceiver([this](const QByteArray &datagram, const QHostAddress &sender) {
         engine.take_datagram(datagram, sender);
     });
