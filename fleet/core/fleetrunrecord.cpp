@@ -65,14 +65,18 @@ QJsonObject FleetRunRecord::settings_of(const FleetEngine::Run &run)
         { "skip_ver", run.skip_version } };
 }
 
+QJsonObject FleetRunRecord::Device::to_json() const
+{
+    return { { "sn", serial_number }, { "address", address }, { "ver_before", version_before },
+        { "ver_after", version_after }, { "state", state }, { "attempts", attempts },
+        { "bytes", double(bytes) }, { "seconds", seconds_value(seconds) } };
+}
+
 QJsonObject FleetRunRecord::to_json() const
 {
     QJsonArray rows;
     for (const Device &device : devices)
-        rows.append(QJsonObject{ { "sn", device.serial_number }, { "address", device.address },
-                { "ver_before", device.version_before }, { "ver_after", device.version_after },
-                { "state", device.state }, { "attempts", device.attempts },
-                { "bytes", double(device.bytes) }, { "seconds", seconds_value(device.seconds) } });
+        rows.append(device.to_json());
     return { { "started", time_text(started) }, { "ended", time_text(ended) }, { "type", type },
         { "file", file_name }, { "size", double(file_size) },
         { "sha256", QString::fromLatin1(sha256) }, { "settings", settings },

@@ -27,6 +27,9 @@ struct FleetRunRecord
         quint64 bytes = 0;
         // From its first command to its end; -1 when it got none.
         double seconds = -1;
+
+        // The device's object in a history line.
+        QJsonObject to_json() const;
     };
 
     QDateTime started;

@@ -32,11 +32,11 @@ constexpr int max_log_lines = 20000;
 // The time that leads every line of the log as shown.
 const QString log_time_format = QStringLiteral("HH:mm:ss");
 
-// Starting widths of the table's columns, in pixels (the state column
-// stretches).
 // failure_unit_box's entry for a percentage.
 constexpr int percent_unit = 1;
 
+// Starting widths of the table's columns, in pixels (the state column
+// stretches).
 constexpr int column_widths[FleetTableModel::ColumnCount] = { 120, 90, 60, 120, 70, 160, 60 };
 
 } // namespace

@@ -118,12 +118,11 @@ QString upgradeLine(const FleetRunRecord &run, const FleetRunRecord::Device &dev
 
 QJsonObject upgradeObject(const FleetRunRecord &run, const FleetRunRecord::Device &device)
 {
-    return { { "started", FleetRunRecord::time_text(run.started) }, { "type", run.type },
-        { "file", run.file_name }, { "sn", device.serial_number }, { "address", device.address },
-        { "ver_before", device.version_before }, { "ver_after", device.version_after },
-        { "state", device.state }, { "attempts", device.attempts },
-        { "bytes", double(device.bytes) },
-        { "seconds", device.seconds < 0 ? QJsonValue() : QJsonValue(device.seconds) } };
+    QJsonObject object = device.to_json();
+    object.insert(QStringLiteral("started"), FleetRunRecord::time_text(run.started));
+    object.insert(QStringLiteral("type"), run.type);
+    object.insert(QStringLiteral("file"), run.file_name);
+    return object;
 }
 
 void printJson(QTextStream &out, const QJsonObject &object)
